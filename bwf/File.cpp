@@ -1,0 +1,82 @@
+#include "bwf/File.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+
+namespace keeptime {
+
+void throwSystemError(BWFError::Kind kind, int error, const std::filesystem::path& path,
+                      const std::string& doing) {
+    throw BWFError(kind, path, doing + ": " + std::strerror(error));
+}
+
+namespace {
+[[noreturn]] void unreadable(const std::filesystem::path& path, const std::string& doing) {
+    throwSystemError(BWFError::Kind::Unreadable, errno, path, doing);
+}
+}  // namespace
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+FileHandle FileHandle::openForReading(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) unreadable(path, "cannot open the file");
+    FileHandle file(fd, path);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) unreadable(path, "cannot read the file");
+    if (S_ISDIR(info.st_mode))
+        throw BWFError(BWFError::Kind::Unreadable, path, "is a folder, not a file");
+    return file;
+}
+
+Bytes FileHandle::readAt(std::int64_t offset, std::size_t length) const {
+    Bytes buffer(length);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t got = ::pread(fd_, buffer.data() + done, length - done,
+                              static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            unreadable(path_, "cannot read the file");
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    buffer.resize(done);
+    return buffer;
+}
+
+std::int64_t FileHandle::size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) unreadable(path_, "cannot read the file's length");
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+void FileHandle::close() {
+    if (fd_ < 0) return;
+    int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && errno != EINTR)
+        throwSystemError(BWFError::Kind::Output, errno, path_, "cannot finish writing the file");
+}
+
+}  // namespace keeptime

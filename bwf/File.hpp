@@ -1,0 +1,45 @@
+// Thin POSIX file handles for the parser and the copy job. Failures become
+// BWFError with the system's own reason and the file's path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+#include "bwf/BWFError.hpp"
+#include "bwf/Bytes.hpp"
+
+namespace keeptime {
+
+class FileHandle {
+public:
+    FileHandle() = default;
+    FileHandle(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle();
+
+    static FileHandle openForReading(const std::filesystem::path& path);
+
+    int fd() const { return fd_; }
+    const std::filesystem::path& path() const { return path_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+    // Reads up to length bytes from offset; fewer only at the end of the file.
+    Bytes readAt(std::int64_t offset, std::size_t length) const;
+    std::int64_t size() const;
+    // Closes now, reporting a failed close (which can lose written data).
+    void close();
+
+private:
+    int fd_ = -1;
+    std::filesystem::path path_;
+};
+
+// An error made of the caller's words and the system's reason for errno value error.
+[[noreturn]] void throwSystemError(BWFError::Kind kind, int error,
+                                   const std::filesystem::path& path, const std::string& doing);
+
+}  // namespace keeptime

@@ -1,0 +1,128 @@
+#include "bwf/HeadScan.hpp"
+
+#include <string>
+
+#include "bwf/BWFError.hpp"
+#include "bwf/BWFFormat.hpp"
+#include "bwf/ChunkWalk.hpp"
+#include "timecode/Decimal.hpp"
+
+namespace keeptime {
+
+namespace {
+
+[[noreturn]] void malformed(const std::string& reason) {
+    throw BWFError(BWFError::Kind::Malformed, reason);
+}
+
+const std::string kInHead = " in the first " + std::to_string(MAXSEARCH) + " bytes";
+
+// The chunk walk is trusted when it reaches the data chunk; otherwise each
+// landmark is the first occurrence of its ID, wherever it stands.
+Landmarks locate(ByteView head, bool rf64) {
+    Landmarks at;
+    const ChunkWalk walk = walkChunks(head);
+    std::optional<std::size_t> data = walk.data;
+    at.walked = data.has_value();
+    if (!data) data = find(head, layout::kDataId);
+    if (!data) malformed("no \"data\" chunk" + kInHead);
+    at.data = *data;
+    const ByteView preData = head.first(at.data);
+
+    // A format chunk after the audio is legal but rare; then only a search finds it.
+    const ChunkRef* fmtChunk = walk.find(layout::kFmtChunkId);
+    auto fmt = at.walked && fmtChunk ? std::optional(fmtChunk->offset) : find(head, layout::kFmtSearch);
+    if (!fmt) malformed("no \"fmt \" chunk" + kInHead);
+    at.fmt = *fmt;
+
+    // A walk that reached the data chunk has seen every chunk of the pre-data.
+    auto chunkBeforeData = [&](std::string_view id) -> std::optional<std::size_t> {
+        if (!at.walked) return find(preData, id);
+        if (const ChunkRef* chunk = walk.find(id)) return chunk->offset;
+        return std::nullopt;
+    };
+    if (rf64) {
+        at.ds64 = chunkBeforeData(layout::kDS64Id);
+        if (!at.ds64) malformed("RF64 file without a \"ds64\" chunk before its audio");
+        // A walked ds64 chunk must hold its sizes itself, not borrow the next chunk's bytes.
+        const ChunkRef* ds64 = at.walked ? walk.find(layout::kDS64Id) : nullptr;
+        if (ds64 && ds64->bodyEnd() < ds64->offset + layout::kDS64SampleCountOffset + 8)
+            malformed("the \"ds64\" chunk is cut short");
+    }
+    at.bext = chunkBeforeData(layout::kBextId);
+    return at;
+}
+
+std::int64_t audioDataLength(ByteView head, const Landmarks& at, bool rf64,
+                             const std::function<std::int64_t()>& fileLength) {
+    if (!fits(head, at.data, layout::kAudioOffset))
+        malformed("the \"data\" chunk header is cut short");
+    if (rf64) {
+        auto size = readLE<std::int64_t>(head.first(at.data), *at.ds64 + layout::kDS64DataSizeOffset);
+        if (!size) malformed("the \"ds64\" chunk is cut short");
+        if (*size < 0) malformed("the \"ds64\" chunk gives a negative audio size");
+        return *size;
+    }
+    const auto size = *readLE<std::uint32_t>(head, at.data + layout::kDataSizeOffset);
+    if (size != layout::kSizeNotRecorded) return size;
+    // The writer did not record the size: the audio runs to the end of the file.
+    const std::int64_t audioStart = static_cast<std::int64_t>(at.data + layout::kAudioOffset);
+    return std::max<std::int64_t>(0, fileLength() - audioStart);
+}
+
+}  // namespace
+
+std::optional<TagValue> findTagValue(ByteView bytes, std::string_view startTag,
+                                     std::string_view endTag, std::size_t from) {
+    auto start = find(bytes, startTag, from);
+    if (!start) return std::nullopt;
+    const std::size_t textOffset = *start + startTag.size();
+    auto end = find(bytes, endTag, textOffset);
+    if (!end) return std::nullopt;
+    const std::size_t length = *end - textOffset;
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()) + textOffset, length);
+    auto value = parseInt64(text);
+    if (!value) return std::nullopt;
+    return TagValue{*value, textOffset, length};
+}
+
+HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength) {
+    HeadInfo info;
+    info.rf64 = startsWith(head, layout::kRF64Id);
+    info.at = locate(head, info.rf64);
+    info.audioDataLength = audioDataLength(head, info.at, info.rf64, fileLength);
+
+    info.timeReferenceSource = TimeReferenceSource::None;
+    const TimeReferenceSource tagSources[] = {TimeReferenceSource::TimestampSamplesSinceMidnightLo,
+                                              TimeReferenceSource::BWFTimeReferenceLow};
+    for (std::size_t i = 0; i < std::size(layout::kTimeReferenceTags); ++i) {
+        const auto& tags = layout::kTimeReferenceTags[i];
+        if (auto tag = findTagValue(head, tags.start, tags.end)) {
+            info.samplesSinceMidnight = tag->value;
+            info.timeReferenceSource = tagSources[i];
+            break;
+        }
+    }
+    if (info.timeReferenceSource == TimeReferenceSource::None && info.at.bext) {
+        if (auto value = readLE<std::int64_t>(head.first(info.at.data),
+                                              *info.at.bext + layout::kBextTimeReferenceOffset)) {
+            info.samplesSinceMidnight = *value;
+            info.timeReferenceSource = TimeReferenceSource::Bext;
+        }
+    }
+
+    auto blockAlign = readLE<std::int16_t>(head, info.at.fmt + layout::kFmtBlockAlignOffset);
+    auto sampleRate = readLE<std::int32_t>(head, info.at.fmt + layout::kFmtSampleRateOffset);
+    if (!blockAlign || !sampleRate) malformed("the \"fmt \" chunk is cut short");
+    if (*blockAlign <= 0)
+        malformed("the \"fmt \" chunk gives " + std::to_string(*blockAlign) +
+                  " bytes per frame (block align); it must be more than 0");
+    if (*sampleRate <= 0)
+        malformed("the \"fmt \" chunk gives a sample rate of " + std::to_string(*sampleRate) +
+                  "; it must be more than 0");
+    info.bytesPerFrame = *blockAlign;
+    info.samplesPerSecond = *sampleRate;
+    return info;
+}
+
+}  // namespace keeptime

@@ -1,0 +1,50 @@
+// Finds the landmarks of a Broadcast-WAV file in its head buffer and reads the
+// values the rest of the system needs. Pure: no file access of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "bwf/Bytes.hpp"
+#include "bwf/TimeReference.hpp"
+
+namespace keeptime {
+
+struct Landmarks {
+    std::size_t data = 0;                 // D: the data chunk ID; the pre-data is [0, D)
+    std::size_t fmt = 0;                  // F: the format chunk ID
+    std::optional<std::size_t> ds64;      // S: RF64 files only
+    std::optional<std::size_t> bext;      // the bext chunk ID, when it lies in the pre-data
+    bool walked = false;                  // found by walking chunk headers, not by byte search
+};
+
+struct HeadInfo {
+    bool rf64 = false;
+    Landmarks at;
+    std::int64_t audioDataLength = 0;
+    std::int16_t bytesPerFrame = 0;
+    std::int32_t samplesPerSecond = 0;
+    std::int64_t samplesSinceMidnight = 0;
+    TimeReferenceSource timeReferenceSource = TimeReferenceSource::None;
+};
+
+// Scans head, the first MAXSEARCH bytes of a file (or all of a shorter one).
+// fileLength is asked only when a RIFF data size says "not recorded".
+// Throws BWFError (without a path) when the file cannot be used.
+HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength);
+
+// The decimal value between the first start tag of pair and the end tag after it,
+// searched in bytes[from, to). Nothing when either tag is missing or the text is
+// not a plain signed 64-bit decimal number.
+struct TagValue {
+    std::int64_t value;
+    std::size_t offset;  // of the text
+    std::size_t length;  // of the text
+};
+std::optional<TagValue> findTagValue(ByteView bytes, std::string_view startTag,
+                                     std::string_view endTag, std::size_t from = 0);
+
+}  // namespace keeptime

@@ -1,0 +1,33 @@
+#include "bwf/TimeReference.hpp"
+
+#include <cmath>
+
+namespace keeptime {
+
+std::string_view sourceName(TimeReferenceSource source) {
+    switch (source) {
+        case TimeReferenceSource::TimestampSamplesSinceMidnightLo:
+            return "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO";
+        case TimeReferenceSource::BWFTimeReferenceLow:
+            return "BWF_TIME_REFERENCE_LOW";
+        case TimeReferenceSource::Bext:
+            return "bext";
+        case TimeReferenceSource::None:
+            break;
+    }
+    return "none";
+}
+
+double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC) {
+    const double rate = samplesPerSecond;
+    return weirdTC ? rate * 1001.0 / 1000.0 : rate;
+}
+
+std::optional<std::int64_t> timeReferenceShift(double start, double rate) {
+    const double samples = start * rate;
+    if (!std::isfinite(samples) || std::fabs(samples) >= 9223372036854775808.0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(samples);
+}
+
+}  // namespace keeptime

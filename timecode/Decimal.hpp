@@ -1,0 +1,39 @@
+// Signed 64-bit decimal text, as it stands in iXML tags and typed time fields:
+// an optional sign, then ASCII digits only. No blanks, no separators.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace keeptime {
+
+inline std::optional<std::int64_t> parseInt64(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    // Accumulate toward the sign so that INT64_MIN is reachable.
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const int digit = c - '0';
+        if (__builtin_mul_overflow(value, 10, &value)) return std::nullopt;
+        if (negative ? __builtin_sub_overflow(value, digit, &value)
+                     : __builtin_add_overflow(value, digit, &value))
+            return std::nullopt;
+    }
+    return value;
+}
+
+inline std::string toDecimal(std::int64_t value) {
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+}  // namespace keeptime
