@@ -1,0 +1,34 @@
+// What the trim-range model needs of a window: text and slider values of named
+// elements. The Qt window and the tests' fake view implement it.
+#pragma once
+
+#include <string>
+
+namespace keeptime {
+
+enum class Element {
+    fileTextField,
+    fileStartText,
+    fileLengthText,
+    fileEndText,
+    startTCText,
+    startFileText,
+    startFromEndText,
+    endTCText,
+    endFileText,
+    endFromEndText,
+    durationText,
+    startSlider,
+    endSlider,
+};
+
+class TrimView {
+public:
+    virtual ~TrimView() = default;
+    virtual void setText(Element element, const std::string& text) = 0;
+    virtual std::string text(Element element) const = 0;
+    virtual void setSliderValue(Element slider, double value) = 0;
+    virtual double sliderValue(Element slider) const = 0;
+};
+
+}  // namespace keeptime

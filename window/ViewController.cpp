@@ -1,0 +1,126 @@
+#include "window/ViewController.hpp"
+
+#include "bwf/BWFError.hpp"
+#include "timecode/TimeString.hpp"
+
+namespace keeptime {
+
+ViewController::ViewController(TrimView& view, std::ostream& log) : view_(view), log_(log) {}
+
+FileTimes ViewController::times() const { return {*fileStart, *fileEnd, *timecodeStart}; }
+
+void ViewController::loadFile(const std::filesystem::path& url) {
+    apply(std::make_shared<const BWFParser>(url, log_), url);
+}
+
+void ViewController::apply(std::shared_ptr<const BWFParser> parsed, const std::filesystem::path& url) {
+    const FileTimes file = fileTimes(*parsed, weirdTC);
+    selectedFile = url;
+    view_.setText(Element::fileTextField, url.string());
+    fileStart = file.fileStart;
+    fileEnd = file.fileEnd;
+    newStart = fileStart;
+    newEnd = fileEnd;
+    timecodeStart = file.timecodeStart;
+    // Last, so that an action never sees a half-loaded file.
+    parser = std::move(parsed);
+}
+
+void ViewController::updateDisplay() {
+    if (!parser) return;
+    const FileTimes file = times();
+    auto tc = [&](double seconds) { return TimeString::timecodeString(*timecodeStart + seconds); };
+    view_.setText(Element::fileStartText, tc(*fileStart));
+    view_.setText(Element::fileEndText, tc(*fileEnd));
+    view_.setText(Element::fileLengthText, TimeString::durationString(*fileEnd));
+    newStart = clampStart(*newStart, file);
+    view_.setText(Element::startFileText, TimeString::durationString(*newStart - *fileStart));
+    newEnd = clampEnd(*newEnd, file);
+    view_.setText(Element::endFileText, TimeString::durationString(*newEnd - *fileStart));
+    view_.setText(Element::startTCText, tc(*newStart));
+    view_.setText(Element::endTCText, tc(*newEnd));
+    view_.setText(Element::startFromEndText, TimeString::durationString(*fileEnd - *newStart));
+    view_.setText(Element::endFromEndText, TimeString::durationString(*fileEnd - *newEnd));
+    view_.setText(Element::durationText, TimeString::durationString(*newEnd - *newStart));
+    view_.setSliderValue(Element::startSlider, startSliderValue(*newStart, file));
+    view_.setSliderValue(Element::endSlider, endSliderValue(*newEnd, file));
+}
+
+void ViewController::pointFilled(Element field, Notation notation, std::optional<double>& point) {
+    if (!parser) return;
+    // Unreadable text keeps the point; the redraw then puts its value back.
+    if (auto seconds = pointFromText(notation, view_.text(field), times())) point = *seconds;
+    updateDisplay();
+}
+
+void ViewController::startTCFilled() { pointFilled(Element::startTCText, Notation::TimeOfDay, newStart); }
+void ViewController::endTCFilled() { pointFilled(Element::endTCText, Notation::TimeOfDay, newEnd); }
+void ViewController::startFileFilled() { pointFilled(Element::startFileText, Notation::FromStart, newStart); }
+void ViewController::endFileFilled() { pointFilled(Element::endFileText, Notation::FromStart, newEnd); }
+void ViewController::startFromEndFilled() {
+    pointFilled(Element::startFromEndText, Notation::FromEnd, newStart);
+}
+void ViewController::endFromEndFilled() { pointFilled(Element::endFromEndText, Notation::FromEnd, newEnd); }
+
+void ViewController::startSliderMoved() {
+    if (!parser) return;
+    newStart = startFromSlider(view_.sliderValue(Element::startSlider), times());
+    if (*newEnd < *newStart) newEnd = newStart;  // the out point is pushed along
+    updateDisplay();
+}
+
+void ViewController::endSliderMoved() {
+    if (!parser) return;
+    newEnd = endFromSlider(view_.sliderValue(Element::endSlider), times());
+    if (*newEnd < *newStart) newStart = newEnd;  // the in point is pushed along
+    updateDisplay();
+}
+
+void ViewController::weirdTCChanged(bool on) {
+    weirdTC = on;
+    if (!selectedFile) return;
+    try {
+        loadFile(*selectedFile);
+    } catch (const BWFError&) {
+        // Keep the display true to the mode that a copy would now use.
+        apply(parser, *selectedFile);
+        updateDisplay();
+        throw;
+    }
+    updateDisplay();
+}
+
+std::optional<ConversionRequest> ViewController::conversionRequest(
+    const std::filesystem::path& output) const {
+    if (!parser) return std::nullopt;
+    return ConversionRequest{*selectedFile, output, *newStart, *newEnd, weirdTC};
+}
+
+bool ViewController::copyRunning() const {
+    auto job = reconstructor.load();
+    return job && job->processing;
+}
+
+bool ViewController::cancelRunningCopy() {
+    auto job = reconstructor.load();
+    if (!job || !job->processing) return false;
+    job->halt = true;
+    job->processing = false;
+    return true;
+}
+
+CopyOutcome ViewController::runConversion(const ConversionRequest& request,
+                                          const std::function<void(std::int64_t)>& progress) {
+    std::shared_ptr<BWFReconstructor> job;
+    try {
+        job = std::make_shared<BWFReconstructor>(request.input, request.output, request.start,
+                                                 request.end, log_);
+    } catch (const BWFError& error) {
+        return {CopyOutcome::Status::Failed, error.what()};
+    }
+    reconstructor.store(job);
+    job->weirdTC = request.weirdTC;
+    return job->process(progress);
+}
+
+}  // namespace keeptime
