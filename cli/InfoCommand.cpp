@@ -1,0 +1,73 @@
+#include "cli/InfoCommand.hpp"
+
+#include <iomanip>
+#include <nlohmann/json.hpp>
+
+#include "bwf/BWFError.hpp"
+#include "bwf/BWFParser.hpp"
+#include "bwf/TimeReference.hpp"
+#include "cli/Output.hpp"
+#include "timecode/TimeString.hpp"
+#include "window/TrimRange.hpp"
+
+namespace keeptime::cli {
+
+int runInfo(const InfoOptions& options) {
+    std::unique_ptr<BWFParser> parser;
+    try {
+        parser = std::make_unique<BWFParser>(options.file, systemLines(options.json));
+    } catch (const BWFError& error) {
+        complain(error.what());
+        return kRefused;
+    }
+    const FileTimes times = fileTimes(*parser, options.weirdTC);
+    const double rate = timeReferenceRate(parser->samplesPerSecond(), options.weirdTC);
+    const std::string start = TimeString::timecodeString(times.timecodeStart);
+    const std::string end = TimeString::timecodeString(times.timecodeStart + times.fileEnd);
+    const std::string length = TimeString::durationString(times.fileEnd);
+    const TimeReferenceSource source = parser->timeReferenceSource();
+
+    if (options.json) {
+        nlohmann::ordered_json info = {
+            {"rf64", parser->rf64()},
+            {"sampleRate", parser->samplesPerSecond()},
+            {"bytesPerFrame", parser->bytesPerFrame()},
+            {"audioBytes", parser->audioDataLength()},
+            {"frames", parser->frames()},
+            {"preDataBytes", parser->preData().size()},
+            {"samplesSinceMidnight", parser->samplesSinceMidnight()},
+            {"timeReferenceRate", rate},
+            {"timeReferenceSource", sourceName(source)},
+            {"start", start},
+            {"end", end},
+            {"length", length},
+        };
+        std::cout << info.dump(2) << std::endl;
+        return kOk;
+    }
+
+    auto row = [](const char* label) -> std::ostream& {
+        return std::cout << std::left << std::setw(17) << label;
+    };
+    row("File") << options.file.string() << '\n';
+    row("Format") << (parser->rf64() ? "RF64" : "RIFF") << '\n';
+    row("Sample rate") << parser->samplesPerSecond() << " Hz\n";
+    row("Bytes per frame") << parser->bytesPerFrame() << '\n';
+    row("Audio bytes") << parser->audioDataLength() << '\n';
+    row("Frames") << parser->frames() << '\n';
+    if (source == TimeReferenceSource::None) {
+        row("Time reference") << "none found (taken as 00:00:00)\n";
+    } else {
+        row("Time reference") << parser->samplesSinceMidnight() << " samples since midnight, from "
+                              << (source == TimeReferenceSource::Bext ? "bext" : "iXML ")
+                              << (source == TimeReferenceSource::Bext ? "" : sourceName(source)) << '\n';
+        row("Counted at") << rate << " per second" << (options.weirdTC ? " (weird TC, 0.1 % pull-down)" : "")
+                          << '\n';
+    }
+    row("Start") << start << '\n';
+    row("End") << end << '\n';
+    row("Length") << length << std::endl;
+    return kOk;
+}
+
+}  // namespace keeptime::cli

@@ -1,0 +1,151 @@
+#include "cli/TrimCommand.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <nlohmann/json.hpp>
+
+#include "bwf/BWFError.hpp"
+#include "bwf/BWFReconstructor.hpp"
+#include "cli/Output.hpp"
+#include "cli/ProgressMeter.hpp"
+#include "window/TrimRange.hpp"
+
+namespace keeptime::cli {
+
+namespace {
+
+// The running job, for the signal handler: setting an atomic flag is all it does.
+std::atomic<BWFReconstructor*> runningJob{nullptr};
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void requestStop(int signal) {
+    stopSignal = signal;
+    if (BWFReconstructor* job = runningJob.load()) job->halt = true;
+}
+
+struct ScopedStopHandler {
+    explicit ScopedStopHandler(BWFReconstructor& job) {
+        runningJob = &job;
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInt);
+        sigaction(SIGTERM, &action, &oldTerm);
+    }
+    ~ScopedStopHandler() {
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        runningJob = nullptr;
+    }
+    struct sigaction oldInt {}, oldTerm {};
+};
+
+struct PointOption {
+    const char* name;
+    const std::optional<std::string>& text;
+    Notation notation;
+};
+
+// The point named by whichever of the three options was given, or fallback.
+std::optional<double> point(std::initializer_list<PointOption> options, double fallback,
+                            const FileTimes& file) {
+    for (const auto& option : options) {
+        if (!option.text) continue;
+        auto seconds = pointFromText(option.notation, *option.text, file);
+        if (!seconds)
+            complain(option.name, "cannot read \"" + *option.text +
+                                      "\" as a time; write H:MM:SS, M:SS or seconds, such as 10:00:05");
+        return seconds;
+    }
+    return fallback;
+}
+
+nlohmann::json timeReference(const BWFParser& parser, std::int64_t value) {
+    if (parser.timeReferenceSource() == TimeReferenceSource::None) return nullptr;
+    return value;
+}
+
+}  // namespace
+
+int runTrim(const TrimOptions& options) {
+    std::ostream& lines = systemLines(options.json);
+    FileTimes file;
+    try {
+        file = fileTimes(BWFParser(options.input, lines), options.weirdTC);
+    } catch (const BWFError& error) {
+        complain(error.what());
+        return kRefused;
+    }
+    // The window's notations and clamps, so that both choose the same frames.
+    auto start = point({{"--start", options.start, Notation::FromStart},
+                        {"--start-tc", options.startTC, Notation::TimeOfDay},
+                        {"--start-from-end", options.startFromEnd, Notation::FromEnd}},
+                       file.fileStart, file);
+    auto end = point({{"--end", options.end, Notation::FromStart},
+                      {"--end-tc", options.endTC, Notation::TimeOfDay},
+                      {"--end-from-end", options.endFromEnd, Notation::FromEnd}},
+                     file.fileEnd, file);
+    if (!start || !end) return kRefused;
+
+    std::error_code ignored;
+    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.output, ignored))) {
+        complain(options.output.string(), "already exists; add --force to replace it");
+        return kRefused;
+    }
+
+    std::unique_ptr<BWFReconstructor> job;
+    try {
+        job = std::make_unique<BWFReconstructor>(options.input, options.output, clampStart(*start, file),
+                                                 clampEnd(*end, file), lines);
+        job->weirdTC = options.weirdTC;
+        job->prepareHeader();
+    } catch (const BWFError& error) {
+        complain(error.what());
+        return kRefused;
+    }
+
+    std::optional<ProgressMeter> meter;
+    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, job->audioLength);
+    CopyOutcome outcome;
+    {
+        ScopedStopHandler stopHandler(*job);
+        if (stopSignal) job->halt = true;
+        outcome = job->process([&](std::int64_t percent) {
+            if (meter) meter->update(percent);
+            // A signal that came before the copy began is honoured after the first block.
+            if (stopSignal) job->halt = true;
+        });
+    }
+    if (meter) meter->finish();
+
+    switch (outcome.status) {
+        case CopyOutcome::Status::Completed:
+            break;
+        case CopyOutcome::Status::Cancelled:
+            complain(options.output.string(), "interrupted; the unfinished copy was removed");
+            return kInterrupted;
+        case CopyOutcome::Status::Failed:
+            complain(outcome.message);
+            return kCopyFailed;
+    }
+    if (options.json) {
+        const BWFParser& parser = job->parser;
+        nlohmann::ordered_json copy = {
+            {"input", options.input.string()},
+            {"output", options.output.string()},
+            {"startFrame", job->startFrame()},
+            {"frames", job->frames()},
+            {"audioBytes", job->audioLength},
+            {"fileBytes", job->fileLength},
+            {"timeReferenceSource", sourceName(parser.timeReferenceSource())},
+            {"timeReferenceBefore", timeReference(parser, parser.samplesSinceMidnight())},
+            {"timeReferenceAfter", timeReference(parser, job->timeReference())},
+        };
+        std::cout << copy.dump(2) << std::endl;
+    }
+    return kOk;
+}
+
+}  // namespace keeptime::cli

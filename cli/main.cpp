@@ -1,0 +1,62 @@
+// keeptime-cli: Keeptime's trims and file facts for scripts and batch work.
+#include <CLI/CLI.hpp>
+
+#include "cli/InfoCommand.hpp"
+#include "cli/Output.hpp"
+#include "cli/TrimCommand.hpp"
+
+using namespace keeptime::cli;
+
+int main(int argc, char** argv) {
+    CLI::App app{"Trims Broadcast-WAV (RIFF and RF64) recordings, keeping every header chunk and\n"
+                 "moving the time stamp (bext and iXML) so that the copy still lines up.",
+                 "keeptime-cli"};
+    app.set_version_flag("--version", std::string("keeptime-cli ") + KEEPTIME_VERSION);
+    app.require_subcommand(1);
+    app.footer("Times are H:MM:SS, M:SS or plain seconds (\"10:00:05\", \"1:30\", \"90\").\n"
+               "Exit status: 0 done, 1 copy failed, 2 file refused or usage error, 130 interrupted.");
+
+    InfoOptions info;
+    auto* infoCommand = app.add_subcommand("info", "Show a file's format, length and time of day");
+    infoCommand->add_option("FILE", info.file, "A Broadcast-WAV or RF64 file")->required();
+    infoCommand->add_flag("--json", info.json, "Print one JSON object on standard output");
+    infoCommand->add_flag("--weird-tc", info.weirdTC,
+                          "Time code counted at 48.048 kHz (0.1 % pull-down)");
+
+    TrimOptions trim;
+    auto* trimCommand = app.add_subcommand("trim", "Write a shorter copy of a stretch of a file");
+    trimCommand->add_option("INPUT", trim.input, "The recording to trim")->required();
+    trimCommand->add_option("-o,--output", trim.output, "Where to write the copy")->required();
+    auto* start = trimCommand->add_option("--start", trim.start, "In point, from the file's start (1:30)");
+    auto* startTC = trimCommand->add_option("--start-tc", trim.startTC, "In point as a time of day (10:00:05)");
+    auto* startFromEnd = trimCommand->add_option("--start-from-end", trim.startFromEnd,
+                                                 "In point, back from the file's end");
+    auto* end = trimCommand->add_option("--end", trim.end, "Out point, from the file's start");
+    auto* endTC = trimCommand->add_option("--end-tc", trim.endTC, "Out point as a time of day");
+    auto* endFromEnd = trimCommand->add_option("--end-from-end", trim.endFromEnd,
+                                               "Out point, back from the file's end");
+    start->excludes(startTC)->excludes(startFromEnd);
+    startTC->excludes(startFromEnd);
+    end->excludes(endTC)->excludes(endFromEnd);
+    endTC->excludes(endFromEnd);
+    trimCommand->add_flag("--weird-tc", trim.weirdTC, "Time code counted at 48.048 kHz (0.1 % pull-down)");
+    trimCommand->add_flag("--force", trim.force, "Replace OUTPUT if it exists");
+    trimCommand->add_flag("-q,--quiet", trim.quiet, "No progress bar");
+    trimCommand->add_flag("--json", trim.json, "Print one JSON object describing the copy");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        complain("usage", e.what());
+        std::cerr << "Run 'keeptime-cli --help' for the commands and options." << std::endl;
+        return kRefused;
+    }
+    if (infoCommand->parsed()) return runInfo(info);
+    return runTrim(trim);
+}
