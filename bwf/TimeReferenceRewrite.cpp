@@ -66,6 +66,9 @@ HeaderEdits rewriteTimeReference(Bytes& header, std::optional<std::size_t> bextO
 
     // Last first, so that the offsets still to be edited do not move.
     for (const TextSpan& span : tagTexts(header, oldValue)) {
+        const ChunkRef* chunk = walk.reachedEnd ? walk.containing(span.offset, span.length) : nullptr;
+        // In a sound chunk list, text that is not inside one chunk's body is no tag value.
+        if (walk.reachedEnd && !chunk) continue;
         const auto at = header.begin() + static_cast<std::ptrdiff_t>(span.offset);
         header.erase(at, at + static_cast<std::ptrdiff_t>(span.length));
         header.insert(header.begin() + static_cast<std::ptrdiff_t>(span.offset), newText.begin(),
@@ -75,9 +78,7 @@ HeaderEdits rewriteTimeReference(Bytes& header, std::optional<std::size_t> bextO
             static_cast<std::ptrdiff_t>(newText.size()) - static_cast<std::ptrdiff_t>(span.length);
         if (delta == 0) continue;
         edits.add(span.offset + span.length, delta);
-        if (!walk.reachedEnd) continue;
-        if (const ChunkRef* chunk = walk.containing(span.offset, span.length))
-            growth[static_cast<std::size_t>(chunk - walk.chunks.data())] += delta;
+        if (chunk) growth[static_cast<std::size_t>(chunk - walk.chunks.data())] += delta;
     }
 
     // Then each grown or shrunk chunk's size, and RIFF's rule that an odd-sized
@@ -86,7 +87,8 @@ HeaderEdits rewriteTimeReference(Bytes& header, std::optional<std::size_t> bextO
         if (growth[i] == 0) continue;
         const ChunkRef& chunk = walk.chunks[i];
         const auto size = static_cast<std::uint32_t>(static_cast<std::int64_t>(chunk.size) + growth[i]);
-        writeLE<std::uint32_t>(header, chunk.offset + layout::kChunkSizeOffset, size);
+        // Text edits in earlier chunks have moved this one already.
+        writeLE<std::uint32_t>(header, edits.moved(chunk.offset + layout::kChunkSizeOffset), size);
         const bool hadPad = (chunk.size & 1u) && chunk.next() <= originalSize;
         const auto padAt = header.begin() + static_cast<std::ptrdiff_t>(edits.moved(chunk.bodyEnd()));
         if (hadPad && !(size & 1u)) {

@@ -144,25 +144,32 @@ TEST_F(BWFReconstructorTest, ChunkSizesAddUpWhenTheTextChangesLength) {
         double start;
         std::string note;  // makes the iXML body odd or even
         bool rf64;
+        bool twoChunks;    // the stamp also stands in an earlier chunk
     };
     const Case cases[] = {
-        {"grows, even to odd", "48000", 9, "", false},
-        {"grows, odd to even", "48000", 9, "x", false},
-        {"grows by two", "480", 9, "", false},
-        {"shrinks, odd to even", "-48000", 1, "x", false},
-        {"shrinks, even to odd", "-48000", 1, "", false},
-        {"rf64", "48000", 9, "x", true},
+        {"grows, even to odd", "48000", 9, "", false, false},
+        {"grows, odd to even", "48000", 9, "x", false, false},
+        {"grows by two", "480", 9, "", false, false},
+        {"shrinks, odd to even", "-48000", 1, "x", false, false},
+        {"shrinks, even to odd", "-48000", 1, "", false, false},
+        {"rf64", "48000", 9, "x", true, false},
+        {"two chunks grow", "48000", 9, "x", false, true},
+        {"two chunks shrink", "-48000", 1, "", true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WavWriter wav;
         if (c.rf64) wav.rf64().ds64();
+        if (c.twoChunks) wav.chunk("axml", ixmlText(c.timestamp, {}, "odd"));
         wav.ixml(ixmlText(c.timestamp, c.timestamp, c.note)).chunk("LIST", std::string("INFOISFT\4\0\0\0kt\0\0", 16))
             .fmt().data(audioPattern(48000 * 6 * 12));
         const Bytes in = wav.build();
         const Bytes out = trim(wav, c.start, 11);
         const ChunkWalk walk = walkChunks(out);
         ASSERT_TRUE(walk.data.has_value()) << "the copy's chunk list must lead to its data chunk";
+        BWFParser copy(dir / "out.wav", log);
+        EXPECT_EQ(copy.samplesSinceMidnight(),
+                  std::stoll(c.timestamp) + static_cast<std::int64_t>(c.start * 48000));
         EXPECT_EQ(walk.chunks.back().name(), "fmt ");
         EXPECT_EQ(*readLE<std::uint32_t>(out, 4), out.size() - 8);
         if (c.rf64) {
