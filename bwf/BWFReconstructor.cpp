@@ -47,6 +47,9 @@ BWFReconstructor::BWFReconstructor(std::filesystem::path input, std::filesystem:
     if (sameFile(inputURL, outputURL))
         throw BWFError(BWFError::Kind::Output, outputURL,
                        "is the input file; the copy needs another name");
+    std::error_code ignored;
+    if (std::filesystem::is_directory(outputURL, ignored))
+        throw BWFError(BWFError::Kind::Output, outputURL, "is a folder; the copy needs a file name");
     frames_ = frameRange();
     audioLength = computeAudioLength();
     fileLength = plannedFileLength();

@@ -244,6 +244,7 @@ TEST_F(BWFReconstructorTest, RefusesRangesAndOutputsItCannotCopy) {
         {"same path", 0, 1, dir / "in.wav", "is the input file; the copy needs another name"},
         {"hard link", 0, 1, dir / "hardlink.wav", "is the input file; the copy needs another name"},
         {"symlink", 0, 1, dir / "symlink.wav", "is the input file; the copy needs another name"},
+        {"folder", 0, 1, dir.path(), "is a folder; the copy needs a file name"},
     };
     const Bytes before = readFile(dir / "in.wav");
     for (const auto& c : cases) {
