@@ -1,0 +1,48 @@
+# Shared by ./run and ./test: install what is missing, configure and build.
+# Sourced, not run.
+
+KEEPTIME_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# What building needs.
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libcli11-dev nlohmann-json3-dev libgtest-dev)
+# What the whole test suite needs besides: the fuzzers, the writers and readers that
+# check our files from outside, and an X server for the window.
+TEST_PACKAGES=(clang libclang-rt-14-dev ffmpeg sox sndfile-programs python3 nodejs npm xvfb xauth)
+
+step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+
+# Installs the Debian packages that are not installed yet, as root or through sudo.
+require_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo=(sudo)
+        else
+            echo "These packages are missing: ${missing[*]}" >&2
+            echo "Install them as root (apt-get install ${missing[*]}) and run this again." >&2
+            exit 1
+        fi
+    fi
+    if ! command -v apt-get >/dev/null 2>&1; then
+        echo "These packages are missing: ${missing[*]}, and there is no apt-get here to install them." >&2
+        exit 1
+    fi
+    step "Installing ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+}
+
+# Configures (once) and builds a build folder: build_in DIR [cmake options...]
+build_in() {
+    local dir=$1
+    shift
+    if [ ! -f "$KEEPTIME_ROOT/$dir/build.ninja" ]; then
+        cmake -S "$KEEPTIME_ROOT" -B "$KEEPTIME_ROOT/$dir" -G Ninja "$@"
+    fi
+    cmake --build "$KEEPTIME_ROOT/$dir"
+}
