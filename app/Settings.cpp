@@ -1,0 +1,13 @@
+#include "app/Settings.hpp"
+
+namespace keeptime {
+
+bool Settings::weirdTC() const { return store_.value(weirdTCKey, false).toBool(); }
+
+void Settings::setWeirdTC(bool on) { store_.setValue(weirdTCKey, on); }
+
+QByteArray Settings::windowGeometry() const { return store_.value(geometryKey).toByteArray(); }
+
+void Settings::setWindowGeometry(const QByteArray& geometry) { store_.setValue(geometryKey, geometry); }
+
+}  // namespace keeptime

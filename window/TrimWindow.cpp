@@ -1,0 +1,435 @@
+#include "window/TrimWindow.hpp"
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <future>
+
+#include "bwf/BWFError.hpp"
+#include "ui_TrimWindow.h"
+
+namespace keeptime {
+
+// One copy, shared by the window and the thread that runs it.
+struct TrimWindow::Conversion {
+    QString output;
+    std::unique_ptr<QThread> thread;
+    // The reconstructor this copy runs, known from its first progress report.
+    std::atomic<std::shared_ptr<BWFReconstructor>> job;
+    // Set when the copy is cancelled, perhaps before its job is known.
+    std::atomic<bool> stop{false};
+    // Fulfilled once the job is known (or the copy ended without one). The next
+    // copy waits for it, so that jobs become the window's reconstructor in the
+    // order the user started them.
+    std::promise<void> started;
+    std::shared_future<void> startedFuture = started.get_future().share();
+    bool ended = false;  // main thread only
+
+    // Whether the user still expects this copy to finish.
+    bool active() const {
+        if (ended || stop) return false;
+        auto running = job.load();
+        return !running || running->processing;
+    }
+    void cancel() {
+        stop = true;
+        if (auto running = job.load()) {
+            running->halt = true;
+            running->processing = false;
+        }
+    }
+};
+
+namespace {
+
+std::filesystem::path toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString fileName(const QString& path) { return QFileInfo(path).fileName(); }
+
+// The reason a file was refused, naming the file.
+QString describe(const std::exception& error, const QString& path) {
+    auto* bwfError = dynamic_cast<const BWFError*>(&error);
+    if (bwfError && !bwfError->path().empty()) return QString::fromStdString(error.what());
+    return path + QStringLiteral(": ") + QString::fromLocal8Bit(error.what());
+}
+
+}  // namespace
+
+TrimWindow::TrimWindow(std::ostream& log, QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::TrimWindow>()), controller_(*this, log) {
+    ui_->setupUi(this);
+
+    connect(ui_->openButton, &QPushButton::clicked, this, &TrimWindow::filePickerPressed);
+    connect(ui_->openAction, &QAction::triggered, this, &TrimWindow::filePickerPressed);
+    connect(ui_->saveButton, &QPushButton::clicked, this, &TrimWindow::convertPressed);
+    // The shortcuts do one thing each, whatever the button shows at the moment.
+    connect(ui_->saveAction, &QAction::triggered, this, [this] {
+        if (!newestActive()) convertPressed();
+    });
+    connect(ui_->cancelCopyAction, &QAction::triggered, this, [this] {
+        if (newestActive()) convertPressed();
+    });
+    connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
+    connect(ui_->weirdTCCheckBox, &QCheckBox::clicked, this, &TrimWindow::weirdTCChecked);
+    connect(ui_->startSlider, &QSlider::valueChanged, this, &TrimWindow::startSliderMoved);
+    connect(ui_->endSlider, &QSlider::valueChanged, this, &TrimWindow::endSliderMoved);
+    connectField(ui_->startTCText, &TrimWindow::startTCFilled);
+    connectField(ui_->endTCText, &TrimWindow::endTCFilled);
+    connectField(ui_->startFileText, &TrimWindow::startFileFilled);
+    connectField(ui_->endFileText, &TrimWindow::endFileFilled);
+    connectField(ui_->startFromEndText, &TrimWindow::startFromEndFilled);
+    connectField(ui_->endFromEndText, &TrimWindow::endFromEndFilled);
+
+    // Qt's Home and End ignore invertedControls; the start slider runs backwards.
+    ui_->startSlider->installEventFilter(this);
+
+    restoreGeometry(settings_.windowGeometry());
+    updateSaveButton();
+}
+
+TrimWindow::~TrimWindow() {
+    stopAllCopies();
+    // Each thread's function holds its conversion; dropping the finished
+    // threads lets the conversions go.
+    for (auto& conversion : conversions_) conversion->thread.reset();
+}
+
+bool TrimWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->startSlider && event->type() == QEvent::KeyPress) {
+        // Home goes to the left (the file's start), End to the right, as on the end slider.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Home || key == Qt::Key_End) {
+            ui_->startSlider->triggerAction(key == Qt::Key_Home ? QAbstractSlider::SliderToMaximum
+                                                                : QAbstractSlider::SliderToMinimum);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TrimWindow::connectField(QLineEdit* edit, void (TrimWindow::*action)()) {
+    // Enter and leaving the field both finish an edit; a field that was only
+    // passed through keeps the point exactly as a slider left it.
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit, action] {
+        if (edit->isModified()) (this->*action)();
+    });
+}
+
+QLineEdit* TrimWindow::field(Element element) const {
+    switch (element) {
+        case Element::fileTextField: return ui_->fileTextField;
+        case Element::fileStartText: return ui_->fileStartText;
+        case Element::fileLengthText: return ui_->fileLengthText;
+        case Element::fileEndText: return ui_->fileEndText;
+        case Element::startTCText: return ui_->startTCText;
+        case Element::startFileText: return ui_->startFileText;
+        case Element::startFromEndText: return ui_->startFromEndText;
+        case Element::endTCText: return ui_->endTCText;
+        case Element::endFileText: return ui_->endFileText;
+        case Element::endFromEndText: return ui_->endFromEndText;
+        case Element::durationText: return ui_->durationText;
+        case Element::startSlider:
+        case Element::endSlider: break;
+    }
+    return nullptr;
+}
+
+QSlider* TrimWindow::slider(Element element) const {
+    if (element == Element::startSlider) return ui_->startSlider;
+    if (element == Element::endSlider) return ui_->endSlider;
+    return nullptr;
+}
+
+// The sliders hold whole hundredths of a percent.
+constexpr double sliderScale = 100.0;
+
+void TrimWindow::setText(Element element, const std::string& text) {
+    if (QLineEdit* edit = field(element)) edit->setText(QString::fromStdString(text));
+}
+
+std::string TrimWindow::text(Element element) const {
+    const QLineEdit* edit = field(element);
+    return edit ? edit->text().toStdString() : std::string();
+}
+
+void TrimWindow::setSliderValue(Element element, double value) {
+    QSlider* target = slider(element);
+    if (!target) return;
+    // Points outside the file park the handle at the nearer end.
+    const double scaled = std::isnan(value) ? 0.0 : std::clamp(value * sliderScale, 0.0, 100.0 * sliderScale);
+    const QSignalBlocker onlyUserMovesAct(target);
+    target->setValue(static_cast<int>(std::lround(scaled)));
+}
+
+double TrimWindow::sliderValue(Element element) const {
+    const QSlider* source = slider(element);
+    return source ? source->value() / sliderScale : 0.0;
+}
+
+bool TrimWindow::openFile(const QString& path) {
+    // The stored mode applies to the file from its first reading; a refused
+    // file leaves the previous one, its mode and the check box as they were.
+    const bool previousMode = controller_.weirdTC;
+    controller_.weirdTC = settings_.weirdTC();
+    try {
+        controller_.loadFile(toPath(path));
+    } catch (const std::exception& error) {
+        controller_.weirdTC = previousMode;
+        showProblem(tr("“%1” cannot be opened.").arg(fileName(path)), describe(error, path));
+        return false;
+    }
+    ui_->weirdTCCheckBox->setChecked(controller_.weirdTC);
+    controller_.updateDisplay();
+    setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
+    updateSaveButton();
+    return true;
+}
+
+void TrimWindow::filePickerPressed() {
+    const QString path = chooseInputFile();
+    if (!path.isEmpty()) openFile(path);
+}
+
+void TrimWindow::weirdTCChecked(bool on) {
+    settings_.setWeirdTC(on);
+    try {
+        controller_.weirdTCChanged(on);
+    } catch (const std::exception& error) {
+        const QString path = ui_->fileTextField->text();
+        showProblem(tr("“%1” could not be read again.").arg(fileName(path)), describe(error, path));
+    }
+}
+
+void TrimWindow::startTCFilled() { controller_.startTCFilled(); }
+void TrimWindow::endTCFilled() { controller_.endTCFilled(); }
+void TrimWindow::startFileFilled() { controller_.startFileFilled(); }
+void TrimWindow::endFileFilled() { controller_.endFileFilled(); }
+void TrimWindow::startFromEndFilled() { controller_.startFromEndFilled(); }
+void TrimWindow::endFromEndFilled() { controller_.endFromEndFilled(); }
+void TrimWindow::startSliderMoved() { controller_.startSliderMoved(); }
+void TrimWindow::endSliderMoved() { controller_.endSliderMoved(); }
+
+void TrimWindow::commitPendingEdit() {
+    const std::pair<QLineEdit*, void (TrimWindow::*)()> fields[] = {
+        {ui_->startTCText, &TrimWindow::startTCFilled},
+        {ui_->endTCText, &TrimWindow::endTCFilled},
+        {ui_->startFileText, &TrimWindow::startFileFilled},
+        {ui_->endFileText, &TrimWindow::endFileFilled},
+        {ui_->startFromEndText, &TrimWindow::startFromEndFilled},
+        {ui_->endFromEndText, &TrimWindow::endFromEndFilled},
+    };
+    for (const auto& [edit, action] : fields)
+        if (edit->isModified()) (this->*action)();
+}
+
+void TrimWindow::convertPressed() {
+    if (!controller_.parser) return;
+    if (newestActive()) {
+        cancelCopy();
+        updateSaveButton();
+        return;
+    }
+    // Ctrl+S straight after typing: the typed point is what the user means.
+    commitPendingEdit();
+    const QString output = chooseOutputFile();
+    if (!output.isEmpty()) saveTo(output);
+}
+
+bool TrimWindow::saveTo(const QString& output) {
+    auto request = controller_.conversionRequest(toPath(output));
+    if (!request) return false;
+    std::error_code notThere;
+    if (std::filesystem::equivalent(request->input, request->output, notThere)) {
+        showProblem(tr("The copy cannot replace the recording it is made from."),
+                    tr("%1 is the file being trimmed, or a link to it. Choose another name for the copy.")
+                        .arg(output));
+        return false;
+    }
+
+    auto conversion = std::make_shared<Conversion>();
+    conversion->output = output;
+    std::shared_future<void> previousStarted = newest_ ? newest_->startedFuture : std::shared_future<void>();
+    conversion->thread.reset(QThread::create([this, conversion, request = *request, previousStarted] {
+        if (previousStarted.valid()) previousStarted.wait();
+        runConversion(conversion, request);
+    }));
+    conversion->thread->setObjectName(QStringLiteral("process"));
+    conversions_.push_back(conversion);
+    newest_ = conversion;
+    ui_->statusText->setText(tr("Saving %1…").arg(output));
+    conversion->thread->start();
+    updateSaveButton();
+    return true;
+}
+
+void TrimWindow::runConversion(const std::shared_ptr<Conversion>& conversion, const ConversionRequest& request) {
+    bool published = false;
+    auto publish = [&] {
+        if (published) return;
+        published = true;
+        conversion->started.set_value();
+    };
+    CopyOutcome outcome{CopyOutcome::Status::Cancelled, {}};
+    if (!conversion->stop) {
+        try {
+            outcome = controller_.runConversion(request, [&](std::int64_t percent) {
+                if (!published) {
+                    // No later copy has started yet (it waits for publish), so the
+                    // newest reconstructor is the one reporting.
+                    conversion->job.store(controller_.reconstructor.load());
+                    publish();
+                }
+                // A cancel that came before the job was known.
+                if (conversion->stop) conversion->cancel();
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, conversion, percent] {
+                        // An older copy finishing does not move the bar of the newest.
+                        if (conversion == newest_)
+                            reportProgress(percent);
+                        else
+                            updateSaveButton();
+                    },
+                    Qt::QueuedConnection);
+            });
+        } catch (const std::exception& error) {
+            outcome = {CopyOutcome::Status::Failed, request.input.string() + ": " + error.what()};
+        }
+    }
+    publish();
+    QMetaObject::invokeMethod(
+        this, [this, conversion, outcome] { conversionEnded(conversion, outcome); }, Qt::QueuedConnection);
+}
+
+void TrimWindow::conversionEnded(const std::shared_ptr<Conversion>& conversion, const CopyOutcome& outcome) {
+    if (conversion->thread) {
+        conversion->thread->wait();  // it has just posted this and is returning
+        conversion->thread.reset();
+    }
+    conversion->ended = true;
+    std::erase(conversions_, conversion);
+    updateSaveButton();
+
+    const bool newest = conversion == newest_;
+    const QString message = QString::fromStdString(outcome.message);
+    switch (outcome.status) {
+        case CopyOutcome::Status::Completed:
+            ui_->statusText->setText(tr("Saved %1").arg(conversion->output));
+            break;
+        case CopyOutcome::Status::Cancelled:
+            // Also when it was stopped before it had reported anything.
+            if (newest) {
+                ui_->progressBar->setValue(0);
+                ui_->statusText->setText(tr("Cancelled: nothing was saved to %1").arg(conversion->output));
+            }
+            break;
+        case CopyOutcome::Status::Failed:
+            if (newest) {
+                ui_->progressBar->setValue(0);
+                ui_->statusText->setText(tr("The copy to %1 failed.").arg(conversion->output));
+            }
+            showProblem(tr("The copy was not saved."), message);
+            break;
+    }
+    emit copyEnded(conversion->output, outcome.completed(), message);
+}
+
+void TrimWindow::updateSaveButton() {
+    const bool copying = newestActive();
+    ui_->saveButton->setText(copying ? tr("Cancel") : tr("Save"));
+    // The menu offers only what the keys would do now.
+    ui_->saveAction->setEnabled(controller_.parser && !copying);
+    ui_->cancelCopyAction->setEnabled(copying);
+}
+
+void TrimWindow::reportProgress(qint64 percent) {
+    updateSaveButton();
+    ui_->progressBar->setValue(static_cast<int>(percent));
+}
+
+void TrimWindow::cancelCopy() {
+    if (newest_) newest_->cancel();
+    controller_.cancelRunningCopy();
+}
+
+bool TrimWindow::newestActive() const { return newest_ && newest_->active(); }
+
+bool TrimWindow::copyInProgress() const {
+    return std::any_of(conversions_.begin(), conversions_.end(),
+                       [](const auto& conversion) { return conversion->active(); });
+}
+
+void TrimWindow::stopAllCopies() {
+    for (auto& conversion : conversions_) conversion->cancel();
+    // Each stops after the block it is writing and removes its unfinished file.
+    for (auto& conversion : conversions_)
+        if (conversion->thread) conversion->thread->wait();
+}
+
+QString TrimWindow::chooseInputFile() {
+    return QFileDialog::getOpenFileName(this, QString(), QString(),
+                                        tr("Broadcast-WAV recordings (*.wav *.WAV *.bwf *.BWF);;All files (*)"));
+}
+
+QString TrimWindow::chooseOutputFile() {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(tr("WAV files (*.wav)"));
+    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void TrimWindow::showProblem(const QString& summary, const QString& detail) {
+    QMessageBox box(QMessageBox::Warning, tr("Keeptime"), summary, QMessageBox::Ok, this);
+    box.setInformativeText(detail);
+    box.exec();
+}
+
+bool TrimWindow::confirmStopCopy() {
+    QMessageBox box(QMessageBox::Question, tr("Keeptime"), tr("A copy is still being saved."),
+                    QMessageBox::NoButton, this);
+    box.setInformativeText(tr("Stop it? The unfinished copy will be removed."));
+    QPushButton* stop = box.addButton(tr("Stop and Close"), QMessageBox::DestructiveRole);
+    box.addButton(tr("Keep Saving"), QMessageBox::RejectRole);
+    box.exec();
+    return box.clickedButton() == stop;
+}
+
+void TrimWindow::closeEvent(QCloseEvent* event) {
+    if (copyInProgress() && !confirmStopCopy()) {
+        event->ignore();
+        return;
+    }
+    stopAllCopies();
+    settings_.setWindowGeometry(saveGeometry());
+    QMainWindow::closeEvent(event);
+}
+
+void TrimWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const auto urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void TrimWindow::dropEvent(QDropEvent* event) {
+    const auto urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
+    event->acceptProposedAction();
+    // After the drop has returned: a refused file shows a message box, which
+    // must not hold up the application the file was dragged from.
+    QTimer::singleShot(0, this, [this, path = urls.front().toLocalFile()] { openFile(path); });
+}
+
+}  // namespace keeptime

@@ -1,0 +1,109 @@
+// The trim window: the Qt side of ViewController. It draws the model's texts and
+// slider values into the controls of TrimWindow.ui, turns the user's edits into
+// the model's actions, asks for the files, and runs each copy on a thread of its
+// own while the window stays responsive.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "app/Settings.hpp"
+#include "window/TrimView.hpp"
+#include "window/ViewController.hpp"
+
+class QLineEdit;
+class QSlider;
+
+namespace Ui {
+class TrimWindow;
+}
+
+namespace keeptime {
+
+class TrimWindow : public QMainWindow, public TrimView {
+    Q_OBJECT
+
+public:
+    // log receives the core's "Done" and byte-count lines.
+    explicit TrimWindow(std::ostream& log = std::cout, QWidget* parent = nullptr);
+    ~TrimWindow() override;
+
+    // TrimView: what the model draws and reads.
+    void setText(Element element, const std::string& text) override;
+    std::string text(Element element) const override;
+    void setSliderValue(Element slider, double value) override;
+    double sliderValue(Element slider) const override;
+
+    const ViewController& controller() const { return controller_; }
+
+    // Opens path as if it had been chosen in the open dialog. A refused file is
+    // reported to the user and leaves the window as it was; returns whether it opened.
+    bool openFile(const QString& path);
+    // Starts copying the chosen range to output, as if it had been chosen in the
+    // save dialog; returns whether a copy started.
+    bool saveTo(const QString& output);
+    // Whether a copy is running that the user has not cancelled.
+    bool copyInProgress() const;
+    // Cancels every copy and waits for their threads, so that no unfinished
+    // file is left when this returns.
+    void stopAllCopies();
+
+signals:
+    // A copy ended: completed, cancelled or failed (then message says why).
+    void copyEnded(const QString& output, bool completed, const QString& message);
+
+public slots:
+    void weirdTCChecked(bool on);
+    void filePickerPressed();
+    void convertPressed();
+    void startTCFilled();
+    void endTCFilled();
+    void startFileFilled();
+    void endFileFilled();
+    void startFromEndFilled();
+    void endFromEndFilled();
+    void startSliderMoved();
+    void endSliderMoved();
+    // "Cancel" while the newest copy runs, otherwise "Save".
+    void updateSaveButton();
+    // A copy's whole percent, on the main thread.
+    void reportProgress(qint64 percent);
+
+protected:
+    // The questions the window asks the user. Tests answer them without dialogs.
+    virtual QString chooseInputFile();
+    virtual QString chooseOutputFile();
+    virtual void showProblem(const QString& summary, const QString& detail);
+    virtual bool confirmStopCopy();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct Conversion;
+
+    void connectField(QLineEdit* field, void (TrimWindow::*action)());
+    QLineEdit* field(Element element) const;
+    QSlider* slider(Element element) const;
+    void commitPendingEdit();
+    void cancelCopy();
+    bool newestActive() const;
+    // Runs on the conversion's own thread.
+    void runConversion(const std::shared_ptr<Conversion>& conversion, const ConversionRequest& request);
+    void conversionEnded(const std::shared_ptr<Conversion>& conversion, const CopyOutcome& outcome);
+
+    std::unique_ptr<Ui::TrimWindow> ui_;
+    ViewController controller_;
+    Settings settings_;
+    // Copies whose end the window has not yet handled, oldest first.
+    std::vector<std::shared_ptr<Conversion>> conversions_;
+    // The copy started last; the save button and the bar follow it.
+    std::shared_ptr<Conversion> newest_;
+};
+
+}  // namespace keeptime
