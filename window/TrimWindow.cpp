@@ -178,7 +178,9 @@ double TrimWindow::sliderValue(Element element) const {
     return source ? source->value() / sliderScale : 0.0;
 }
 
-bool TrimWindow::openFile(const QString& path) {
+bool TrimWindow::openFile(const QString& given) {
+    // A path from the command line may be relative; the window shows where the file is.
+    const QString path = QFileInfo(given).absoluteFilePath();
     // The stored mode applies to the file from its first reading; a refused
     // file leaves the previous one, its mode and the check box as they were.
     const bool previousMode = controller_.weirdTC;

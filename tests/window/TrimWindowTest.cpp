@@ -160,6 +160,14 @@ private slots:
         QApplication::sendEvent(window.get(), &drop);
         QTRY_COMPARE(shown("fileTextField"), file);
 
+        // A path relative to the working folder, as given on a command line.
+        take("relative.wav", 2, true);
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir->path());
+        QVERIFY(window->openFile("relative.wav"));
+        QDir::setCurrent(previous);
+        QCOMPARE(shown("fileTextField"), path("relative.wav"));
+
         // Ctrl+O asks for a file; Ctrl+S asks where to save.
         window->inputAnswers << take("second.wav", 3, true);
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
