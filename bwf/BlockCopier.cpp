@@ -1,5 +1,6 @@
 #include "bwf/BlockCopier.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,48 +14,6 @@ namespace {
 }  // namespace
 
 std::int64_t BlockCopier::copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length) {
-    if (inKernel_) {
-        const std::int64_t copied = copyInKernel(inOffset, outOffset, length);
-        if (inKernel_) return copied;
-        // Not supported here: the rest goes through the buffer.
-        return copied + copyThroughBuffer(inOffset + copied, outOffset + copied, length - copied);
-    }
-    return copyThroughBuffer(inOffset, outOffset, length);
-}
-
-std::int64_t BlockCopier::copyInKernel(std::int64_t inOffset, std::int64_t outOffset,
-                                       std::int64_t length) {
-#ifdef __linux__
-    std::int64_t done = 0;
-    while (done < length) {
-        loff_t from = inOffset + done;
-        loff_t to = outOffset + done;
-        ssize_t copied = ::copy_file_range(in_, &from, out_, &to,
-                                           static_cast<std::size_t>(length - done), 0);
-        if (copied < 0) {
-            if (errno == EINTR) continue;
-            if (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
-                errno == ETXTBSY || errno == EPERM || errno == EBADF) {
-                inKernel_ = false;
-                return done;
-            }
-            fail(CopyError::Side::Either);
-        }
-        if (copied == 0) break;
-        done += copied;
-    }
-    return done;
-#else
-    (void)inOffset;
-    (void)outOffset;
-    (void)length;
-    inKernel_ = false;
-    return 0;
-#endif
-}
-
-std::int64_t BlockCopier::copyThroughBuffer(std::int64_t inOffset, std::int64_t outOffset,
-                                            std::int64_t length) {
     buffer_.resize(static_cast<std::size_t>(length));
     std::int64_t got = 0;
     while (got < length) {
@@ -77,6 +36,11 @@ std::int64_t BlockCopier::copyThroughBuffer(std::int64_t inOffset, std::int64_t 
         }
         put += n;
     }
+#ifdef __linux__
+    // Start writeback now, so that the flush before the rename does not find a
+    // whole file of dirty pages. Only a hint: the flush reports any failure.
+    ::sync_file_range(out_, outOffset, got, SYNC_FILE_RANGE_WRITE);
+#endif
     return got;
 }
 

@@ -34,9 +34,10 @@ mode_t newFileMode() {
 
 OutputFile::OutputFile(std::filesystem::path destination) : destination_(std::move(destination)) {
     // Name the temporary file so that it cannot pass for the finished copy.
-    std::string pattern =
-        (folderOf(destination_) / ("." + destination_.filename().string() + ".keeptime-XXXXXX"))
-            .string();
+    std::string name = destination_.filename().string();
+    name.insert(name.begin(), '.');
+    name += ".keeptime-XXXXXX";
+    std::string pattern = (folderOf(destination_) / name).string();
     int fd = ::mkstemp(pattern.data());
     if (fd >= 0) {
         file_ = FileHandle(fd, pattern);

@@ -18,7 +18,9 @@ std::optional<std::int64_t> wholeSeconds(double seconds) {
 }
 
 std::string padded(std::int64_t field) {
-    return field <= 9 ? "0" + toDecimal(field) : toDecimal(field);
+    std::string text = toDecimal(field);
+    if (field <= 9) text.insert(text.begin(), '0');
+    return text;
 }
 
 // Formats a whole-second value, writing negative values as "-" and their magnitude.
@@ -26,8 +28,10 @@ template <typename Format>
 std::string withSign(double seconds, std::string_view unreadable, Format format) {
     auto t = wholeSeconds(seconds);
     if (!t) return std::string(unreadable);
-    if (*t < 0) return "-" + format(-*t);
-    return format(*t);
+    if (*t >= 0) return format(*t);
+    std::string text = format(-*t);
+    text.insert(text.begin(), '-');
+    return text;
 }
 
 }  // namespace
