@@ -56,7 +56,7 @@ std::optional<double> point(std::initializer_list<PointOption> options, double f
         auto seconds = pointFromText(option.notation, *option.text, file);
         if (!seconds)
             complain(option.name, "cannot read \"" + *option.text +
-                                      "\" as a time; write H:MM:SS, M:SS or seconds, such as 10:00:05");
+                                      "\" as a time; write whole seconds as H:MM:SS, M:SS or S, such as 10:00:05");
         return seconds;
     }
     return fallback;

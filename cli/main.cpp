@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
                  "keeptime-cli"};
     app.set_version_flag("--version", std::string("keeptime-cli ") + KEEPTIME_VERSION);
     app.require_subcommand(1);
-    app.footer("Times are H:MM:SS, M:SS or plain seconds (\"10:00:05\", \"1:30\", \"90\").\n"
+    app.footer("Times are whole seconds, written H:MM:SS, M:SS or S (\"10:00:05\", \"1:30\", \"90\").\n"
                "Exit status: 0 done, 1 copy failed, 2 file refused or usage error, 130 interrupted.");
 
     InfoOptions info;
