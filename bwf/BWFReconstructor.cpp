@@ -21,11 +21,6 @@ namespace {
     throw BWFError(BWFError::Kind::BadRange, path, reason);
 }
 
-// Frames in `seconds` at `rate`, truncated toward zero; nothing when not a finite 64-bit count.
-std::optional<std::int64_t> toFrames(double seconds, double rate) {
-    return timeReferenceShift(seconds, rate);
-}
-
 // Whether two paths name the same file, also through links.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     struct stat sa {}, sb {};
@@ -63,8 +58,8 @@ std::pair<std::int64_t, std::int64_t> BWFReconstructor::frameRange() const {
     const double rate = parser.samplesPerSecond();
     if (!std::isfinite(start) || !std::isfinite(end))
         refuse(inputURL, "the in or out point is not a number");
-    auto startFrame = toFrames(start, rate);
-    auto endFrame = toFrames(end, rate);
+    auto startFrame = secondsToSamples(start, rate);
+    auto endFrame = secondsToSamples(end, rate);
     if (!startFrame || !endFrame) refuse(inputURL, "the in or out point is out of range");
     if (start < 0) refuse(inputURL, "the in point lies before the start of the audio");
     if (start > end)
@@ -120,7 +115,7 @@ void BWFReconstructor::shiftTimeReference() {
     ds64Offset_ = parser.landmarks().ds64.value_or(0);
     if (parser.timeReferenceSource() == TimeReferenceSource::None) return;
     const std::int64_t old = parser.samplesSinceMidnight();
-    auto shift = timeReferenceShift(start, timeReferenceRate(parser.samplesPerSecond(), weirdTC));
+    auto shift = secondsToSamples(start, timeReferenceRate(parser.samplesPerSecond(), weirdTC));
     std::int64_t moved = 0;
     if (!shift || __builtin_add_overflow(old, *shift, &moved))
         refuse(inputURL, "the time reference cannot be moved that far");

@@ -23,11 +23,12 @@ double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC) {
     return weirdTC ? rate * 1001.0 / 1000.0 : rate;
 }
 
-std::optional<std::int64_t> timeReferenceShift(double start, double rate) {
-    const double samples = start * rate;
-    if (!std::isfinite(samples) || std::fabs(samples) >= 9223372036854775808.0)
-        return std::nullopt;
-    return static_cast<std::int64_t>(samples);
+std::optional<std::int64_t> secondsToSamples(double seconds, double rate) {
+    const double samples = seconds * rate;
+    if (!std::isfinite(samples) || std::fabs(samples) >= 9223372036854774784.0) return std::nullopt;
+    const double nearest = std::nearbyint(samples);
+    if (std::fabs(samples - nearest) < 1e-3) return static_cast<std::int64_t>(nearest);
+    return static_cast<std::int64_t>(samples);  // truncates toward zero
 }
 
 }  // namespace keeptime

@@ -24,8 +24,11 @@ std::string_view sourceName(TimeReferenceSource source);
 // 48000.0, or 48048.0 in weird-TC mode.
 double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC);
 
-// Samples the time reference moves when the first start seconds are trimmed:
-// trunc(start × rate). Nothing when that is not a finite 64-bit count.
-std::optional<std::int64_t> timeReferenceShift(double start, double rate);
+// Whole samples in `seconds` at `rate`: the product truncated toward zero, except
+// that a product within a thousandth of a sample of a whole number is that number.
+// Seconds reached through a time of day or back from the end carry float error
+// that would otherwise drop a point typed to the second onto the sample before.
+// Nothing when the count is not finite or does not fit 64 bits.
+std::optional<std::int64_t> secondsToSamples(double seconds, double rate);
 
 }  // namespace keeptime

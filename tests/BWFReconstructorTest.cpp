@@ -109,6 +109,9 @@ TEST_F(BWFReconstructorTest, MovesTheTimeReferenceExactly) {
         {"fraction of a sample dropped", ixmlText({}, "100"), 100, 1.00001, false, 48100, 48100},
         {"bext only", ixmlText({}, {}), 3917280000, 1, false, 3917328000, 3917328000},
         {"bext holding another value", ixmlText("-48000", {}), 7, 2, false, 48000, 7},
+        // 12:01:14 typed as a time of day: 0.0567291... s, just under 2723 samples as a float.
+        {"time of day lands on its sample", ixmlText("2077149277", {}), 2077149277,
+         43274 - 2077149277 / 48000.0, false, 43274LL * 48000, 43274LL * 48000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

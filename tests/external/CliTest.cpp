@@ -238,3 +238,40 @@ TEST_F(ExternalCli, CtrlCRemovesTheUnfinishedCopyAndKeepsAnOldOne) {
 
 }  // namespace
 }  // namespace keeptime::external
+
+namespace keeptime::external {
+namespace {
+
+// A point names a whole number of seconds; the frame it lands on is exact, not one early
+// through the float error of the seconds it was turned into.
+TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
+    struct Case {
+        std::int64_t rate, frames, timeReference;
+        std::vector<std::string> args;
+        std::int64_t startFrame, copiedFrames, timeReferenceAfter;
+    };
+    const Case cases[] = {
+        {48000, 242636, 2077149277, {"--start-tc", "12:01:14"}, 2723, 242636 - 2723, 43274LL * 48000},
+        {48000, 242636, 2077149277, {"--start-from-end", "1"}, 194636, 48000, 2077149277 + 194636},
+        {48000, 242636, 2077149277, {"--end-from-end", "1"}, 0, 194636, 2077149277},
+        // 10:50:04 at 32.032 kHz is sample 39004 × 32032 = 1249376128.
+        {32000, 100000, 1249345870, {"--start-tc", "10:50:04", "--weird-tc"}, 30227, 100000 - 30227, 1249376128},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        testing::TempDir dir;
+        testing::WavWriter().bext(c.timeReference).fmt(2, static_cast<int>(c.rate), 16)
+            .data(keeptime::Bytes(static_cast<std::size_t>(c.frames) * 4)).write(dir / "in.wav");
+        std::vector<std::string> argv = {cli(), "trim", (dir / "in.wav").string(), "-o", (dir / "out.wav").string(), "--json"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const Result r = run(argv);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json copy = json::parse(r.out);
+        EXPECT_EQ(copy["startFrame"], c.startFrame);
+        EXPECT_EQ(copy["frames"], c.copiedFrames);
+        EXPECT_EQ(copy["timeReferenceAfter"], c.timeReferenceAfter);
+    }
+}
+
+}  // namespace
+}  // namespace keeptime::external
