@@ -1,0 +1,300 @@
+// keeptime-cli run as a user would, on files other programs wrote (ffmpeg, sox, real recorders),
+// its copies read by programs that share no code with ours: ffprobe, riffcheck.py, npm wavefile
+// and sndfile-info. A test skips, saying why, when a tool or file it needs is missing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+
+#include "tests/TempDir.hpp"
+#include "tests/WavWriter.hpp"
+
+namespace keeptime::external {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::TempDir;
+std::string setting(const char* name, const char* unset) { return std::getenv(name) ? std::getenv(name) : unset; }
+const std::string kCli = setting("KEEPTIME_CLI", KEEPTIME_CLI_PATH);  // KEEPTIME_CLI: an installed one, say
+
+// Starts a program found on PATH, output to files, SIGINT at its default (a background runner ignores it).
+pid_t start(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err, std::string env = "") {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    std::signal(SIGINT, SIG_DFL);
+    if (!env.empty()) ::putenv(env.data());
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+int finish(pid_t pid) {  // the exit status, or 128 + the signal
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string text(const fs::path& file) { return (std::stringstream() << std::ifstream(file).rdbuf()).str(); }
+
+struct Result { int status; std::string out, err; };
+Result run(const std::vector<std::string>& argv, const std::string& env = "") {
+    TempDir logs;
+    const int status = finish(start(argv, logs / "out", logs / "err", env));
+    return {status, text(logs / "out"), text(logs / "err")};
+}
+
+bool onPath(const std::string& tool) { return run({"sh", "-c", "command -v " + tool}).status == 0; }
+
+std::vector<std::string> split(const std::string& text, char separator = '\n') {  // the non-empty parts
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, separator);)
+        if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+Result keeptime(std::vector<std::string> args, const std::string& more = "") {  // keeptime-cli ARGS, then MORE's words
+    args.insert(args.begin(), kCli);
+    for (const auto& word : split(more, ' ')) args.push_back(word);
+    return run(args);
+}
+
+std::string nodeModules() {  // a node_modules holding npm wavefile, or "" when it or node is missing
+    const std::string modules = setting("KEEPTIME_NODE_PATH", KEEPTIME_NODE_MODULES);
+    return onPath("node") && fs::exists(modules + "/wavefile/package.json") ? modules : "";
+}
+
+json reading(const std::string& reader, const fs::path& file) {  // ffprobe, riffcheck.py or npm wavefile
+    const std::string dir = KEEPTIME_EXTERNAL_DIR;
+    const std::string entries = "stream=sample_rate,channels,bits_per_sample:format=duration:format_tags";
+    const Result r =
+        reader == "ffprobe" ? run({"ffprobe", "-v", "error", "-of", "json", "-show_entries", entries, file})
+        : reader == "wavefile" ? run({"node", dir + "/wavefile-check.js", file}, "NODE_PATH=" + nodeModules())
+        : run({fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3", dir + "/riffcheck.py", file});
+    const json got = json::parse(r.out, nullptr, false);
+    if (got.is_discarded()) throw std::runtime_error(reader + " printed no JSON: " + r.out + r.err);
+    return got;
+}
+
+const std::string kFfmpeg = "ffmpeg -v error -f lavfi -i sine=sample_rate=";
+const std::pair<std::string, std::string> kInputs[] = {  // what writes each ("{out}": the file), or a file in samples
+    {"ffmpeg_48k_mono24_odd", kFfmpeg + "48000 -af atrim=end_sample=144001 -ac 1 -c:a pcm_s24le "  // odd byte count
+                                        "-write_bext 1 -metadata time_reference=1728012345 {out}"},
+    {"ffmpeg_44k1_stereo16", kFfmpeg + "44100 -af atrim=end_sample=132300 -ac 2 -c:a pcm_s16le "
+                                       "-write_bext 1 -metadata time_reference=2063880007 {out}"},
+    {"ffmpeg_rf64_96k", kFfmpeg + "96000 -af atrim=end_sample=288000 -ac 2 -c:a pcm_s24le -rf64 always "
+                                  "-write_bext 1 -metadata time_reference=4147200000 {out}"},
+    {"sox_no_time_reference", "sox -n -r 44100 -c 2 -b 16 {out} synth 2.5 sine 300"},
+    {"recorder_a_ixml_timestamp", "samples recorder-a-ixml-timestamp.wav"},    // 5.005 s, iXML and bext
+    {"daw_export_ixml_after_data", "samples daw-export-ixml-after-data.wav"},  // 1 s: copies from 1 s are empty
+};
+
+class ExternalFiles : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
+
+TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
+    TempDir dir;
+    fs::path file = dir / "input.wav", out = dir / "copy.wav";
+    auto argv = split(GetParam().second, ' ');
+    if (!onPath("ffprobe") || !onPath("python3")) GTEST_SKIP() << "ffprobe or python3 is not installed";
+    if (argv[0] == "samples" && !fs::exists(file = fs::path(KEEPTIME_SAMPLES_DIR) / argv[1]))
+        GTEST_SKIP() << "no " << file << " (../shared/samples is not beside the checkout)";
+    if (argv[0] != "samples" && !onPath(argv[0])) GTEST_SKIP() << argv[0] << " is not installed";
+    std::replace(argv.begin(), argv.end(), std::string("{out}"), file.string());
+    ASSERT_TRUE(argv[0] == "samples" || run(argv).status == 0) << "could not write " << file;
+    const json walk = reading("riffcheck", file), probe = reading("ffprobe", file), &stream = probe["streams"][0];
+    const std::int64_t rate = std::stoll(stream["sample_rate"].get<std::string>()), inData = walk["dataOffset"];
+    const std::int64_t bytesPerFrame = stream["channels"].get<int>() * stream["bits_per_sample"].get<int>() / 8;
+    const std::int64_t frames = walk["dataSize"].get<std::int64_t>() / bytesPerFrame;
+    const bool bext = walk["bext"].is_object() && walk["bext"]["offset"] < inData;  // one before the audio
+    std::string source = "none";  // an iXML time reference first, wherever the chunk stands; then bext
+    std::int64_t reference = 0;
+    for (const char* tag : {"TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO", "BWF_TIME_REFERENCE_LOW"})
+        for (const json& ixml : walk["ixml"])
+            if (source == "none" && ixml.contains(tag)) source = tag, reference = std::stoll(std::string(ixml[tag]));
+    if (source == "none" && bext) source = "bext", reference = walk["bext"]["timeReference"];
+
+    for (int weird = 0; weird <= (GetParam() == kInputs[0]); ++weird) {  // --weird-tc on one input is enough
+        const Result r = keeptime({"info", "--json", file}, weird ? "--weird-tc" : "");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::int64_t t = reference * 1000 / (rate * (weird ? 1001 : 1000));  // the start in whole seconds
+        char start[16];
+        std::snprintf(start, sizeof start, "%02d:%02d:%02d", int(t / 3600), int(t / 60 % 60), int(t % 60));
+        const json got = json::parse(r.out), expected = {
+            {"rf64", walk["form"] == "RF64"}, {"sampleRate", rate}, {"bytesPerFrame", bytesPerFrame},
+            {"audioBytes", walk["dataSize"]}, {"samplesSinceMidnight", reference}, {"timeReferenceSource", source},
+            {"start", start}, {"timeReferenceRate", rate * (weird ? 1001 : 1000) / 1000.0}};
+        for (const auto& [key, value] : expected.items()) EXPECT_EQ(got[key], value) << key << " weird=" << weird;
+    }
+
+    const std::string input = text(file);
+    const std::string inputInfo = onPath("sndfile-info") ? run({"sndfile-info", file}).out : "";
+    const std::int64_t end2 = 2 < frames / rate ? 2 * rate : frames;  // an end in the last whole second is the end
+    using Trim = std::tuple<std::string, std::int64_t, std::int64_t, bool>;  // arguments, frames kept, --weird-tc
+    for (const auto& [args, first, last, weird] : {Trim{"--start 0:01 --end 2", rate, end2, false},
+                                                   Trim{"--start 1 --weird-tc", rate, frames, true},
+                                                   Trim{"--start-from-end 1", frames - rate, frames, false}}) {
+        SCOPED_TRACE(args);
+        const std::int64_t audio = (last - first) * bytesPerFrame;
+        const std::int64_t moved = reference + (source == "none" ? 0 : weird ? first * 1001 / 1000 : first);
+        ASSERT_EQ(keeptime({"trim", file, "-o", out, "--force"}, args).status, 0);
+
+        const json copyWalk = reading("riffcheck", out);
+        EXPECT_EQ(copyWalk["errors"], json::array()) << "riffcheck.py finds the copy malformed";
+        const std::string copy = text(out);
+        const std::int64_t outData = copyWalk["dataOffset"], size = copy.size();
+        ASSERT_EQ(size, outData + 8 + audio + audio % 2);
+        EXPECT_EQ(copy.compare(outData + 8, audio, input, inData + 8 + first * bytesPerFrame, audio), 0) << "audio";
+        std::string head = "RIFF" + input.substr(4, inData - 4);  // every other header byte as the input's
+        const auto put = [&](std::size_t at, const auto& value) { std::memcpy(&head[at], &value, sizeof value); };
+        put(4, std::uint32_t(size - 8));
+        if (walk["ds64"].is_object()) put(int(walk["ds64"]["offset"]) + 8, std::array{size - 8, audio, last - first});
+        if (bext) put(int(walk["bext"]["offset"]) + 346, moved);
+        const std::string tag = "<" + source + ">", was = tag + std::to_string(reference) + "<";
+        if (auto at = head.find(was); at != head.npos) head.replace(at, was.size(), tag + std::to_string(moved) + "<");
+        EXPECT_TRUE(copy.substr(0, outData) == head) << "a header byte is not the input's";
+
+        json format = reading("ffprobe", out)["format"];
+        EXPECT_NEAR(audio ? std::stod(std::string(format["duration"])) : 0, double(last - first) / rate, 2e-6);
+        EXPECT_EQ(format["tags"]["time_reference"], bext ? json(std::to_string(moved)) : json()) << "ffprobe";
+        if (!nodeModules().empty()) {
+            const json wave = reading("wavefile", out), expected = {
+                {"container", "RIFF"}, {"sampleRate", rate}, {"blockAlign", bytesPerFrame}, {"dataChunkSize", audio},
+                {"bextTimeReference", bext ? json(std::to_string(moved)) : json()}};
+            for (const auto& [key, value] : expected.items()) EXPECT_EQ(wave[key], value) << "npm wavefile: " << key;
+            if (head.find(tag) != head.npos) { EXPECT_EQ(wave["ixml"][source], std::to_string(moved)); }
+        }
+        if (onPath("sndfile-info") && audio > 0) {  // (it calls any empty data chunk a short read, whoever wrote it)
+            const std::string said = run({"sndfile-info", out}).out;
+            EXPECT_NE(said.find("\nFrames      : " + std::to_string(last - first) + "\n"), std::string::npos) << said;
+            const std::regex complaint(R"(should be|Error|^\*\*\* (?!.*\(unknown marker\)))");
+            for (const auto& line : split(said))  // no complaint it did not make of the input
+                if (std::regex_search(line, complaint)) { EXPECT_NE(inputInfo.find(line), line.npos) << line; }
+        }
+    }
+    if (nodeModules().empty()) GTEST_SKIP() << "copies not read by npm wavefile: node or the package is missing "
+                                              "(npm install --prefix build/npm wavefile, or set KEEPTIME_NODE_PATH)";
+    if (!onPath("sndfile-info")) GTEST_SKIP() << "copies not read by sndfile-info (Debian package sndfile-programs)";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExternalFiles, ::testing::ValuesIn(kInputs), [](auto& p) { return p.param.first; });
+
+std::size_t filesIn(const fs::path& folder) { return std::distance(fs::directory_iterator(folder), {}); }
+
+struct ExternalCli : ::testing::Test {
+    void SetUp() override {  // 3 s of 48 kHz stereo 24-bit that starts at 10:00:00
+        testing::WavWriter().bext(1728000000).fmt().data(testing::audioPattern(48000 * 18)).write(in);
+    }
+    TempDir dir;
+    const fs::path in = dir / "in.wav", out = dir / "out.wav";
+};
+
+TEST_F(ExternalCli, EachFailureSaysWhyOnOneLineAndLeavesEveryFileAsItWas) {
+    const std::string notes = dir / "notes.txt", link = dir / "link.wav", nowhere = dir / "no/out.wav";
+    testing::writeFile(out, Bytes(3, 'x'));
+    testing::writeFile(notes, Bytes(400, 'x'));
+    fs::create_symlink(in, link);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // the arguments; what the message names
+        {{"trim", notes, "-o", out, "--force", "--json"}, notes},  // not a WAV file
+        {{"trim", in, "-o", out}, out},                            // an existing output, without --force
+        {{"trim", in, "-o", link, "--force"}, link},               // the input again, through a link
+        {{"trim", in, "-o", nowhere}, nowhere},                    // no such folder: 1 (failed) or 2 (refused)
+        {{"trim", in, "-o", out, "--start", "1.5"}, "--start"},    // not whole seconds
+    };
+    const std::size_t files = filesIn(dir.path());
+    const std::string input = text(in);
+    for (auto [args, named] : cases) {
+        SCOPED_TRACE(named);
+        const Result r = keeptime(args);
+        EXPECT_TRUE(r.status == 2 || (r.status == 1 && named == nowhere)) << r.status;
+        auto said = split(r.err);  // with --json the "Done" lines come here too
+        said.erase(std::remove(said.begin(), said.end(), "Done"), said.end());
+        ASSERT_EQ(said.size(), 1u) << r.err;
+        EXPECT_TRUE(said[0].rfind("keeptime-cli: " + named + ": ", 0) == 0 && said[0].size() > named.size() + 20);
+        EXPECT_TRUE(args.back() != "--json" || r.out.empty()) << "standard output holds JSON or nothing";
+        EXPECT_EQ(filesIn(dir.path()), files) << "a file was added or removed";
+        EXPECT_TRUE(text(in) == input && text(out) == "xxx") << "a file changed";
+    }
+}
+
+TEST_F(ExternalCli, WithJsonStandardOutputHoldsJustTheObject) {
+    const std::string n = std::to_string(48000 * 12), done = "Done\nDone\n" + n + " == " + n + " == " + n + "\n";
+    const Result plain = keeptime({"trim", in, "-o", out, "--start", "1"});
+    const Result asJson = keeptime({"trim", in, "-o", out, "--start", "1", "--force", "--json"});
+    EXPECT_TRUE(plain.status == 0 && plain.err.empty() && asJson.status == 0) << plain.err << asJson.err;
+    EXPECT_EQ(plain.out, done);
+    EXPECT_EQ(asJson.err, done);
+    EXPECT_TRUE(json::parse(asJson.out).is_object());  // throws on anything beside the one value
+    for (const char* option : {"--help", "--version"}) EXPECT_EQ(keeptime({option}).status, 0) << option;
+}
+
+TEST_F(ExternalCli, CtrlCLeavesNoCopyAndTheInputAsItWas) {
+    // 3 GiB of sparse audio: the copy takes seconds, the input costs no disk.
+    testing::WavWriter().rf64().ds64().bext(1728000000).fmt().sparseData(std::int64_t{3} << 30).write(in);
+    const auto state = [&] { return std::pair(fs::file_size(in), fs::last_write_time(in)); };
+    const auto before = state();
+    TempDir logs;
+    const pid_t pid = start({kCli, "trim", in, "-o", out, "--quiet"}, logs / "out", logs / "err");
+    for (int i = 0; i < 60000 && filesIn(dir.path()) < 2; ++i)  // until the unfinished copy is there
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool copying = filesIn(dir.path()) > 1;
+    ::kill(pid, copying ? SIGINT : SIGKILL);
+    const int status = finish(pid);
+    ASSERT_TRUE(copying) << "no copy appeared";
+    EXPECT_EQ(status, 130);
+    EXPECT_EQ(split(text(logs / "err")).size(), 1u) << text(logs / "err");
+    EXPECT_EQ(filesIn(dir.path()), 1u) << "an unfinished copy was left";
+    EXPECT_TRUE(state() == before) << "the input changed";
+}
+
+// Every notation of a point names the same frames and gives the same bytes; a point lands on its exact
+// frame, not one early through the float error of the seconds it was turned into.
+TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
+    struct Case {  // after: the copy's time reference; the file is 3 s from 10:00:00 unless a row says otherwise
+        std::string args;
+        std::int64_t startFrame, frames, after, rate = 48000, length = 144000, reference = 1728000000;
+    };
+    const std::int64_t at1 = 1728000000, at2 = 1728096000, t = 2077149277;
+    const Case cases[] = {
+        {"--start 2", 96000, 48000, at2}, {"--start 0:02", 96000, 48000, at2}, {"--end 1", 0, 48000, at1},
+        {"--start-tc 10:00:02", 96000, 48000, at2}, {"--start-from-end 1", 96000, 48000, at2},
+        {"--end 00:00:01", 0, 48000, at1}, {"--end-tc 10:00:01", 0, 48000, at1}, {"--end-from-end 0:02", 0, 48000, at1},
+        {"--start-tc 12:01:14", 2723, 242636 - 2723, 43274LL * 48000, 48000, 242636, t},
+        {"--start-from-end 1", 194636, 48000, t + 194636, 48000, 242636, t},
+        {"--end-from-end 1", 0, 194636, t, 48000, 242636, t},
+        // 10:50:04 at 32.032 kHz is sample 39004 × 32032 = 1249376128.
+        {"--start-tc 10:50:04 --weird-tc", 30227, 100000 - 30227, 1249376128, 32000, 100000, 1249345870},
+    };
+    std::map<std::array<std::int64_t, 3>, Bytes> copies;  // by file and frames
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir dir;
+        testing::WavWriter().bext(c.reference).fmt(2, int(c.rate), 16).data(testing::audioPattern(c.length * 4))
+            .write(dir / "in");
+        const Result r = keeptime({"trim", dir / "in", "-o", dir / "out", "--json"}, c.args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json got = json::parse(r.out);
+        EXPECT_EQ(json({got["startFrame"], got["frames"], got["timeReferenceAfter"]}),
+                  json({c.startFrame, c.frames, c.after}));
+        const Bytes copy = testing::readFile(dir / "out");
+        EXPECT_TRUE(copies.emplace(std::array{c.reference, c.startFrame, c.frames}, copy).first->second == copy)
+            << "not the bytes another notation of the same frames gave";
+    }
+}
+
+}  // namespace
+}  // namespace keeptime::external
