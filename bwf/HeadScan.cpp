@@ -50,6 +50,10 @@ Landmarks locate(ByteView head, bool rf64) {
             malformed("the \"ds64\" chunk is cut short");
     }
     at.bext = chunkBeforeData(layout::kBextId);
+    // A walked bext chunk too short to hold its TimeReference holds none: the bytes
+    // there belong to the next chunk.
+    const ChunkRef* bext = at.walked ? walk.find(layout::kBextId) : nullptr;
+    if (bext && bext->bodyEnd() < bext->offset + layout::kBextTimeReferenceOffset + 8) at.bext.reset();
     return at;
 }
 

@@ -50,16 +50,17 @@ HeaderEdits rewriteTimeReference(Bytes& header, std::optional<std::size_t> bextO
     HeaderEdits edits;
     if (oldValue == newValue) return edits;
 
+    // Chunk sizes are only corrected where the header is a sound chunk list.
+    const ChunkWalk walk = walkChunks(header);
     if (bextOffset) {
         const std::size_t field = *bextOffset + layout::kBextTimeReferenceOffset;
-        if (readLE<std::int64_t>(header, field) == oldValue) {
+        // Never into another chunk's bytes.
+        const bool inside = !walk.reachedEnd || walk.containing(field, 8);
+        if (inside && readLE<std::int64_t>(header, field) == oldValue) {
             writeLE<std::int64_t>(header, field, newValue);
             ++edits.replaced;
         }
     }
-
-    // Chunk sizes are only corrected where the header is a sound chunk list.
-    const ChunkWalk walk = walkChunks(header);
     const std::size_t originalSize = header.size();
     const std::string newText = toDecimal(newValue);
     std::vector<std::ptrdiff_t> growth(walk.chunks.size(), 0);

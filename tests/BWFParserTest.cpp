@@ -79,6 +79,7 @@ TEST_F(BWFParserTest, TimeReferenceSourcesInOrder) {
         {"tags after the audio, in the head", WavWriter().bext(1).fmt().data(audio).ixml(ixmlText({}, "172800000")),
          172800000, BWFTimeReferenceLow},
         {"bext after the audio is not read", WavWriter().fmt().data(audio).bext(5), 0, None},
+        {"bext too short to hold one", WavWriter().chunk("bext", Bytes(96, 1)).chunk("JUNK", Bytes(300, 2)).fmt().data(audio), 0, None},
         {"tags beyond the first million bytes", WavWriter().bext(9).fmt().data(audioPattern(1000000)).ixml(ixmlText("5", "5")),
          9, Bext},
     };
