@@ -1,9 +1,5 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <sstream>
@@ -105,27 +101,6 @@ TEST_F(CopyJobTest, AFullDiskFailsTheJob) {
     EXPECT_EQ(outcome.message, (small / "out.wav").string() + ": cannot write the copy: No space left on device");
     EXPECT_EQ(left, std::vector<std::string>{"out.wav"});
     EXPECT_EQ(old, (Bytes{'o', 'l', 'd'}));
-}
-
-// A folder that takes no new file (here an immutable one) still lets the copy
-// replace an existing output in place.
-TEST_F(CopyJobTest, WritesDirectlyWhereNoTemporaryFileCanBeMade) {
-    makeInput(4000);
-    const auto locked = dir / "locked";
-    std::filesystem::create_directory(locked);
-    writeFile(locked / "out.wav", Bytes(10, 'x'));
-    const int fd = ::open(locked.c_str(), O_RDONLY | O_DIRECTORY);
-    int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
-        ::close(fd);
-        GTEST_SKIP() << "cannot make a folder immutable here: " << std::strerror(errno);
-    }
-    auto outcome = copy(locked / "out.wav");
-    flags &= ~FS_IMMUTABLE_FL;
-    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    ::close(fd);
-    EXPECT_TRUE(outcome.completed()) << outcome.message;
-    EXPECT_EQ(readFile(locked / "out.wav"), input);
 }
 
 }  // namespace

@@ -13,10 +13,8 @@ namespace keeptime::testing {
 
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "keeptime-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
+    TempDir() : path_(std::filesystem::temp_directory_path() / "keeptime-test-XXXXXX") {
+        if (!::mkdtemp(const_cast<char*>(path_.c_str()))) std::abort();
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir&) = delete;

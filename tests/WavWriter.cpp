@@ -105,13 +105,13 @@ Bytes WavWriter::render() const {
 Bytes WavWriter::build() const {
     if (sparse_) throw std::logic_error("sparse audio is only written to disk");
     Bytes out = render();
-    if (cutAt_ && *cutAt_ < out.size()) out.resize(*cutAt_);
+    out.resize(std::min(out.size(), cutAt_.value_or(out.size())));
     return out;
 }
 
 void WavWriter::write(const std::filesystem::path& path) const {
     Bytes head = render();
-    if (cutAt_ && *cutAt_ < head.size()) head.resize(*cutAt_);
+    head.resize(std::min(head.size(), cutAt_.value_or(head.size())));
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
     if (sparse_ && !cutAt_) std::filesystem::resize_file(path, head.size() + static_cast<std::uintmax_t>(*sparse_));
