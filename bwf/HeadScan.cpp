@@ -24,6 +24,10 @@ Landmarks locate(ByteView head, bool rf64) {
     const ChunkWalk walk = walkChunks(head);
     std::optional<std::size_t> data = walk.data;
     at.walked = data.has_value();
+    // Without a chunk list to follow, only a RIFF or RF64 file is searched: in any
+    // other file (a text that mentions "data" and "fmt") a search finds only words.
+    if (!data && !startsWith(head, layout::kRIFFId) && !rf64)
+        malformed("not a WAV file: it begins with neither \"RIFF\" nor \"RF64\"");
     if (!data) data = find(head, layout::kDataId);
     if (!data) malformed("no \"data\" chunk" + kInHead);
     at.data = *data;

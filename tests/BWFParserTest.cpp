@@ -105,7 +105,10 @@ TEST_F(BWFParserTest, LandmarksComeFromChunkHeaders) {
 
 TEST_F(BWFParserTest, RefusesFilesItCannotUse) {
     const std::pair<WavWriter, const char*> cases[] = {
-        {WavWriter().cutAt(3), "no \"data\" chunk in the first 1000000 bytes"},
+        {WavWriter().cutAt(3), "not a WAV file: it begins with neither \"RIFF\" nor \"RF64\""},
+        {WavWriter().fileId("# Re").chunk("adme", "the data chunk and the fmt chunk are described here"),
+         "not a WAV file: it begins with neither \"RIFF\" nor \"RF64\""},
+        {WavWriter().fmt().chunk("junk", Bytes(40)), "no \"data\" chunk in the first 1000000 bytes"},
         {WavWriter().fmt().chunk("JUNK", Bytes(1000000)).data(Bytes(6)), "no \"data\" chunk in the first 1000000 bytes"},
         {WavWriter().data(audio), "no \"fmt \" chunk in the first 1000000 bytes"},
         {WavWriter().rf64().fmt().data(audio), "RF64 file without a \"ds64\" chunk before its audio"},
