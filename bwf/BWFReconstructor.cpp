@@ -49,9 +49,7 @@ BWFReconstructor::BWFReconstructor(std::filesystem::path input, std::filesystem:
     audioLength = computeAudioLength();
     fileLength = plannedFileLength();
     timeReference_ = parser.samplesSinceMidnight();
-    if (!parser.rf64() && fileLength > layout::kMaxRIFFFileLength)
-        refuse(inputURL, "the copy would be " + std::to_string(fileLength) +
-                             " bytes, more than a RIFF file can hold (4294967295); choose a shorter range");
+    if (!parser.rf64()) checkFitsRIFF();
 }
 
 std::pair<std::int64_t, std::int64_t> BWFReconstructor::frameRange() const {
@@ -78,8 +76,7 @@ std::pair<std::int64_t, std::int64_t> BWFReconstructor::frameRange() const {
 }
 
 std::int64_t BWFReconstructor::computeAudioLength() const {
-    const auto [first, last] = frameRange();
-    return (last - first) * parser.bytesPerFrame();
+    return (frames_.second - frames_.first) * parser.bytesPerFrame();
 }
 
 std::int64_t BWFReconstructor::plannedFileLength() const {
@@ -88,10 +85,14 @@ std::int64_t BWFReconstructor::plannedFileLength() const {
            audioLength + (audioLength & 1);
 }
 
-void BWFReconstructor::writeRIFFSize() {
+void BWFReconstructor::checkFitsRIFF() const {
     if (fileLength > layout::kMaxRIFFFileLength)
         refuse(inputURL, "the copy would be " + std::to_string(fileLength) +
                              " bytes, more than a RIFF file can hold (4294967295); choose a shorter range");
+}
+
+void BWFReconstructor::writeRIFFSize() {
+    checkFitsRIFF();
     writeLE<std::uint32_t>(preData, layout::kRIFFSizeOffset,
                            static_cast<std::uint32_t>(fileLength - 8));
 }

@@ -73,6 +73,8 @@ public:
 private:
     std::pair<std::int64_t, std::int64_t> frameRange() const;
     std::int64_t plannedFileLength() const;
+    // Refuses a copy whose sizes would not fit RIFF's 32-bit fields.
+    void checkFitsRIFF() const;
 
     std::ostream& out_;
     std::pair<std::int64_t, std::int64_t> frames_;  // [first, last) frame copied

@@ -67,9 +67,4 @@ inline bool startsWith(ByteView bytes, std::string_view prefix) {
            std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
-inline bool matchesAt(ByteView bytes, std::size_t offset, std::string_view text) {
-    return fits(bytes, offset, text.size()) &&
-           std::memcmp(bytes.data() + offset, text.data(), text.size()) == 0;
-}
-
 }  // namespace keeptime

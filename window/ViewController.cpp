@@ -96,11 +96,6 @@ std::optional<ConversionRequest> ViewController::conversionRequest(
     return ConversionRequest{*selectedFile, output, *newStart, *newEnd, weirdTC};
 }
 
-bool ViewController::copyRunning() const {
-    auto job = reconstructor.load();
-    return job && job->processing;
-}
-
 bool ViewController::cancelRunningCopy() {
     auto job = reconstructor.load();
     if (!job || !job->processing) return false;

@@ -67,8 +67,6 @@ public:
 
     // The conversion the window would start for output, or nothing without a file.
     std::optional<ConversionRequest> conversionRequest(const std::filesystem::path& output) const;
-    // Whether the newest conversion is still copying.
-    bool copyRunning() const;
     // Asks the newest conversion to stop; false when none is running.
     bool cancelRunningCopy();
     // Runs one conversion to its end on the calling thread.
