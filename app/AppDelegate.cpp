@@ -1,6 +1,6 @@
 #include "app/AppDelegate.hpp"
 
-#include "window/TrimWindow.hpp"
+#include "gui/TrimWindow.hpp"
 
 namespace keeptime {
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "app/AppDelegate.hpp"
-#include "window/TrimWindow.hpp"
+#include "gui/TrimWindow.hpp"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

@@ -8,7 +8,7 @@
 #include "bwf/TimeReference.hpp"
 #include "cli/Output.hpp"
 #include "timecode/TimeString.hpp"
-#include "window/TrimRange.hpp"
+#include "trim/TrimRange.hpp"
 
 namespace keeptime::cli {
 

@@ -10,7 +10,7 @@
 #include "bwf/BWFReconstructor.hpp"
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
-#include "window/TrimRange.hpp"
+#include "trim/TrimRange.hpp"
 
 namespace keeptime::cli {
 

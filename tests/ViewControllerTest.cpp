@@ -6,7 +6,7 @@
 #include "bwf/BWFError.hpp"
 #include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
-#include "window/ViewController.hpp"
+#include "trim/ViewController.hpp"
 
 using namespace keeptime;
 using namespace keeptime::testing;

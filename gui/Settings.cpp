@@ -1,4 +1,4 @@
-#include "app/Settings.hpp"
+#include "gui/Settings.hpp"
 
 namespace keeptime {
 

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/Settings.hpp"
-#include "window/TrimView.hpp"
-#include "window/ViewController.hpp"
+#include "gui/Settings.hpp"
+#include "trim/TrimView.hpp"
+#include "trim/ViewController.hpp"
 
 class QLineEdit;
 class QSlider;

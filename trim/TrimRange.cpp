@@ -1,4 +1,4 @@
-#include "window/TrimRange.hpp"
+#include "trim/TrimRange.hpp"
 
 #include "bwf/TimeReference.hpp"
 #include "timecode/TimeString.hpp"

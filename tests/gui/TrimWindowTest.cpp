@@ -6,10 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Settings.hpp"
+#include "gui/Settings.hpp"
 #include "bwf/BWFReconstructor.hpp"
 #include "tests/WavWriter.hpp"
-#include "window/TrimWindow.hpp"
+#include "gui/TrimWindow.hpp"
 
 using namespace keeptime;
 using namespace keeptime::testing;

@@ -13,8 +13,8 @@
 
 #include "bwf/BWFParser.hpp"
 #include "bwf/BWFReconstructor.hpp"
-#include "window/TrimRange.hpp"
-#include "window/TrimView.hpp"
+#include "trim/TrimRange.hpp"
+#include "trim/TrimView.hpp"
 
 namespace keeptime {
 

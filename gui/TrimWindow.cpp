@@ -1,4 +1,4 @@
-#include "window/TrimWindow.hpp"
+#include "gui/TrimWindow.hpp"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>

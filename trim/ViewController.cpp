@@ -1,4 +1,4 @@
-#include "window/ViewController.hpp"
+#include "trim/ViewController.hpp"
 
 #include "bwf/BWFError.hpp"
 #include "timecode/TimeString.hpp"
