@@ -1,5 +1,6 @@
 // The Broadcast-WAV / RF64 layout that Keeptime reads and rewrites, stated once.
-// Offsets of fields are counted from the first byte of the chunk ID they belong to.
+// Offsets of fields are counted from the first byte of the chunk ID they belong to,
+// except in the marker chunks, which are edited as bodies.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +46,33 @@ inline constexpr std::size_t kAudioOffset = 8;
 // "bext" chunk: 64-bit TimeReference at body offset 338.
 inline constexpr std::string_view kBextId = "bext";
 inline constexpr std::size_t kBextTimeReferenceOffset = kChunkHeaderSize + 338;
+
+// Marker chunks are edited as bodies (without the chunk header): their offsets count
+// from the first byte of the body, or of the point or loop they belong to.
+
+// "cue " chunk: 32-bit count, then 24-byte points.
+inline constexpr std::string_view kCueId = "cue ";
+inline constexpr std::size_t kCueCountSize = 4;
+inline constexpr std::size_t kCuePointSize = 24;
+inline constexpr std::size_t kCuePointIdOffset = 0;
+inline constexpr std::size_t kCuePositionOffset = 4;      // play order; many writers leave it 0
+inline constexpr std::size_t kCueChunkIdOffset = 8;       // "data" for points in the audio
+inline constexpr std::size_t kCueSampleOffsetOffset = 20; // frame inside the data chunk
+
+// "LIST" chunk (some writers spell it "list"): 4-byte form type, then sub-chunks.
+// In form "adtl" every sub-chunk body starts with the ID of the cue point it describes.
+inline constexpr std::string_view kListId = "LIST";
+inline constexpr std::string_view kListIdLowerCase = "list";
+inline constexpr std::string_view kAdtlForm = "adtl";
+inline constexpr std::size_t kListFormSize = 4;
+
+// "smpl" chunk: 36-byte header, then 24-byte loops, then sampler data.
+inline constexpr std::string_view kSmplId = "smpl";
+inline constexpr std::size_t kSmplLoopCountOffset = 28;
+inline constexpr std::size_t kSmplHeaderSize = 36;
+inline constexpr std::size_t kSmplLoopSize = 24;
+inline constexpr std::size_t kSmplLoopStartOffset = 8;
+inline constexpr std::size_t kSmplLoopEndOffset = 12;  // the loop's last frame, not one past it
 
 // A 32-bit size field holding this value says "the real size is elsewhere".
 inline constexpr std::uint32_t kSizeNotRecorded = 0xFFFFFFFFu;
