@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QTimer>
+#include <iostream>
 
 #include "app/AppDelegate.hpp"
 #include "gui/TrimWindow.hpp"
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
     arguments.process(application);
     const QStringList files = arguments.positionalArguments();
 
-    keeptime::TrimWindow window;
+    keeptime::TrimWindow window(&std::cout);
     keeptime::AppDelegate delegate(window, files.isEmpty() ? QString() : files.constFirst());
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &keeptime::AppDelegate::applicationWillTerminate);

@@ -45,7 +45,8 @@ inline constexpr std::size_t kAudioOffset = 8;
 
 // "bext" chunk: 64-bit TimeReference at body offset 338.
 inline constexpr std::string_view kBextId = "bext";
-inline constexpr std::size_t kBextTimeReferenceOffset = kChunkHeaderSize + 338;
+inline constexpr std::size_t kBextBodyTimeReferenceOffset = 338;
+inline constexpr std::size_t kBextTimeReferenceOffset = kChunkHeaderSize + kBextBodyTimeReferenceOffset;
 
 // Marker chunks are edited as bodies (without the chunk header): their offsets count
 // from the first byte of the body, or of the point or loop they belong to.
@@ -80,16 +81,25 @@ inline constexpr std::uint32_t kSizeNotRecorded = 0xFFFFFFFFu;
 inline constexpr std::int64_t kMaxRIFFFileLength = 0xFFFFFFFFll;
 
 // iXML tags holding the time reference as decimal text, in order of preference.
+// The HI tag holds the upper 32 bits of the same 64-bit count as its LO tag.
 struct TagPair {
     std::string_view start;
     std::string_view end;
 };
-inline constexpr TagPair kTimestampSamplesSinceMidnightLo{
-    "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>", "</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>"};
-inline constexpr TagPair kBWFTimeReferenceLow{"<BWF_TIME_REFERENCE_LOW>",
-                                              "</BWF_TIME_REFERENCE_LOW>"};
-inline constexpr TagPair kTimeReferenceTags[] = {kTimestampSamplesSinceMidnightLo,
-                                                 kBWFTimeReferenceLow};
+struct StampTags {
+    TagPair low;
+    TagPair high;
+};
+inline constexpr StampTags kTimestampSamplesSinceMidnight{
+    {"<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>", "</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>"},
+    {"<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>", "</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>"}};
+inline constexpr StampTags kBWFTimeReference{
+    {"<BWF_TIME_REFERENCE_LOW>", "</BWF_TIME_REFERENCE_LOW>"},
+    {"<BWF_TIME_REFERENCE_HIGH>", "</BWF_TIME_REFERENCE_HIGH>"}};
+inline constexpr StampTags kStampTags[] = {kTimestampSamplesSinceMidnight, kBWFTimeReference};
+
+// The iXML chunk: XML text that carries the stamp's tag pairs.
+inline constexpr std::string_view kIXMLId = "iXML";
 
 }  // namespace layout
 }  // namespace keeptime

@@ -1,16 +1,22 @@
-// Reads one Broadcast-WAV (RIFF or RF64) file's header into a read-only record.
-// Construction does the whole parse; a file that cannot be used throws BWFError
-// and yields no parser.
+// Reads one Broadcast-WAV (RIFF or RF64) file's header into a read-only record:
+// its values, its time stamp and its list of chunks. Construction does the whole
+// parse; a file that cannot be used throws BWFError and yields no parser.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <iostream>
+#include <optional>
+#include <ostream>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "bwf/BWFFormat.hpp"
 #include "bwf/Bytes.hpp"
+#include "bwf/ChunkWalk.hpp"
+#include "bwf/File.hpp"
 #include "bwf/HeadScan.hpp"
+#include "bwf/TimeReference.hpp"
 
 namespace keeptime {
 
@@ -18,8 +24,10 @@ class BWFParser {
 public:
     static constexpr std::int64_t MAXSEARCH = keeptime::MAXSEARCH;
 
-    // Reads at most MAXSEARCH bytes of url once, then writes "Done" to out.
-    explicit BWFParser(std::filesystem::path url, std::ostream& out = std::cout);
+    // Reads at most MAXSEARCH bytes of the file's head once, then the chunk
+    // headers after its audio, and writes "Done" to out when given one.
+    explicit BWFParser(const std::filesystem::path& url, std::ostream* out = nullptr);
+    explicit BWFParser(const FileHandle& file, std::ostream* out = nullptr);
 
     const std::filesystem::path& url() const { return url_; }
     bool rf64() const { return info_.rf64; }
@@ -31,17 +39,41 @@ public:
     std::int64_t audioDataLength() const { return info_.audioDataLength; }
     std::int16_t bytesPerFrame() const { return info_.bytesPerFrame; }
     std::int32_t samplesPerSecond() const { return info_.samplesPerSecond; }
-    std::int64_t samplesSinceMidnight() const { return info_.samplesSinceMidnight; }
-    TimeReferenceSource timeReferenceSource() const { return info_.timeReferenceSource; }
+    std::int64_t samplesSinceMidnight() const { return stamp_.value; }
+    TimeReferenceSource timeReferenceSource() const { return stamp_.source; }
     const Landmarks& landmarks() const { return info_.at; }
+    // The chunks before the data chunk as far as the walk could follow them.
+    const ChunkWalk& head() const { return info_.walk; }
+    // Where the first audio byte stands.
+    std::int64_t audioOffset() const { return static_cast<std::int64_t>(info_.at.data + layout::kAudioOffset); }
+
+    // Every chunk found, in file order: those before the audio (when their sizes
+    // lead to it), the data chunk, and those after it. A chunk after the audio
+    // that the file ends inside is listed as not whole.
+    const std::vector<Chunk>& chunks() const { return chunks_; }
+    // Why bytes after the audio are not carried into a copy, and where they start.
+    const std::optional<std::string>& notCarried() const { return notCarried_; }
+    std::uint64_t notCarriedOffset() const { return notCarriedOffset_; }
 
     // Whole frames of audio; a trailing partial frame does not count.
     std::int64_t frames() const { return info_.audioDataLength / info_.bytesPerFrame; }
 
 private:
+    void parse(const FileHandle& file, std::ostream* out);
+    void findTrailingChunks(const FileHandle& file);
+    void findStamp(const FileHandle& file);
+
     std::filesystem::path url_;
     HeadInfo info_;
     Bytes preData_;
+    Bytes head_;
+    std::vector<Chunk> chunks_;
+    std::optional<std::string> notCarried_;
+    std::uint64_t notCarriedOffset_ = 0;
+    Stamp stamp_;
 };
+
+// The body of an iXML chunk that is searched for the stamp: at most this much.
+inline constexpr std::size_t kMaxIXMLSearch = 1'000'000;
 
 }  // namespace keeptime

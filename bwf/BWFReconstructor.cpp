@@ -1,209 +1,273 @@
 #include "bwf/BWFReconstructor.hpp"
 
-#include <sys/stat.h>
+#include <algorithm>
 
-#include <cmath>
-
-#include "bwf/BWFError.hpp"
 #include "bwf/BWFFormat.hpp"
 #include "bwf/BlockCopier.hpp"
+#include "bwf/Markers.hpp"
 #include "bwf/OutputFile.hpp"
-#include "bwf/TimeReference.hpp"
-#include "bwf/TimeReferenceRewrite.hpp"
-#include "timecode/Decimal.hpp"
-#include "timecode/TimeString.hpp"
 
 namespace keeptime {
 
 namespace {
 
+// Chunks rewritten in memory are small in every real file; a larger one is carried as it is.
+constexpr std::uint64_t kMaxEditedChunk = 16u << 20;
+
 [[noreturn]] void refuse(const std::filesystem::path& path, const std::string& reason) {
     throw BWFError(BWFError::Kind::BadRange, path, reason);
 }
 
-// Whether two paths name the same file, also through links.
-bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+bool editable(std::string_view id) {
+    return id == layout::kBextId || id == layout::kIXMLId || markerChunk(id) != MarkerChunk::none;
+}
+
+// A whole chunk: its header, body, and the pad byte after an odd-sized body.
+Bytes chunkBytes(std::string_view id, ByteView body) {
+    Bytes bytes(id.begin(), id.end());
+    bytes.resize(layout::kChunkHeaderSize);
+    writeLE<std::uint32_t>(bytes, layout::kChunkSizeOffset, static_cast<std::uint32_t>(body.size()));
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    if (body.size() & 1u) bytes.push_back(0);
+    return bytes;
+}
+
+struct Edits {
+    std::int64_t shift;
+    KeptFrames kept;
+    std::span<const std::uint32_t> removedCues;
+};
+
+// The chunk's new body, or nothing when it stays as it is.
+std::optional<Bytes> editBody(std::string_view id, ByteView body, const Edits& edits) {
+    std::optional<Bytes> edited;
+    if (id == layout::kBextId) {
+        Bytes moved(body.begin(), body.end());
+        if (moveBextStamp(moved, edits.shift)) edited = std::move(moved);
+    } else if (id == layout::kIXMLId) {
+        edited = moveStampTags(body, edits.shift);
+    } else {
+        std::optional<BodyEdit> markers;
+        switch (markerChunk(id)) {
+            case MarkerChunk::cue: markers = moveCuePoints(body, edits.kept); break;
+            case MarkerChunk::list: markers = dropLabels(body, edits.removedCues); break;
+            case MarkerChunk::smpl: markers = moveLoops(body, edits.kept); break;
+            case MarkerChunk::none: break;
+        }
+        if (markers && markers->changed) edited = std::move(markers->body);
+    }
+    if (edited && std::equal(edited->begin(), edited->end(), body.begin(), body.end())) edited.reset();
+    return edited;
 }
 
 }  // namespace
 
-BWFReconstructor::BWFReconstructor(std::filesystem::path input, std::filesystem::path output,
-                                   double startSeconds, double endSeconds, std::ostream& out)
-    : start(startSeconds),
-      end(endSeconds),
-      inputURL(std::move(input)),
-      outputURL(std::move(output)),
-      parser(inputURL, out),
-      preData(parser.preData()),
-      out_(out) {
-    if (sameFile(inputURL, outputURL))
-        throw BWFError(BWFError::Kind::Output, outputURL,
-                       "is the input file; the copy needs another name");
+BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
+    : request_(std::move(request)),
+      log_(log),
+      input_(FileHandle::openForReading(request_.input)),
+      parser_(input_, log) {
+    if (sameFile(request_.input, request_.output))
+        throw BWFError(BWFError::Kind::Output, request_.output, "is the input file; the copy needs another name");
     std::error_code ignored;
-    if (std::filesystem::is_directory(outputURL, ignored))
-        throw BWFError(BWFError::Kind::Output, outputURL, "is a folder; the copy needs a file name");
-    frames_ = frameRange();
-    audioLength = computeAudioLength();
-    fileLength = plannedFileLength();
-    timeReference_ = parser.samplesSinceMidnight();
-    if (!parser.rf64()) checkFitsRIFF();
+    if (std::filesystem::is_directory(request_.output, ignored))
+        throw BWFError(BWFError::Kind::Output, request_.output, "is a folder; the copy needs a file name");
+    const std::int64_t first = request_.startFrame, end = request_.endFrame;
+    if (first < 0 || end < first || end > parser_.frames())
+        refuse(request_.input, "frames " + std::to_string(first) + " to " + std::to_string(end) +
+                                   " are not inside the audio's " + std::to_string(parser_.frames()) + " frames");
+    if (parser_.preData().size() < layout::kFileHeaderSize)
+        throw BWFError(BWFError::Kind::Malformed, request_.input, "the \"data\" chunk stands inside the file header");
+
+    plan_.startFrame = first;
+    plan_.frames = end - first;
+    plan_.audioBytes = plan_.frames * parser_.bytesPerFrame();
+    plan_.stampSource = parser_.timeReferenceSource();
+    if (plan_.stampSource != TimeReferenceSource::None) plan_.stampBefore = parser_.samplesSinceMidnight();
+
+    // Markers first: a label list may stand before the cue chunk whose points it names.
+    const Edits edits{stampShift(first, request_.weirdTC), {first, end}, {}};
+    for (const Chunk& chunk : parser_.chunks()) {
+        if (markerChunk(chunk.name()) != MarkerChunk::cue || !chunk.whole || chunk.size > kMaxEditedChunk) continue;
+        const Bytes body = input_.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
+        if (auto cue = moveCuePoints(body, edits.kept))
+            removedCues_.insert(removedCues_.end(), cue->removed.begin(), cue->removed.end());
+    }
+    planHeader(edits.shift);
+    planTrailing(edits.shift);
+    finishSizes();
+
+    // The stamp the copy carries, read back from the bytes it will write.
+    std::vector<ByteView> ixml, bext;
+    for (const auto* pieces : {&before_, &after_})
+        for (const Piece& piece : *pieces) {
+            if (piece.fromInput) continue;
+            const ByteView body = piece.id.empty() ? ByteView(piece.bytes) : ByteView(piece.bytes).subspan(8);
+            if (piece.id.empty() || piece.id == layout::kIXMLId) ixml.push_back(body);
+            if (piece.id == layout::kBextId) bext.push_back(body);
+        }
+    if (plan_.stampBefore) plan_.stampAfter = chooseStamp(ixml, bext).value;
 }
 
-std::pair<std::int64_t, std::int64_t> BWFReconstructor::frameRange() const {
-    const double rate = parser.samplesPerSecond();
-    if (!std::isfinite(start) || !std::isfinite(end))
-        refuse(inputURL, "the in or out point is not a number");
-    auto startFrame = secondsToSamples(start, rate);
-    auto endFrame = secondsToSamples(end, rate);
-    if (!startFrame || !endFrame) refuse(inputURL, "the in or out point is out of range");
-    if (start < 0) refuse(inputURL, "the in point lies before the start of the audio");
-    if (start > end)
-        refuse(inputURL, "the in point " + TimeString::durationString(start) +
-                             " lies after the out point " + TimeString::durationString(end));
-    const std::int64_t totalFrames = parser.frames();
-    const std::int64_t fileSeconds = totalFrames / parser.samplesPerSecond();
-    // An out point in the last whole second, or past the end, takes every frame
-    // to the end, whatever the float error of the length it was computed from.
-    if (static_cast<std::int64_t>(end) >= fileSeconds || *endFrame > totalFrames)
-        endFrame = totalFrames;
-    if (*startFrame > *endFrame)
-        refuse(inputURL, "the in point " + TimeString::durationString(start) +
-                             " lies after the end of the audio");
-    return {*startFrame, *endFrame};
+BWFReconstructor::~BWFReconstructor() = default;
+
+void BWFReconstructor::planHeader(std::int64_t shift) {
+    const Bytes& pre = parser_.preData();
+    const Edits edits{shift, {request_.startFrame, request_.endFrame}, removedCues_};
+    fileHeader_.assign(pre.begin(), pre.begin() + layout::kFileHeaderSize);
+    auto slice = [&](std::uint64_t from, std::uint64_t to) {
+        return Bytes(pre.begin() + static_cast<std::ptrdiff_t>(from), pre.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    auto addChunk = [&](const Chunk& chunk) {
+        const ByteView body = ByteView(pre).subspan(chunk.bodyOffset(), chunk.size);
+        auto edited = editBody(chunk.name(), body, edits);
+        before_.push_back({std::string(chunk.name()), edited ? chunkBytes(chunk.name(), *edited)
+                                                             : slice(chunk.offset, chunk.next())});
+    };
+    const ChunkWalk& walk = parser_.head();
+    for (const Chunk& chunk : walk.chunks) addChunk(chunk);
+    if (parser_.landmarks().walked) return;
+
+    // The sizes stop adding up before the data chunk: the rest of the header is
+    // carried as raw bytes, apart from the ds64 and bext chunks the search found.
+    std::uint64_t from = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
+    const std::uint64_t to = parser_.landmarks().data;
+    std::vector<std::uint64_t> marks;
+    for (auto mark : {parser_.landmarks().ds64, parser_.landmarks().bext})
+        if (mark && *mark >= from) marks.push_back(*mark);
+    std::sort(marks.begin(), marks.end());
+    for (std::uint64_t mark : marks) {
+        Chunk chunk;
+        std::copy_n(pre.begin() + static_cast<std::ptrdiff_t>(mark), 4, chunk.id);
+        chunk.offset = mark;
+        chunk.size = readLE<std::uint32_t>(pre, mark + layout::kChunkSizeOffset).value_or(0);
+        chunk.paddingSize = chunk.size & 1u;
+        if (mark < from || chunk.next() > to) continue;
+        Bytes raw = slice(from, mark);
+        before_.push_back({"", moveStampTags(raw, shift)});
+        addChunk(chunk);
+        from = chunk.next();
+    }
+    before_.push_back({"", moveStampTags(slice(from, to), shift)});
 }
 
-std::int64_t BWFReconstructor::computeAudioLength() const {
-    return (frames_.second - frames_.first) * parser.bytesPerFrame();
-}
-
-std::int64_t BWFReconstructor::plannedFileLength() const {
-    // Header, data chunk header, audio, and RIFF's pad byte after an odd-sized body.
-    return static_cast<std::int64_t>(preData.size()) + static_cast<std::int64_t>(layout::kAudioOffset) +
-           audioLength + (audioLength & 1);
-}
-
-void BWFReconstructor::checkFitsRIFF() const {
-    if (fileLength > layout::kMaxRIFFFileLength)
-        refuse(inputURL, "the copy would be " + std::to_string(fileLength) +
-                             " bytes, more than a RIFF file can hold (4294967295); choose a shorter range");
-}
-
-void BWFReconstructor::writeRIFFSize() {
-    checkFitsRIFF();
-    writeLE<std::uint32_t>(preData, layout::kRIFFSizeOffset,
-                           static_cast<std::uint32_t>(fileLength - 8));
-}
-
-void BWFReconstructor::writeDS64Sizes() {
-    const std::size_t s = ds64Offset_;
-    if (!fits(preData, s, layout::kDS64SampleCountOffset + 8))
-        refuse(inputURL, "the \"ds64\" chunk is cut short");
-    writeLE<std::int64_t>(preData, s + layout::kDS64RIFFSizeOffset, fileLength - 8);
-    writeLE<std::int64_t>(preData, s + layout::kDS64DataSizeOffset, audioLength);
-    writeLE<std::int64_t>(preData, s + layout::kDS64SampleCountOffset,
-                          audioLength / parser.bytesPerFrame());
-    if (fileLength <= layout::kMaxRIFFFileLength) {
-        // Small enough for plain RIFF; the ds64 chunk stays, with true values.
-        std::copy(layout::kRIFFId.begin(), layout::kRIFFId.end(), preData.begin());
-        writeRIFFSize();
+void BWFReconstructor::planTrailing(std::int64_t shift) {
+    const Edits edits{shift, {request_.startFrame, request_.endFrame}, removedCues_};
+    for (const Chunk& chunk : parser_.chunks()) {
+        if (chunk.where != Where::After || !chunk.whole) continue;
+        Piece piece{std::string(chunk.name()), {}, true, chunk.offset, chunk.next() - chunk.offset};
+        if (editable(chunk.name()) && chunk.size <= kMaxEditedChunk) {
+            const Bytes body = input_.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
+            if (body.size() != chunk.size) refuse(request_.input, "the input changed while it was read");
+            if (auto edited = editBody(chunk.name(), body, edits)) piece = {piece.id, chunkBytes(chunk.name(), *edited)};
+        }
+        after_.push_back(std::move(piece));
     }
 }
 
-void BWFReconstructor::shiftTimeReference() {
-    ds64Offset_ = parser.landmarks().ds64.value_or(0);
-    if (parser.timeReferenceSource() == TimeReferenceSource::None) return;
-    const std::int64_t old = parser.samplesSinceMidnight();
-    auto shift = secondsToSamples(start, timeReferenceRate(parser.samplesPerSecond(), weirdTC));
-    std::int64_t moved = 0;
-    if (!shift || __builtin_add_overflow(old, *shift, &moved))
-        refuse(inputURL, "the time reference cannot be moved that far");
-    const HeaderEdits edits = rewriteTimeReference(preData, parser.landmarks().bext, old, moved);
-    ds64Offset_ = edits.moved(ds64Offset_);
-    timeReference_ = moved;
-    fileLength = plannedFileLength();
-}
+void BWFReconstructor::finishSizes() {
+    const std::int64_t audio = plan_.audioBytes;
+    std::uint64_t total = fileHeader_.size() + layout::kAudioOffset + static_cast<std::uint64_t>(audio + (audio & 1));
+    for (const auto* pieces : {&before_, &after_}) {
+        if (pieces == &after_) plan_.chunks.push_back("data");
+        for (const Piece& piece : *pieces) {
+            total += piece.size();
+            plan_.chunks.push_back(piece.id.empty() ? "(header bytes)" : piece.id);
+        }
+    }
+    plan_.fileBytes = static_cast<std::int64_t>(total);
+    const bool fitsRIFF = plan_.fileBytes <= layout::kMaxRIFFFileLength;
 
-void BWFReconstructor::prepareHeader() {
-    if (prepared_) return;
-    shiftTimeReference();
-    if (parser.rf64())
-        writeDS64Sizes();
-    else
-        writeRIFFSize();
-    prepared_ = true;
+    if (parser_.rf64()) {
+        auto ds64 = std::find_if(before_.begin(), before_.end(), [](const Piece& p) { return p.id == layout::kDS64Id; });
+        if (ds64 == before_.end() || !fits(ds64->bytes, layout::kDS64SampleCountOffset, 8))
+            throw BWFError(BWFError::Kind::Malformed, request_.input, "the \"ds64\" chunk is cut short");
+        writeLE<std::int64_t>(ds64->bytes, layout::kDS64RIFFSizeOffset, plan_.fileBytes - 8);
+        writeLE<std::int64_t>(ds64->bytes, layout::kDS64DataSizeOffset, audio);
+        writeLE<std::int64_t>(ds64->bytes, layout::kDS64SampleCountOffset, plan_.frames);
+        // Small enough for plain RIFF; the ds64 chunk stays, with true values.
+        if (fitsRIFF) std::copy(layout::kRIFFId.begin(), layout::kRIFFId.end(), fileHeader_.begin());
+    } else if (!fitsRIFF) {
+        refuse(request_.input, "the copy would be " + std::to_string(plan_.fileBytes) +
+                                   " bytes, more than a RIFF file can hold (4294967295); choose a shorter range");
+    }
+    if (fitsRIFF)
+        writeLE<std::uint32_t>(fileHeader_, layout::kRIFFSizeOffset, static_cast<std::uint32_t>(plan_.fileBytes - 8));
+    dataHeader_.assign(layout::kDataId.begin(), layout::kDataId.end());
+    dataHeader_.resize(layout::kAudioOffset);
+    writeLE<std::uint32_t>(dataHeader_, layout::kDataSizeOffset,
+                           static_cast<std::uint32_t>(std::min<std::int64_t>(audio, layout::kSizeNotRecorded)));
 }
 
 CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& progress) {
-    halt = false;
-    processing = true;
+    CopyOutcome outcome;
     std::optional<OutputFile> output;
-    // Every early end: the unfinished copy goes first, then the window hears of it.
-    auto stop = [&](CopyOutcome::Status status, std::string message) {
+    // Every early end: the unfinished copy goes first, then the caller hears of it.
+    auto stop = [&](CopyOutcome::Status status, std::optional<BWFError> error) {
         if (output) output->discard();
-        processing = false;
         if (progress) progress(0);
-        return CopyOutcome{status, std::move(message)};
+        outcome.status = status;
+        outcome.error = std::move(error);
+        return outcome;
     };
-
-    std::int64_t bytesRead = 0;
-    std::int64_t bytesWritten = 0;
+    const std::int64_t audio = plan_.audioBytes;
     try {
-        prepareHeader();
-        Bytes dataHeader(layout::kDataId.begin(), layout::kDataId.end());
-        dataHeader.resize(layout::kAudioOffset);
-        writeLE<std::uint32_t>(dataHeader, layout::kDataSizeOffset,
-                               static_cast<std::uint32_t>(std::min<std::int64_t>(
-                                   audioLength, layout::kSizeNotRecorded)));
-        // The input's own layout: its audio starts 8 bytes after its data chunk ID.
-        const std::int64_t startBytes = frames_.first * parser.bytesPerFrame();
-        const std::int64_t readFrom = static_cast<std::int64_t>(parser.preData().size()) +
-                                      static_cast<std::int64_t>(layout::kAudioOffset) + startBytes;
+        if (cancelled_) return stop(CopyOutcome::Status::Cancelled, {});
+        output.emplace(request_.output);
+        std::int64_t at = 0;
+        auto put = [&](ByteView bytes) {
+            output->writeAt(at, bytes);
+            at += static_cast<std::int64_t>(bytes.size());
+        };
+        put(fileHeader_);
+        for (const Piece& piece : before_) put(piece.bytes);
+        put(dataHeader_);
 
-        const FileHandle input = FileHandle::openForReading(inputURL);
-        output.emplace(outputURL);
-        output->writeAt(0, preData);
-        output->writeAt(static_cast<std::int64_t>(preData.size()), dataHeader);
-        const auto writeFrom = static_cast<std::int64_t>(preData.size() + dataHeader.size());
-
-        BlockCopier copier(input.fd(), output->fd());
-        std::int64_t blockSize = copyBlockSize;
+        BlockCopier copier(input_, output->fd(), request_.output);
+        const std::int64_t readFrom = parser_.audioOffset() + plan_.startFrame * parser_.bytesPerFrame();
         std::int64_t lastReported = -1;
-        while (bytesWritten < audioLength) {
-            const auto percent = static_cast<std::int64_t>(static_cast<double>(bytesWritten) /
-                                                           static_cast<double>(audioLength) * 100.0);
+        while (outcome.bytesWritten < audio) {
+            const auto percent = static_cast<std::int64_t>(static_cast<double>(outcome.bytesWritten) /
+                                                           static_cast<double>(audio) * 100.0);
             if (percent > lastReported && progress) progress(percent);
             lastReported = std::max(lastReported, percent);
-            blockSize = std::min(blockSize, audioLength - bytesWritten);
-            const std::int64_t copied =
-                copier.copy(readFrom + bytesWritten, writeFrom + bytesWritten, blockSize);
-            bytesRead += copied;
-            bytesWritten += copied;
-            if (halt) return stop(CopyOutcome::Status::Cancelled, {});
-            if (copied < blockSize)
+            const std::int64_t block = std::min(copyBlockSize, audio - outcome.bytesWritten);
+            const std::int64_t copied = copier.copy(readFrom + outcome.bytesWritten, at, block);
+            outcome.bytesRead += copied;
+            outcome.bytesWritten += copied;
+            at += copied;
+            if (cancelled_) return stop(CopyOutcome::Status::Cancelled, {});
+            if (copied < block)
                 return stop(CopyOutcome::Status::Failed,
-                            inputURL.string() + ": the file ends before its audio does (" +
-                                std::to_string(bytesWritten) + " of " +
-                                std::to_string(audioLength) + " audio bytes copied)");
+                            BWFError(BWFError::Kind::Unreadable, request_.input,
+                                     "the file ends before its audio does (" + std::to_string(outcome.bytesWritten) +
+                                         " of " + std::to_string(audio) + " audio bytes copied)"));
         }
-        if (audioLength & 1) output->writeAt(writeFrom + audioLength, Bytes(1, 0));  // RIFF's pad byte
+        if (audio & 1) put(Bytes(1, 0));  // RIFF's pad byte
+        for (const Piece& piece : after_) {
+            if (!piece.fromInput) {
+                put(piece.bytes);
+                continue;
+            }
+            for (std::uint64_t done = 0; done < piece.length;) {
+                const auto block = static_cast<std::int64_t>(std::min<std::uint64_t>(copyBlockSize, piece.length - done));
+                const std::int64_t copied = copier.copy(static_cast<std::int64_t>(piece.from + done), at, block);
+                if (copied < block)
+                    return stop(CopyOutcome::Status::Failed,
+                                BWFError(BWFError::Kind::Unreadable, request_.input, "the input changed while copying"));
+                done += static_cast<std::uint64_t>(copied);
+                at += copied;
+            }
+        }
+        if (cancelled_) return stop(CopyOutcome::Status::Cancelled, {});
         output->commit();
     } catch (const BWFError& error) {
-        return stop(CopyOutcome::Status::Failed, error.what());
-    } catch (const CopyError& error) {
-        const bool reading = error.side == CopyError::Side::Reading;
-        return stop(CopyOutcome::Status::Failed,
-                    (reading ? inputURL.string() + ": cannot read the audio: "
-                             : outputURL.string() + ": cannot write the copy: ") +
-                        error.code.message());
+        return stop(CopyOutcome::Status::Failed, error);
     }
-
-    out_ << audioLength << " == " << bytesRead << " == " << bytesWritten << std::endl;
-    processing = false;
+    if (log_) *log_ << audio << " == " << outcome.bytesRead << " == " << outcome.bytesWritten << std::endl;
+    outcome.status = CopyOutcome::Status::Completed;
     if (progress) progress(100);
-    return {CopyOutcome::Status::Completed, {}};
+    return outcome;
 }
 
 }  // namespace keeptime

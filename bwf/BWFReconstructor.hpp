@@ -1,86 +1,114 @@
-// Writes a trimmed copy of one Broadcast-WAV file: its header chunks with the
-// sizes and the time reference rewritten, a new data chunk header, and the chosen
-// whole frames copied byte for byte.
+// Writes a trimmed copy of one Broadcast-WAV file from its list of chunks: the
+// chunks before the audio, a new data chunk header, the chosen whole frames
+// byte for byte, RIFF's pad byte, and every whole chunk that stood after the
+// audio. Chunks holding the time stamp or markers are rewritten; every other
+// chunk is carried as it was. The RIFF and ds64 sizes are computed last, from
+// what is written.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
+#include "bwf/BWFError.hpp"
 #include "bwf/BWFParser.hpp"
 #include "bwf/Bytes.hpp"
+#include "bwf/File.hpp"
+#include "bwf/TimeReference.hpp"
 
 namespace keeptime {
+
+// One copy to make: frames [startFrame, endFrame) of the input's audio.
+struct CopyRequest {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    std::int64_t startFrame = 0;
+    std::int64_t endFrame = 0;
+    bool weirdTC = false;  // the stamp counts 48.048 kHz time code on 48 kHz audio
+};
+
+// What the copy will hold.
+struct CopyPlan {
+    std::int64_t startFrame = 0;
+    std::int64_t frames = 0;
+    std::int64_t audioBytes = 0;
+    std::int64_t fileBytes = 0;  // the copy's length, pad bytes included
+    TimeReferenceSource stampSource = TimeReferenceSource::None;
+    std::optional<std::int64_t> stampBefore;  // none when the input has no time reference
+    std::optional<std::int64_t> stampAfter;   // read from the header bytes the copy writes
+    std::vector<std::string> chunks;          // the IDs the copy holds, in order ("data" among them)
+};
 
 // How a copy job ended. Nothing is left at the output unless it completed.
 struct CopyOutcome {
     enum class Status { Completed, Cancelled, Failed };
     Status status = Status::Failed;
-    std::string message;  // why it failed, naming the file concerned
+    std::optional<BWFError> error;  // why it failed, naming the file concerned
+    std::int64_t bytesRead = 0;     // audio bytes
+    std::int64_t bytesWritten = 0;
 
     bool completed() const { return status == Status::Completed; }
+    std::string message() const { return error ? error->what() : std::string(); }
 };
 
 class BWFReconstructor {
 public:
     static constexpr std::int64_t copyBlockSize = 1'048'576;
 
-    // Parses inputURL again (its own "Done" line goes to out) and plans the copy of
-    // [start, end), seconds from the first audio frame. Throws BWFError when the
-    // input cannot be used or the range cannot be copied; nothing is written then.
-    BWFReconstructor(std::filesystem::path inputURL, std::filesystem::path outputURL, double start,
-                     double end, std::ostream& out = std::cout);
+    // Opens the input once, parses it (its "Done" line goes to log, when given)
+    // and plans the whole copy. Throws BWFError when the input cannot be used or
+    // the range cannot be copied; nothing is written then.
+    explicit BWFReconstructor(CopyRequest request, std::ostream* log = nullptr);
+    ~BWFReconstructor();
+    BWFReconstructor(const BWFReconstructor&) = delete;
+    BWFReconstructor& operator=(const BWFReconstructor&) = delete;
 
-    // The plan.
-    const double start;
-    const double end;
-    const std::filesystem::path inputURL;
-    const std::filesystem::path outputURL;
-    const BWFParser parser;
-    Bytes preData;                 // the header as it will be written
-    std::int64_t audioLength = 0;  // audio bytes the copy receives
-    std::int64_t fileLength = 0;   // the copy's length, pad byte included
+    const CopyRequest& request() const { return request_; }
+    const CopyPlan& plan() const { return plan_; }
+    const BWFParser& parser() const { return parser_; }
 
-    std::atomic<bool> halt{false};        // cancel request, tested after every block
-    std::atomic<bool> processing{false};  // the job is running
-    bool weirdTC = false;                 // set before process(): 48.048 kHz time code
+    // Asks a running (or not yet started) copy to stop after the block it is writing.
+    void cancel() { cancelled_ = true; }
+    bool cancelled() const { return cancelled_; }
 
-    std::int64_t startFrame() const { return frames_.first; }
-    std::int64_t frames() const { return frames_.second - frames_.first; }
-    // The copy's time reference once the header is prepared (the input's before).
-    std::int64_t timeReference() const { return timeReference_; }
-
-    // Byte length of the chosen range of whole frames.
-    std::int64_t computeAudioLength() const;
-    void writeRIFFSize();
-    void writeDS64Sizes();
-    void shiftTimeReference();
-
-    // Rewrites the header for the copy, once: time reference first, then the
-    // sizes that depend on the header's final length. Throws BWFError when the
-    // copy cannot be written in this form.
-    void prepareHeader();
-
-    // Runs the whole copy on the calling thread, reporting whole percents through
+    // Runs the whole copy on the calling thread, reading the input through the
+    // descriptor it was planned from, and reporting whole percents through
     // progress: 0, each new percent at a block boundary, then 100 on completion or
-    // 0 after a cancel or a failure.
+    // 0 after a cancel or a failure. On completion the line "N == N == N" (audio
+    // bytes planned, read and written) goes to log.
     CopyOutcome process(const std::function<void(std::int64_t)>& progress = {});
 
-private:
-    std::pair<std::int64_t, std::int64_t> frameRange() const;
-    std::int64_t plannedFileLength() const;
-    // Refuses a copy whose sizes would not fit RIFF's 32-bit fields.
-    void checkFitsRIFF() const;
+    // One chunk, or the raw rest of a header whose sizes do not add up, as the copy writes it.
+    struct Piece {
+        std::string id;             // "" for raw header bytes
+        Bytes bytes;                // header, body and pad byte, held in memory
+        bool fromInput = false;     // or copied unchanged from the input:
+        std::uint64_t from = 0;     //   at this offset,
+        std::uint64_t length = 0;   //   this many bytes
+        std::uint64_t size() const { return fromInput ? length : bytes.size(); }
+    };
 
-    std::ostream& out_;
-    std::pair<std::int64_t, std::int64_t> frames_;  // [first, last) frame copied
-    std::int64_t timeReference_ = 0;
-    std::size_t ds64Offset_ = 0;
-    bool prepared_ = false;
+private:
+    void planHeader(std::int64_t shift);
+    void planTrailing(std::int64_t shift);
+    void finishSizes();
+
+    CopyRequest request_;
+    std::ostream* log_;
+    FileHandle input_;
+    BWFParser parser_;
+    Bytes fileHeader_;            // "RIFF"/"RF64", size, "WAVE"
+    std::vector<Piece> before_;   // in front of the data chunk
+    Bytes dataHeader_;
+    std::vector<Piece> after_;    // behind the audio
+    std::vector<std::uint32_t> removedCues_;
+    CopyPlan plan_;
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace keeptime

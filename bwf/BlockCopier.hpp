@@ -5,31 +5,27 @@
 #pragma once
 
 #include <cstdint>
-#include <system_error>
+#include <filesystem>
 
 #include "bwf/Bytes.hpp"
+#include "bwf/File.hpp"
 
 namespace keeptime {
 
-// A failed read of the input or write of the output.
-struct CopyError {
-    enum class Side { Reading, Writing };
-    Side side;
-    std::error_code code;
-};
-
 class BlockCopier {
 public:
-    BlockCopier(int in, int out) : in_(in), out_(out) {}
+    BlockCopier(const FileHandle& in, int out, std::filesystem::path outPath)
+        : in_(in), out_(out), outPath_(std::move(outPath)) {}
 
     // Copies up to length bytes from the input at inOffset to the output at
     // outOffset, and starts writing them to disk. Returns the bytes copied: fewer
-    // than length only when the input ends first. Throws CopyError.
+    // than length only when the input ends first. Throws BWFError.
     std::int64_t copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length);
 
 private:
-    int in_;
+    const FileHandle& in_;
     int out_;
+    std::filesystem::path outPath_;
     Bytes buffer_;
 };
 

@@ -1,11 +1,14 @@
-// Walks RIFF chunk headers from the end of the file header, following each size.
-// A walk is only trusted as far as the sizes add up; callers fall back to byte
-// search where it stops short.
+// Walks RIFF chunk headers, following each size: in a file's head up to its
+// data chunk, and after the audio by jumping over it. A walk is only trusted as
+// far as the sizes add up; the parser falls back to byte search where the head's
+// walk stops short, and nothing after the audio is guessed at.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,31 +16,48 @@
 
 namespace keeptime {
 
-struct ChunkRef {
-    std::size_t offset;  // of the chunk ID
-    std::uint32_t size;  // body size as recorded
-    char id[4];
+enum class Where { Before, Audio, After };  // the chunk's place: before the audio, the data chunk, after it
+
+struct Chunk {
+    char id[4] = {};
+    std::uint64_t offset = 0;       // of the chunk ID
+    std::uint64_t size = 0;         // body size (for the data chunk: the audio bytes)
+    std::uint8_t paddingSize = 0;   // pad bytes after the body in the file: 0, or 1 after an odd size
+    Where where = Where::Before;
+    bool whole = true;              // false: the file ends inside the body
 
     std::string_view name() const { return {id, 4}; }
-    std::size_t bodyOffset() const;
-    std::size_t bodyEnd() const;  // one past the body, pad byte excluded
-    std::size_t next() const;     // where the following chunk starts
+    std::uint64_t bodyOffset() const;
+    std::uint64_t bodyEnd() const;  // one past the body, pad byte excluded
+    std::uint64_t next() const;     // where the following chunk starts
 };
 
 struct ChunkWalk {
-    std::vector<ChunkRef> chunks;      // every chunk before "data" (or before the walk stopped)
-    std::optional<std::size_t> data;   // offset of the "data" chunk ID, when the walk reached it
-    bool reachedEnd = false;           // the chunks tile the buffer exactly up to its end
+    std::vector<Chunk> chunks;       // every chunk before "data" (or before the walk stopped)
+    std::optional<std::size_t> data; // offset of the "data" chunk ID, when the walk reached it
+    bool reachedEnd = false;         // the chunks tile the buffer exactly up to its end
 
     // First chunk with this ID, when the walk saw one.
-    const ChunkRef* find(std::string_view id) const;
-    // The chunk whose body holds [offset, offset + length).
-    const ChunkRef* containing(std::size_t offset, std::size_t length) const;
+    const Chunk* find(std::string_view id) const;
 };
 
 // Walks bytes (a file's head, or a header without its data chunk) from offset 12.
 // Stops at the first "data" chunk, at a chunk that does not fit the buffer, or at
 // bytes that cannot be a chunk ID.
 ChunkWalk walkChunks(ByteView bytes);
+
+// What stands after the audio: the whole chunks in order, and, when the walk
+// stopped before the end of the file, why the bytes from there on are not
+// carried (a chunk the file ends inside, or bytes that are no chunk).
+struct TrailingWalk {
+    std::vector<Chunk> chunks;  // Where::After; the last may not be whole
+    std::optional<std::string> fault;
+    std::uint64_t faultOffset = 0;
+};
+
+// Reads chunk headers from `from` (just after the audio and its pad byte) to
+// fileLength, 8 bytes at a time through read(offset, length).
+TrailingWalk walkTrailing(const std::function<Bytes(std::uint64_t, std::size_t)>& read,
+                          std::uint64_t from, std::uint64_t fileLength);
 
 }  // namespace keeptime

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <utility>
 
-
 namespace keeptime {
 
 void throwSystemError(BWFError::Kind kind, int error, const std::filesystem::path& path,
@@ -49,20 +48,38 @@ FileHandle FileHandle::openForReading(const std::filesystem::path& path) {
     return file;
 }
 
-Bytes FileHandle::readAt(std::int64_t offset, std::size_t length) const {
-    Bytes buffer(length);
+std::size_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::int64_t offset,
+                      const std::filesystem::path& path) {
     std::size_t done = 0;
     while (done < length) {
-        ssize_t got = ::pread(fd_, buffer.data() + done, length - done,
-                              static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        const ssize_t got = ::pread(fd, buffer + done, length - done,
+                                    static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (got < 0) {
             if (errno == EINTR) continue;
-            unreadable(path_, "cannot read the file");
+            unreadable(path, "cannot read the file");
         }
         if (got == 0) break;
         done += static_cast<std::size_t>(got);
     }
-    buffer.resize(done);
+    return done;
+}
+
+void writeFully(int fd, ByteView bytes, std::int64_t offset, const std::filesystem::path& path) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                       static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (wrote < 0) {
+            if (errno == EINTR) continue;
+            throwSystemError(BWFError::Kind::Output, errno, path, "cannot write the copy");
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+Bytes FileHandle::readAt(std::int64_t offset, std::size_t length) const {
+    Bytes buffer(length);
+    buffer.resize(readFully(fd_, buffer.data(), length, offset, path_));
     return buffer;
 }
 
@@ -77,6 +94,12 @@ void FileHandle::close() {
     int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0 && errno != EINTR)
         throwSystemError(BWFError::Kind::Output, errno, path_, "cannot finish writing the file");
+}
+
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 }  // namespace keeptime

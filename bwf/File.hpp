@@ -1,5 +1,6 @@
-// Thin POSIX file handles for the parser and the copy job. Failures become
-// BWFError with the system's own reason and the file's path.
+// Thin POSIX file handles for the parser and the copy job, and the one place
+// where reads and writes are looped until done. Failures become BWFError with
+// the system's own reason and the file's path.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +38,16 @@ private:
     int fd_ = -1;
     std::filesystem::path path_;
 };
+
+// Reads into buffer from offset until it is full or the file ends; returns the
+// bytes read. Throws BWFError (Unreadable) naming path.
+std::size_t readFully(int fd, std::uint8_t* buffer, std::size_t length, std::int64_t offset,
+                      const std::filesystem::path& path);
+// Writes all of bytes at offset. Throws BWFError (Output) naming path.
+void writeFully(int fd, ByteView bytes, std::int64_t offset, const std::filesystem::path& path);
+
+// Whether two paths name the same file, also through hard or symbolic links.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // An error made of the caller's words and the system's reason for errno value error.
 [[noreturn]] void throwSystemError(BWFError::Kind kind, int error,

@@ -5,7 +5,6 @@
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFFormat.hpp"
 #include "bwf/ChunkWalk.hpp"
-#include "timecode/Decimal.hpp"
 
 namespace keeptime {
 
@@ -19,9 +18,8 @@ const std::string kInHead = " in the first " + std::to_string(MAXSEARCH) + " byt
 
 // The chunk walk is trusted when it reaches the data chunk; otherwise each
 // landmark is the first occurrence of its ID, wherever it stands.
-Landmarks locate(ByteView head, bool rf64) {
+Landmarks locate(ByteView head, bool rf64, const ChunkWalk& walk) {
     Landmarks at;
-    const ChunkWalk walk = walkChunks(head);
     std::optional<std::size_t> data = walk.data;
     at.walked = data.has_value();
     // Without a chunk list to follow, only a RIFF or RF64 file is searched: in any
@@ -34,7 +32,7 @@ Landmarks locate(ByteView head, bool rf64) {
     const ByteView preData = head.first(at.data);
 
     // A format chunk after the audio is legal but rare; then only a search finds it.
-    const ChunkRef* fmtChunk = walk.find(layout::kFmtChunkId);
+    const Chunk* fmtChunk = walk.find(layout::kFmtChunkId);
     auto fmt = at.walked && fmtChunk ? std::optional(fmtChunk->offset) : find(head, layout::kFmtSearch);
     if (!fmt) malformed("no \"fmt \" chunk" + kInHead);
     at.fmt = *fmt;
@@ -42,27 +40,27 @@ Landmarks locate(ByteView head, bool rf64) {
     // A walk that reached the data chunk has seen every chunk of the pre-data.
     auto chunkBeforeData = [&](std::string_view id) -> std::optional<std::size_t> {
         if (!at.walked) return find(preData, id);
-        if (const ChunkRef* chunk = walk.find(id)) return chunk->offset;
+        if (const Chunk* chunk = walk.find(id)) return chunk->offset;
         return std::nullopt;
     };
     if (rf64) {
         at.ds64 = chunkBeforeData(layout::kDS64Id);
         if (!at.ds64) malformed("RF64 file without a \"ds64\" chunk before its audio");
         // A walked ds64 chunk must hold its sizes itself, not borrow the next chunk's bytes.
-        const ChunkRef* ds64 = at.walked ? walk.find(layout::kDS64Id) : nullptr;
+        const Chunk* ds64 = at.walked ? walk.find(layout::kDS64Id) : nullptr;
         if (ds64 && ds64->bodyEnd() < ds64->offset + layout::kDS64SampleCountOffset + 8)
             malformed("the \"ds64\" chunk is cut short");
     }
     at.bext = chunkBeforeData(layout::kBextId);
     // A walked bext chunk too short to hold its TimeReference holds none: the bytes
     // there belong to the next chunk.
-    const ChunkRef* bext = at.walked ? walk.find(layout::kBextId) : nullptr;
+    const Chunk* bext = at.walked ? walk.find(layout::kBextId) : nullptr;
     if (bext && bext->bodyEnd() < bext->offset + layout::kBextTimeReferenceOffset + 8) at.bext.reset();
     return at;
 }
 
 std::int64_t audioDataLength(ByteView head, const Landmarks& at, bool rf64,
-                             const std::function<std::int64_t()>& fileLength) {
+                             const std::function<std::int64_t()>& fileLength, bool& toEnd) {
     if (!fits(head, at.data, layout::kAudioOffset))
         malformed("the \"data\" chunk header is cut short");
     if (rf64) {
@@ -74,50 +72,19 @@ std::int64_t audioDataLength(ByteView head, const Landmarks& at, bool rf64,
     const auto size = *readLE<std::uint32_t>(head, at.data + layout::kDataSizeOffset);
     if (size != layout::kSizeNotRecorded) return size;
     // The writer did not record the size: the audio runs to the end of the file.
+    toEnd = true;
     const std::int64_t audioStart = static_cast<std::int64_t>(at.data + layout::kAudioOffset);
     return std::max<std::int64_t>(0, fileLength() - audioStart);
 }
 
 }  // namespace
 
-std::optional<TagValue> findTagValue(ByteView bytes, std::string_view startTag,
-                                     std::string_view endTag, std::size_t from) {
-    auto start = find(bytes, startTag, from);
-    if (!start) return std::nullopt;
-    const std::size_t textOffset = *start + startTag.size();
-    auto end = find(bytes, endTag, textOffset);
-    if (!end) return std::nullopt;
-    const std::size_t length = *end - textOffset;
-    std::string_view text(reinterpret_cast<const char*>(bytes.data()) + textOffset, length);
-    auto value = parseInt64(text);
-    if (!value) return std::nullopt;
-    return TagValue{*value, textOffset, length};
-}
-
 HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength) {
     HeadInfo info;
     info.rf64 = startsWith(head, layout::kRF64Id);
-    info.at = locate(head, info.rf64);
-    info.audioDataLength = audioDataLength(head, info.at, info.rf64, fileLength);
-
-    info.timeReferenceSource = TimeReferenceSource::None;
-    const TimeReferenceSource tagSources[] = {TimeReferenceSource::TimestampSamplesSinceMidnightLo,
-                                              TimeReferenceSource::BWFTimeReferenceLow};
-    for (std::size_t i = 0; i < std::size(layout::kTimeReferenceTags); ++i) {
-        const auto& tags = layout::kTimeReferenceTags[i];
-        if (auto tag = findTagValue(head, tags.start, tags.end)) {
-            info.samplesSinceMidnight = tag->value;
-            info.timeReferenceSource = tagSources[i];
-            break;
-        }
-    }
-    if (info.timeReferenceSource == TimeReferenceSource::None && info.at.bext) {
-        if (auto value = readLE<std::int64_t>(head.first(info.at.data),
-                                              *info.at.bext + layout::kBextTimeReferenceOffset)) {
-            info.samplesSinceMidnight = *value;
-            info.timeReferenceSource = TimeReferenceSource::Bext;
-        }
-    }
+    info.walk = walkChunks(head);
+    info.at = locate(head, info.rf64, info.walk);
+    info.audioDataLength = audioDataLength(head, info.at, info.rf64, fileLength, info.audioToEnd);
 
     auto blockAlign = readLE<std::int16_t>(head, info.at.fmt + layout::kFmtBlockAlignOffset);
     auto sampleRate = readLE<std::int32_t>(head, info.at.fmt + layout::kFmtSampleRateOffset);

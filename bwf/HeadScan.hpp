@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "bwf/Bytes.hpp"
-#include "bwf/TimeReference.hpp"
+#include "bwf/ChunkWalk.hpp"
 
 namespace keeptime {
 
@@ -24,27 +24,16 @@ struct Landmarks {
 struct HeadInfo {
     bool rf64 = false;
     Landmarks at;
+    ChunkWalk walk;  // the chunks before the audio, as far as their sizes add up
     std::int64_t audioDataLength = 0;
+    bool audioToEnd = false;  // no size recorded: the audio runs to the end of the file
     std::int16_t bytesPerFrame = 0;
     std::int32_t samplesPerSecond = 0;
-    std::int64_t samplesSinceMidnight = 0;
-    TimeReferenceSource timeReferenceSource = TimeReferenceSource::None;
 };
 
 // Scans head, the first MAXSEARCH bytes of a file (or all of a shorter one).
 // fileLength is asked only when a RIFF data size says "not recorded".
 // Throws BWFError (without a path) when the file cannot be used.
 HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength);
-
-// The decimal value between the first start tag of pair and the end tag after it,
-// searched in bytes[from, to). Nothing when either tag is missing or the text is
-// not a plain signed 64-bit decimal number.
-struct TagValue {
-    std::int64_t value;
-    std::size_t offset;  // of the text
-    std::size_t length;  // of the text
-};
-std::optional<TagValue> findTagValue(ByteView bytes, std::string_view startTag,
-                                     std::string_view endTag, std::size_t from = 0);
 
 }  // namespace keeptime

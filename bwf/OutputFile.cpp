@@ -58,16 +58,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::writeAt(std::int64_t offset, ByteView bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t wrote = ::pwrite(file_.fd(), bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            failed(destination_, "cannot write the copy");
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
+    writeFully(file_.fd(), bytes, offset, destination_);
 }
 
 void OutputFile::commit() {

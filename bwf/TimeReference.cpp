@@ -1,6 +1,11 @@
 #include "bwf/TimeReference.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
+
+#include "timecode/Decimal.hpp"
 
 namespace keeptime {
 
@@ -18,9 +23,138 @@ std::string_view sourceName(TimeReferenceSource source) {
     return "none";
 }
 
+namespace {
+
+constexpr std::int64_t k2To32 = std::int64_t{1} << 32;
+constexpr std::int64_t k2To31 = std::int64_t{1} << 31;
+
+// The text between one start tag and the first end tag after it.
+struct TagText {
+    std::size_t offset;
+    std::size_t length;
+    std::string_view text;
+};
+
+std::vector<TagText> tagTexts(ByteView bytes, const layout::TagPair& tag) {
+    std::vector<TagText> found;
+    std::size_t from = 0;
+    while (auto start = find(bytes, tag.start, from)) {
+        const std::size_t text = *start + tag.start.size();
+        auto end = find(bytes, tag.end, text);
+        if (!end) break;
+        found.push_back({text, *end - text,
+                         {reinterpret_cast<const char*>(bytes.data()) + text, *end - text}});
+        from = *end + tag.end.size();
+    }
+    return found;
+}
+
+// One pair as read: the 64-bit count and the form its texts were written in.
+struct PairValue {
+    std::int64_t value;
+    bool signedLow;   // LO printed as a signed 32-bit number
+    bool wholeInLow;  // LO holds the whole count; HI is not part of it
+    bool withHigh;
+};
+
+std::optional<PairValue> readPair(std::string_view lowText, const TagText* high) {
+    auto low = parseInt64(lowText);
+    if (!low || *low < -k2To31) return std::nullopt;
+    PairValue pair{*low, *low < 0, *low >= k2To32, false};
+    if (pair.signedLow) pair.value += k2To32;
+    if (pair.wholeInLow || !high) return pair;
+    auto hi = parseInt64(high->text);
+    if (!hi || *hi < 0 || *hi >= k2To31) return pair;
+    pair.value += *hi * k2To32;
+    pair.withHigh = true;
+    return pair;
+}
+
+// value as text in the form of `was`: leading zeros keep its width when the new number fits.
+std::string sameForm(std::int64_t value, std::string_view was) {
+    std::string text = toDecimal(value);
+    const bool padded = was.size() > 1 && was.front() == '0';
+    if (padded && value >= 0 && text.size() < was.size()) text.insert(0, was.size() - text.size(), '0');
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags& tags) {
+    const auto lows = tagTexts(text, tags.low);
+    if (lows.empty()) return std::nullopt;
+    const auto highs = tagTexts(text, tags.high);
+    auto pair = readPair(lows.front().text, highs.empty() ? nullptr : &highs.front());
+    if (!pair) return std::nullopt;
+    return pair->value;
+}
+
+Bytes moveStampTags(ByteView text, std::int64_t shift) {
+    struct Edit {
+        std::size_t offset, length;
+        std::string text;
+    };
+    std::vector<Edit> edits;
+    for (const auto& tags : layout::kStampTags) {
+        const auto lows = tagTexts(text, tags.low);
+        const auto highs = tagTexts(text, tags.high);
+        for (std::size_t i = 0; i < lows.size(); ++i) {
+            const TagText* high = i < highs.size() ? &highs[i] : nullptr;
+            auto pair = readPair(lows[i].text, high);
+            std::int64_t moved = 0;
+            if (!pair || __builtin_add_overflow(pair->value, shift, &moved)) continue;
+            std::int64_t low = moved;
+            if (pair->withHigh) {
+                low = moved % k2To32;
+                edits.push_back({high->offset, high->length, sameForm(moved / k2To32, high->text)});
+            }
+            if (pair->signedLow && low >= k2To31 && low < k2To32) low -= k2To32;
+            edits.push_back({lows[i].offset, lows[i].length, sameForm(low, lows[i].text)});
+        }
+    }
+    // Last first, so that the offsets still to be edited do not move.
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.offset > b.offset; });
+    Bytes out(text.begin(), text.end());
+    for (const Edit& edit : edits) {
+        const auto at = out.begin() + static_cast<std::ptrdiff_t>(edit.offset);
+        out.erase(at, at + static_cast<std::ptrdiff_t>(edit.length));
+        out.insert(out.begin() + static_cast<std::ptrdiff_t>(edit.offset), edit.text.begin(), edit.text.end());
+    }
+    return out;
+}
+
+std::optional<std::int64_t> readBextStamp(ByteView body) {
+    return readLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset);
+}
+
+bool moveBextStamp(Bytes& body, std::int64_t shift) {
+    auto old = readBextStamp(body);
+    std::int64_t moved = 0;
+    if (!old || __builtin_add_overflow(*old, shift, &moved)) return false;
+    return writeLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset, moved);
+}
+
+Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView> bextBodies) {
+    const std::pair<layout::StampTags, TimeReferenceSource> kinds[] = {
+        {layout::kTimestampSamplesSinceMidnight, TimeReferenceSource::TimestampSamplesSinceMidnightLo},
+        {layout::kBWFTimeReference, TimeReferenceSource::BWFTimeReferenceLow}};
+    for (const auto& [tags, source] : kinds)
+        for (ByteView text : ixmlTexts)
+            if (auto value = readStampTags(text, tags)) return {*value, source};
+    for (ByteView body : bextBodies)
+        if (auto value = readBextStamp(body)) return {*value, TimeReferenceSource::Bext};
+    return {};
+}
+
 double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC) {
     const double rate = samplesPerSecond;
     return weirdTC ? rate * 1001.0 / 1000.0 : rate;
+}
+
+std::int64_t stampShift(std::int64_t startFrame, bool weirdTC) {
+    if (!weirdTC) return startFrame;
+    // Rounded up, so that the copy's stamp is never before its first frame's time.
+    return startFrame / 1000 * 1001 + (startFrame % 1000 * 1001 + 999) / 1000;
 }
 
 std::optional<std::int64_t> secondsToSamples(double seconds, double rate) {

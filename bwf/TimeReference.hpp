@@ -1,18 +1,23 @@
 // The time reference: samples counted since midnight, at the file's own rate,
 // or at that rate pulled up by 0.1 % when the recorder ran "weird" 48.048 kHz
-// time code.
+// time code. It stands in bext's 64-bit TimeReference and as decimal text in
+// iXML tag pairs; every one of these fields moves with a copy.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
+
+#include "bwf/BWFFormat.hpp"
+#include "bwf/Bytes.hpp"
 
 namespace keeptime {
 
 // Where a file's time reference was found.
 enum class TimeReferenceSource {
-    TimestampSamplesSinceMidnightLo,  // iXML <TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>
-    BWFTimeReferenceLow,              // iXML <BWF_TIME_REFERENCE_LOW>
+    TimestampSamplesSinceMidnightLo,  // iXML <TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO> (and _HI)
+    BWFTimeReferenceLow,              // iXML <BWF_TIME_REFERENCE_LOW> (and _HIGH)
     Bext,                             // the bext chunk's 64-bit TimeReference
     None,                             // none of them: taken as 0 and never rewritten
 };
@@ -20,9 +25,38 @@ enum class TimeReferenceSource {
 // The names scripts see ("TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO", ..., "bext", "none").
 std::string_view sourceName(TimeReferenceSource source);
 
+struct Stamp {
+    std::int64_t value = 0;
+    TimeReferenceSource source = TimeReferenceSource::None;
+};
+
+// The 64-bit count of the first tag pair of this kind in text: HI × 2^32 + LO
+// when a readable HI tag is there, LO alone otherwise or when LO is 2^32 or
+// more. A LO from -2^31 to -1 is a 32-bit field printed signed. Nothing when LO
+// is missing or not a plain decimal number.
+std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags& tags);
+
+// Moves every readable tag pair of both kinds in text by shift, each from its
+// own value, writing each text back in the form it was found in (HI carry,
+// signed LO, leading zeros). Text that is not a plain number stays as it is.
+Bytes moveStampTags(ByteView text, std::int64_t shift);
+
+// bext's TimeReference, when the body is long enough to hold one.
+std::optional<std::int64_t> readBextStamp(ByteView body);
+// Moves it by shift; false when the body holds none.
+bool moveBextStamp(Bytes& body, std::int64_t shift);
+
+// The file's stamp in order of preference: the first pair of each tag kind in
+// any iXML text (in file order), then the first bext that holds one.
+Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView> bextBodies);
+
 // Samples per second at which the time reference counts. 48 kHz gives exactly
 // 48000.0, or 48048.0 in weird-TC mode.
 double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC);
+
+// The stamp's shift for a copy that starts startFrame frames into the audio:
+// the frames themselves, or in weird-TC mode 0.1 % more samples, rounded up.
+std::int64_t stampShift(std::int64_t startFrame, bool weirdTC);
 
 // Whole samples in `seconds` at `rate`: the product truncated toward zero, except
 // that a product within a thousandth of a sample of a whole number is that number.

@@ -15,7 +15,7 @@ namespace keeptime::cli {
 int runInfo(const InfoOptions& options) {
     std::unique_ptr<BWFParser> parser;
     try {
-        parser = std::make_unique<BWFParser>(options.file, systemLines(options.json));
+        parser = std::make_unique<BWFParser>(options.file, &systemLines(options.json));
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
@@ -26,6 +26,7 @@ int runInfo(const InfoOptions& options) {
     const std::string end = TimeString::timecodeString(times.timecodeStart + times.fileEnd);
     const std::string length = TimeString::durationString(times.fileEnd);
     const TimeReferenceSource source = parser->timeReferenceSource();
+    auto where = [](Where place) { return place == Where::Before ? "before" : place == Where::Audio ? "audio" : "after"; };
 
     if (options.json) {
         nlohmann::ordered_json info = {
@@ -41,7 +42,17 @@ int runInfo(const InfoOptions& options) {
             {"start", start},
             {"end", end},
             {"length", length},
+            {"chunks", nlohmann::json::array()},
+            {"notCarried", nullptr},
         };
+        for (const Chunk& chunk : parser->chunks()) {
+            nlohmann::ordered_json entry = {{"id", chunk.name()}, {"offset", chunk.offset},
+                                            {"size", chunk.size}, {"where", where(chunk.where)}};
+            if (!chunk.whole) entry["whole"] = false;
+            info["chunks"].push_back(entry);
+        }
+        if (parser->notCarried())
+            info["notCarried"] = {{"offset", parser->notCarriedOffset()}, {"reason", *parser->notCarried()}};
         std::cout << info.dump(2) << std::endl;
         return kOk;
     }
@@ -66,7 +77,15 @@ int runInfo(const InfoOptions& options) {
     }
     row("Start") << start << '\n';
     row("End") << end << '\n';
-    row("Length") << length << std::endl;
+    row("Length") << length << '\n';
+    // One line: the chunks in file order, the audio marked, then what a copy leaves out.
+    row("Chunks");
+    for (const Chunk& chunk : parser->chunks())
+        std::cout << (chunk.where == Where::Audio ? "[data]" : std::string(chunk.name()))
+                  << (chunk.whole ? "" : "(cut short)") << ' ';
+    std::cout << '\n';
+    if (parser->notCarried()) row("Not copied") << *parser->notCarried() << '\n';
+    std::cout << std::flush;
     return kOk;
 }
 

@@ -22,7 +22,7 @@ volatile std::sig_atomic_t stopSignal = 0;
 
 extern "C" void requestStop(int signal) {
     stopSignal = signal;
-    if (BWFReconstructor* job = runningJob.load()) job->halt = true;
+    if (BWFReconstructor* job = runningJob.load()) job->cancel();
 }
 
 struct ScopedStopHandler {
@@ -62,18 +62,13 @@ std::optional<double> point(std::initializer_list<PointOption> options, double f
     return fallback;
 }
 
-nlohmann::json timeReference(const BWFParser& parser, std::int64_t value) {
-    if (parser.timeReferenceSource() == TimeReferenceSource::None) return nullptr;
-    return value;
-}
-
 }  // namespace
 
 int runTrim(const TrimOptions& options) {
     std::ostream& lines = systemLines(options.json);
     FileTimes file;
     try {
-        file = fileTimes(BWFParser(options.input, lines), options.weirdTC);
+        file = fileTimes(BWFParser(options.input, &lines), options.weirdTC);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
@@ -97,25 +92,23 @@ int runTrim(const TrimOptions& options) {
 
     std::unique_ptr<BWFReconstructor> job;
     try {
-        job = std::make_unique<BWFReconstructor>(options.input, options.output, clampStart(*start, file),
-                                                 clampEnd(*end, file), lines);
-        job->weirdTC = options.weirdTC;
-        job->prepareHeader();
+        const auto [first, last] = frameRange(clampStart(*start, file), clampEnd(*end, file), file, options.input);
+        job = std::make_unique<BWFReconstructor>(CopyRequest{options.input, options.output, first, last, options.weirdTC},
+                                                 &lines);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
     }
+    const CopyPlan& plan = job->plan();
 
     std::optional<ProgressMeter> meter;
-    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, job->audioLength);
+    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, plan.audioBytes);
     CopyOutcome outcome;
     {
         ScopedStopHandler stopHandler(*job);
-        if (stopSignal) job->halt = true;
+        if (stopSignal) job->cancel();
         outcome = job->process([&](std::int64_t percent) {
             if (meter) meter->update(percent);
-            // A signal that came before the copy began is honoured after the first block.
-            if (stopSignal) job->halt = true;
         });
     }
     if (meter) meter->finish();
@@ -127,21 +120,22 @@ int runTrim(const TrimOptions& options) {
             complain(options.output.string(), "interrupted; the unfinished copy was removed");
             return kInterrupted;
         case CopyOutcome::Status::Failed:
-            complain(outcome.message);
+            complain(outcome.message());
             return kCopyFailed;
     }
     if (options.json) {
-        const BWFParser& parser = job->parser;
+        auto stamp = [](const std::optional<std::int64_t>& value) { return value ? nlohmann::json(*value) : nullptr; };
         nlohmann::ordered_json copy = {
             {"input", options.input.string()},
             {"output", options.output.string()},
-            {"startFrame", job->startFrame()},
-            {"frames", job->frames()},
-            {"audioBytes", job->audioLength},
-            {"fileBytes", job->fileLength},
-            {"timeReferenceSource", sourceName(parser.timeReferenceSource())},
-            {"timeReferenceBefore", timeReference(parser, parser.samplesSinceMidnight())},
-            {"timeReferenceAfter", timeReference(parser, job->timeReference())},
+            {"startFrame", plan.startFrame},
+            {"frames", plan.frames},
+            {"audioBytes", plan.audioBytes},
+            {"fileBytes", plan.fileBytes},
+            {"timeReferenceSource", sourceName(plan.stampSource)},
+            {"timeReferenceBefore", stamp(plan.stampBefore)},
+            {"timeReferenceAfter", stamp(plan.stampAfter)},
+            {"chunks", plan.chunks},
         };
         std::cout << copy.dump(2) << std::endl;
     }

@@ -11,46 +11,15 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <future>
 
 #include "bwf/BWFError.hpp"
+#include "bwf/File.hpp"
 #include "ui_TrimWindow.h"
 
 namespace keeptime {
-
-// One copy, shared by the window and the thread that runs it.
-struct TrimWindow::Conversion {
-    QString output;
-    std::unique_ptr<QThread> thread;
-    // The reconstructor this copy runs, known from its first progress report.
-    std::atomic<std::shared_ptr<BWFReconstructor>> job;
-    // Set when the copy is cancelled, perhaps before its job is known.
-    std::atomic<bool> stop{false};
-    // Fulfilled once the job is known (or the copy ended without one). The next
-    // copy waits for it, so that jobs become the window's reconstructor in the
-    // order the user started them.
-    std::promise<void> started;
-    std::shared_future<void> startedFuture = started.get_future().share();
-    bool ended = false;  // main thread only
-
-    // Whether the user still expects this copy to finish.
-    bool active() const {
-        if (ended || stop) return false;
-        auto running = job.load();
-        return !running || running->processing;
-    }
-    void cancel() {
-        stop = true;
-        if (auto running = job.load()) {
-            running->halt = true;
-            running->processing = false;
-        }
-    }
-};
 
 namespace {
 
@@ -67,7 +36,7 @@ QString describe(const std::exception& error, const QString& path) {
 
 }  // namespace
 
-TrimWindow::TrimWindow(std::ostream& log, QWidget* parent)
+TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TrimWindow>()), controller_(*this, log) {
     ui_->setupUi(this);
 
@@ -76,10 +45,10 @@ TrimWindow::TrimWindow(std::ostream& log, QWidget* parent)
     connect(ui_->saveButton, &QPushButton::clicked, this, &TrimWindow::convertPressed);
     // The shortcuts do one thing each, whatever the button shows at the moment.
     connect(ui_->saveAction, &QAction::triggered, this, [this] {
-        if (!newestActive()) convertPressed();
+        if (!controller_.newestRunning()) convertPressed();
     });
     connect(ui_->cancelCopyAction, &QAction::triggered, this, [this] {
-        if (newestActive()) convertPressed();
+        if (controller_.newestRunning()) convertPressed();
     });
     connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
     connect(ui_->weirdTCCheckBox, &QCheckBox::clicked, this, &TrimWindow::weirdTCChecked);
@@ -95,16 +64,13 @@ TrimWindow::TrimWindow(std::ostream& log, QWidget* parent)
     // Qt's Home and End ignore invertedControls; the start slider runs backwards.
     ui_->startSlider->installEventFilter(this);
 
+    // Copies wait for no free thread: each starts when the user asks for it.
+    copyThreads_.setMaxThreadCount(64);
     restoreGeometry(settings_.windowGeometry());
     updateSaveButton();
 }
 
-TrimWindow::~TrimWindow() {
-    stopAllCopies();
-    // Each thread's function holds its conversion; dropping the finished
-    // threads lets the conversions go.
-    for (auto& conversion : conversions_) conversion->thread.reset();
-}
+TrimWindow::~TrimWindow() { stopAllCopies(); }
 
 bool TrimWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui_->startSlider && event->type() == QEvent::KeyPress) {
@@ -238,8 +204,7 @@ void TrimWindow::commitPendingEdit() {
 
 void TrimWindow::convertPressed() {
     if (!controller_.parser) return;
-    if (newestActive()) {
-        cancelCopy();
+    if (controller_.cancelRunningCopy()) {
         updateSaveButton();
         return;
     }
@@ -250,106 +215,70 @@ void TrimWindow::convertPressed() {
 }
 
 bool TrimWindow::saveTo(const QString& output) {
-    auto request = controller_.conversionRequest(toPath(output));
-    if (!request) return false;
-    std::error_code notThere;
-    if (std::filesystem::equivalent(request->input, request->output, notThere)) {
+    if (!controller_.parser) return false;
+    if (sameFile(*controller_.selectedFile, toPath(output))) {
         showProblem(tr("The copy cannot replace the recording it is made from."),
                     tr("%1 is the file being trimmed, or a link to it. Choose another name for the copy.")
                         .arg(output));
         return false;
     }
-
-    auto conversion = std::make_shared<Conversion>();
-    conversion->output = output;
-    std::shared_future<void> previousStarted = newest_ ? newest_->startedFuture : std::shared_future<void>();
-    conversion->thread.reset(QThread::create([this, conversion, request = *request, previousStarted] {
-        if (previousStarted.valid()) previousStarted.wait();
-        runConversion(conversion, request);
-    }));
-    conversion->thread->setObjectName(QStringLiteral("process"));
-    conversions_.push_back(conversion);
-    newest_ = conversion;
+    std::shared_ptr<Copy> copy;
+    try {
+        copy = controller_.startCopy(toPath(output));
+    } catch (const BWFError& error) {
+        showProblem(tr("The copy was not saved."), QString::fromStdString(error.what()));
+        return false;
+    }
+    copyThreads_.start([this, copy] {
+        const CopyOutcome outcome = controller_.runCopy(*copy, [this, copy](std::int64_t percent) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, copy, percent] {
+                    // An older copy finishing does not move the bar of the newest.
+                    if (copy == controller_.newestCopy())
+                        reportProgress(percent);
+                    else
+                        updateSaveButton();
+                },
+                Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(this, [this, copy, outcome] { handleCopyEnd(copy, outcome); }, Qt::QueuedConnection);
+    });
     ui_->statusText->setText(tr("Saving %1…").arg(output));
-    conversion->thread->start();
     updateSaveButton();
     return true;
 }
 
-void TrimWindow::runConversion(const std::shared_ptr<Conversion>& conversion, const ConversionRequest& request) {
-    bool published = false;
-    auto publish = [&] {
-        if (published) return;
-        published = true;
-        conversion->started.set_value();
-    };
-    CopyOutcome outcome{CopyOutcome::Status::Cancelled, {}};
-    if (!conversion->stop) {
-        try {
-            outcome = controller_.runConversion(request, [&](std::int64_t percent) {
-                if (!published) {
-                    // No later copy has started yet (it waits for publish), so the
-                    // newest reconstructor is the one reporting.
-                    conversion->job.store(controller_.reconstructor.load());
-                    publish();
-                }
-                // A cancel that came before the job was known.
-                if (conversion->stop) conversion->cancel();
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, conversion, percent] {
-                        // An older copy finishing does not move the bar of the newest.
-                        if (conversion == newest_)
-                            reportProgress(percent);
-                        else
-                            updateSaveButton();
-                    },
-                    Qt::QueuedConnection);
-            });
-        } catch (const std::exception& error) {
-            outcome = {CopyOutcome::Status::Failed, request.input.string() + ": " + error.what()};
-        }
-    }
-    publish();
-    QMetaObject::invokeMethod(
-        this, [this, conversion, outcome] { conversionEnded(conversion, outcome); }, Qt::QueuedConnection);
-}
-
-void TrimWindow::conversionEnded(const std::shared_ptr<Conversion>& conversion, const CopyOutcome& outcome) {
-    if (conversion->thread) {
-        conversion->thread->wait();  // it has just posted this and is returning
-        conversion->thread.reset();
-    }
-    conversion->ended = true;
-    std::erase(conversions_, conversion);
+void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome) {
+    controller_.copyEnded(copy);
     updateSaveButton();
-
-    const bool newest = conversion == newest_;
-    const QString message = QString::fromStdString(outcome.message);
+    const bool newest = copy == controller_.newestCopy();
+    const QString output = QString::fromStdString(copy->request.output.string());
+    const QString message = QString::fromStdString(outcome.message());
     switch (outcome.status) {
         case CopyOutcome::Status::Completed:
-            ui_->statusText->setText(tr("Saved %1").arg(conversion->output));
+            ui_->statusText->setText(tr("Saved %1").arg(output));
             break;
         case CopyOutcome::Status::Cancelled:
             // Also when it was stopped before it had reported anything.
             if (newest) {
                 ui_->progressBar->setValue(0);
-                ui_->statusText->setText(tr("Cancelled: nothing was saved to %1").arg(conversion->output));
+                ui_->statusText->setText(tr("Cancelled: nothing was saved to %1").arg(output));
             }
             break;
         case CopyOutcome::Status::Failed:
             if (newest) {
                 ui_->progressBar->setValue(0);
-                ui_->statusText->setText(tr("The copy to %1 failed.").arg(conversion->output));
+                ui_->statusText->setText(tr("The copy to %1 failed.").arg(output));
             }
             showProblem(tr("The copy was not saved."), message);
             break;
     }
-    emit copyEnded(conversion->output, outcome.completed(), message);
+    emit copyEnded(output, outcome.completed(), message);
 }
 
 void TrimWindow::updateSaveButton() {
-    const bool copying = newestActive();
+    const bool copying = controller_.newestRunning();
     ui_->saveButton->setText(copying ? tr("Cancel") : tr("Save"));
     // The menu offers only what the keys would do now.
     ui_->saveAction->setEnabled(controller_.parser && !copying);
@@ -361,23 +290,12 @@ void TrimWindow::reportProgress(qint64 percent) {
     ui_->progressBar->setValue(static_cast<int>(percent));
 }
 
-void TrimWindow::cancelCopy() {
-    if (newest_) newest_->cancel();
-    controller_.cancelRunningCopy();
-}
-
-bool TrimWindow::newestActive() const { return newest_ && newest_->active(); }
-
-bool TrimWindow::copyInProgress() const {
-    return std::any_of(conversions_.begin(), conversions_.end(),
-                       [](const auto& conversion) { return conversion->active(); });
-}
+bool TrimWindow::copyInProgress() const { return controller_.anyRunning(); }
 
 void TrimWindow::stopAllCopies() {
-    for (auto& conversion : conversions_) conversion->cancel();
+    controller_.cancelAllCopies();
     // Each stops after the block it is writing and removes its unfinished file.
-    for (auto& conversion : conversions_)
-        if (conversion->thread) conversion->thread->wait();
+    copyThreads_.waitForDone();
 }
 
 QString TrimWindow::chooseInputFile() {

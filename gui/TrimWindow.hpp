@@ -6,9 +6,9 @@
 
 #include <QMainWindow>
 #include <QString>
-#include <iostream>
+#include <QThreadPool>
 #include <memory>
-#include <vector>
+#include <ostream>
 
 #include "gui/Settings.hpp"
 #include "trim/TrimView.hpp"
@@ -27,8 +27,8 @@ class TrimWindow : public QMainWindow, public TrimView {
     Q_OBJECT
 
 public:
-    // log receives the core's "Done" and byte-count lines.
-    explicit TrimWindow(std::ostream& log = std::cout, QWidget* parent = nullptr);
+    // log, when given, receives the core's "Done" and byte-count lines.
+    explicit TrimWindow(std::ostream* log = nullptr, QWidget* parent = nullptr);
     ~TrimWindow() override;
 
     // TrimView: what the model draws and reads.
@@ -85,25 +85,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    struct Conversion;
-
     void connectField(QLineEdit* field, void (TrimWindow::*action)());
     QLineEdit* field(Element element) const;
     QSlider* slider(Element element) const;
     void commitPendingEdit();
-    void cancelCopy();
-    bool newestActive() const;
-    // Runs on the conversion's own thread.
-    void runConversion(const std::shared_ptr<Conversion>& conversion, const ConversionRequest& request);
-    void conversionEnded(const std::shared_ptr<Conversion>& conversion, const CopyOutcome& outcome);
+    void handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome);
 
     std::unique_ptr<Ui::TrimWindow> ui_;
     ViewController controller_;
     Settings settings_;
-    // Copies whose end the window has not yet handled, oldest first.
-    std::vector<std::shared_ptr<Conversion>> conversions_;
-    // The copy started last; the save button and the bar follow it.
-    std::shared_ptr<Conversion> newest_;
+    // The copies' threads; each copy is the controller's.
+    QThreadPool copyThreads_;
 };
 
 }  // namespace keeptime

@@ -21,16 +21,14 @@ protected:
         WavWriter().fmt(2, 48000, 16).data(audioPattern(audioBytes)).write(dir / "in.wav");
         input = readFile(dir / "in.wav");
     }
-    // Runs a whole-file copy to out; onReport may ask the job to halt.
+    // Runs a whole-file copy to out; onReport may cancel the job.
     CopyOutcome copy(const std::filesystem::path& out, std::function<void(BWFReconstructor&, std::int64_t)> onReport = {}) {
-        BWFReconstructor job(dir / "in.wav", out, 0, 1e6, log);
+        BWFReconstructor job(CopyRequest{dir / "in.wav", out, 0, static_cast<std::int64_t>(input.size() - 44) / 4}, &log);
         reports.clear();
-        auto outcome = job.process([&](std::int64_t percent) {
+        return job.process([&](std::int64_t percent) {
             reports.push_back(percent);
             if (onReport) onReport(job, percent);
         });
-        EXPECT_FALSE(job.processing);
-        return outcome;
     }
     std::vector<std::string> files(const std::filesystem::path& folder) const {
         std::vector<std::string> names;
@@ -63,9 +61,9 @@ TEST_F(CopyJobTest, ReportsWholePercentsAtBlockBoundaries) {
 TEST_F(CopyJobTest, ACancelAfterAnyBlockRemovesTheCopyAndKeepsTheOldOutput) {
     makeInput(10485760);
     writeFile(dir / "out.wav", Bytes{'o', 'l', 'd'});
-    for (std::int64_t haltAt : {0, 50, 90}) {  // halt asked during the first, a middle and the last block
+    for (std::int64_t haltAt : {0, 50, 90}) {  // cancel asked during the first, a middle and the last block
         log.str("");
-        auto outcome = copy(dir / "out.wav", [&](BWFReconstructor& job, std::int64_t p) { job.halt = job.halt || p == haltAt; });
+        auto outcome = copy(dir / "out.wav", [&](BWFReconstructor& job, std::int64_t p) { if (p == haltAt) job.cancel(); });
         EXPECT_EQ(outcome.status, CopyOutcome::Status::Cancelled);
         EXPECT_EQ(reports.size(), static_cast<std::size_t>(haltAt / 10 + 2)) << haltAt;
         EXPECT_EQ(reports.back(), 0);
@@ -80,10 +78,10 @@ TEST_F(CopyJobTest, FailedJobsSayWhyAndLeaveNothing) {
     makeInput(3 * 1048576);
     std::filesystem::resize_file(dir / "in.wav", input.size() - 1048576 - 7);  // shorter than its header says
     auto outcome = copy(dir / "out.wav");
-    EXPECT_EQ(outcome.message, (dir / "in.wav").string() + ": the file ends before its audio does (2097145 of 3145728 audio bytes copied)");
+    EXPECT_EQ(outcome.message(), (dir / "in.wav").string() + ": the file ends before its audio does (2097145 of 3145728 audio bytes copied)");
     EXPECT_EQ(reports.back(), 0);
     outcome = copy(dir / "missing" / "out.wav");
-    EXPECT_EQ(outcome.message, (dir / "missing" / "out.wav").string() + ": cannot create the copy: No such file or directory");
+    EXPECT_EQ(outcome.message(), (dir / "missing" / "out.wav").string() + ": cannot create the copy: No such file or directory");
     EXPECT_EQ(files(dir.path()), std::vector<std::string>{"in.wav"});
 }
 
@@ -98,7 +96,7 @@ TEST_F(CopyJobTest, AFullDiskFailsTheJob) {
     const auto left = files(small);
     const Bytes old = readFile(small / "out.wav");
     ::umount(small.c_str());
-    EXPECT_EQ(outcome.message, (small / "out.wav").string() + ": cannot write the copy: No space left on device");
+    EXPECT_EQ(outcome.message(), (small / "out.wav").string() + ": cannot write the copy: No space left on device");
     EXPECT_EQ(left, std::vector<std::string>{"out.wav"});
     EXPECT_EQ(old, (Bytes{'o', 'l', 'd'}));
 }

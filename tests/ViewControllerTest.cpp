@@ -6,6 +6,8 @@
 #include "bwf/BWFError.hpp"
 #include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
+#include <thread>
+
 #include "trim/ViewController.hpp"
 
 using namespace keeptime;
@@ -43,7 +45,7 @@ protected:
     TempDir dir;
     FakeView view;
     std::ostringstream log;
-    ViewController controller{view, log};
+    ViewController controller{view, &log};
 };
 
 TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
@@ -112,7 +114,7 @@ TEST_F(ViewControllerTest, NothingHappensWithoutAFileAndARefusedFileChangesNothi
     controller.endSliderMoved();
     controller.weirdTCChanged(true);
     EXPECT_TRUE(view.texts.empty());
-    EXPECT_FALSE(controller.conversionRequest("out.wav"));
+    EXPECT_THROW(controller.startCopy("out.wav"), BWFError);
 
     load(600);
     type(E::startFileText, "1:00", &ViewController::startFileFilled);
@@ -123,16 +125,41 @@ TEST_F(ViewControllerTest, NothingHappensWithoutAFileAndARefusedFileChangesNothi
     EXPECT_EQ(view.texts[E::fileTextField], (dir / "take.wav").string());
 }
 
-TEST_F(ViewControllerTest, AConversionTakesTheRangeAsItStood) {
+// A copy takes the range as it stood; the controller knows which copy is newest and
+// which still run, and cancels each, also before its job is built.
+TEST_F(ViewControllerTest, CopiesAreTrackedAndCancelled) {
     load(3);
     type(E::startFileText, "1", &ViewController::startFileFilled);
-    auto request = controller.conversionRequest(dir / "out.wav");
-    type(E::startFileText, "2", &ViewController::startFileFilled);  // after the job was taken
+    auto copy = controller.startCopy(dir / "out.wav");
+    type(E::startFileText, "2", &ViewController::startFileFilled);  // after the copy was started
+    EXPECT_TRUE(controller.newestRunning());
     std::vector<std::int64_t> reports;
-    EXPECT_TRUE(controller.runConversion(*request, [&](std::int64_t p) { reports.push_back(p); }).completed());
-    EXPECT_EQ(controller.reconstructor.load()->startFrame(), 48000);
+    EXPECT_TRUE(controller.runCopy(*copy, [&](std::int64_t p) { reports.push_back(p); }).completed());
+    EXPECT_EQ(copy->request.startFrame, 48000);
     EXPECT_EQ(reports, (std::vector<std::int64_t>{0, 100}));
+    EXPECT_FALSE(controller.newestRunning());
     EXPECT_FALSE(controller.cancelRunningCopy());
+    controller.copyEnded(copy);
+
+    auto early = controller.startCopy(dir / "early.wav");  // cancelled before its job exists
+    EXPECT_TRUE(controller.cancelRunningCopy());
+    EXPECT_EQ(controller.runCopy(*early, {}).status, CopyOutcome::Status::Cancelled);
+
+    load(10000);  // 2.9 GB of sparse audio: the copy runs long enough to be cancelled
+    auto running = controller.startCopy(dir / "long.wav");
+    std::atomic<bool> started = false;
+    CopyOutcome outcome;
+    std::thread worker([&] {
+        outcome = controller.runCopy(*running, [&](std::int64_t) { started = true; });
+        started = true;
+    });
+    while (!started) std::this_thread::yield();
+    EXPECT_TRUE(controller.anyRunning());
+    EXPECT_TRUE(controller.cancelRunningCopy());
+    worker.join();
+    EXPECT_EQ(outcome.status, CopyOutcome::Status::Cancelled);
+    EXPECT_FALSE(controller.anyRunning());
+    EXPECT_FALSE(std::filesystem::exists(dir / "long.wav"));
 }
 
 }  // namespace

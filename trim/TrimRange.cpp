@@ -1,5 +1,8 @@
 #include "trim/TrimRange.hpp"
 
+#include <cmath>
+
+#include "bwf/BWFError.hpp"
 #include "bwf/TimeReference.hpp"
 #include "timecode/TimeString.hpp"
 
@@ -10,7 +13,27 @@ FileTimes fileTimes(const BWFParser& parser, bool weirdTC) {
     file.fileEnd = static_cast<double>(parser.frames()) / static_cast<double>(parser.samplesPerSecond());
     file.timecodeStart = static_cast<double>(parser.samplesSinceMidnight()) /
                          timeReferenceRate(parser.samplesPerSecond(), weirdTC);
+    file.frames = parser.frames();
+    file.sampleRate = parser.samplesPerSecond();
     return file;
+}
+
+std::pair<std::int64_t, std::int64_t> frameRange(double start, double end, const FileTimes& file,
+                                                 const std::filesystem::path& path) {
+    auto refuse = [&](const std::string& reason) { throw BWFError(BWFError::Kind::BadRange, path, reason); };
+    if (!std::isfinite(start) || !std::isfinite(end)) refuse("the in or out point is not a number");
+    auto startFrame = secondsToSamples(start, file.sampleRate);
+    auto endFrame = secondsToSamples(end, file.sampleRate);
+    if (!startFrame || !endFrame) refuse("the in or out point is out of range");
+    if (start < 0) refuse("the in point lies before the start of the audio");
+    if (start > end)
+        refuse("the in point " + TimeString::durationString(start) + " lies after the out point " +
+               TimeString::durationString(end));
+    const std::int64_t fileSeconds = file.frames / file.sampleRate;
+    if (static_cast<std::int64_t>(end) >= fileSeconds || *endFrame > file.frames) endFrame = file.frames;
+    if (*startFrame > *endFrame)
+        refuse("the in point " + TimeString::durationString(start) + " lies after the end of the audio");
+    return {*startFrame, *endFrame};
 }
 
 std::optional<double> pointFromText(Notation notation, std::string_view text, const FileTimes& file) {

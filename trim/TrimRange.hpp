@@ -4,8 +4,11 @@
 // file's first audio frame; the time of day is added only for display.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "bwf/BWFParser.hpp"
 
@@ -15,6 +18,8 @@ struct FileTimes {
     double fileStart = 0.0;      // always the first frame
     double fileEnd = 0.0;        // length in seconds: whole frames ÷ sample rate
     double timecodeStart = 0.0;  // time of day of the first frame, seconds since midnight
+    std::int64_t frames = 0;     // whole frames of audio
+    std::int32_t sampleRate = 1;
 };
 
 FileTimes fileTimes(const BWFParser& parser, bool weirdTC);
@@ -33,6 +38,13 @@ std::optional<double> pointFromText(Notation notation, std::string_view text, co
 // lowered to its end. Neither is compared with the other.
 double clampStart(double newStart, const FileTimes& file);
 double clampEnd(double newEnd, const FileTimes& file);
+
+// The frames [first, end) that the points choose, seconds from the first frame.
+// An out point in the last whole second, or past the end, takes every frame to
+// the end, whatever the float error of the length it was computed from. Throws
+// BWFError (naming file) for points that choose no frames of the audio.
+std::pair<std::int64_t, std::int64_t> frameRange(double start, double end, const FileTimes& file,
+                                                 const std::filesystem::path& path);
 
 // Sliders run 0 to 100 percent of the file; the start slider runs backwards
 // (100 at the file's start).

@@ -1,13 +1,19 @@
 #include "trim/ViewController.hpp"
 
+#include <algorithm>
+
 #include "bwf/BWFError.hpp"
 #include "timecode/TimeString.hpp"
 
 namespace keeptime {
 
-ViewController::ViewController(TrimView& view, std::ostream& log) : view_(view), log_(log) {}
+ViewController::ViewController(TrimView& view, std::ostream* log) : view_(view), log_(log) {}
 
-FileTimes ViewController::times() const { return {*fileStart, *fileEnd, *timecodeStart}; }
+FileTimes ViewController::times() const {
+    FileTimes file = fileTimes(*parser, weirdTC);
+    file.timecodeStart = *timecodeStart;
+    return file;
+}
 
 void ViewController::loadFile(const std::filesystem::path& url) {
     apply(std::make_shared<const BWFParser>(url, log_), url);
@@ -90,32 +96,56 @@ void ViewController::weirdTCChanged(bool on) {
     updateDisplay();
 }
 
-std::optional<ConversionRequest> ViewController::conversionRequest(
-    const std::filesystem::path& output) const {
-    if (!parser) return std::nullopt;
-    return ConversionRequest{*selectedFile, output, *newStart, *newEnd, weirdTC};
+void Copy::cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    if (job_) job_->cancel();
+}
+
+bool Copy::cancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output) {
+    if (!parser) throw BWFError(BWFError::Kind::BadRange, "no recording is open");
+    const auto [first, end] = frameRange(*newStart, *newEnd, times(), *selectedFile);
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, first, end, weirdTC});
+    copies_.push_back(newest_);
+    return newest_;
+}
+
+CopyOutcome ViewController::runCopy(Copy& copy, const std::function<void(std::int64_t)>& progress) {
+    CopyOutcome outcome;
+    try {
+        auto job = std::make_shared<BWFReconstructor>(copy.request, log_);
+        {
+            std::lock_guard lock(copy.mutex_);
+            copy.job_ = job;
+            if (copy.cancelled_) job->cancel();
+        }
+        outcome = job->process(progress);
+    } catch (const BWFError& error) {
+        outcome.error = error;
+    }
+    copy.ended_ = true;
+    return outcome;
+}
+
+void ViewController::copyEnded(const std::shared_ptr<Copy>& copy) { std::erase(copies_, copy); }
+
+bool ViewController::anyRunning() const {
+    return std::any_of(copies_.begin(), copies_.end(), [](const auto& copy) { return copy->running(); });
 }
 
 bool ViewController::cancelRunningCopy() {
-    auto job = reconstructor.load();
-    if (!job || !job->processing) return false;
-    job->halt = true;
-    job->processing = false;
+    if (!newestRunning()) return false;
+    newest_->cancel();
     return true;
 }
 
-CopyOutcome ViewController::runConversion(const ConversionRequest& request,
-                                          const std::function<void(std::int64_t)>& progress) {
-    std::shared_ptr<BWFReconstructor> job;
-    try {
-        job = std::make_shared<BWFReconstructor>(request.input, request.output, request.start,
-                                                 request.end, log_);
-    } catch (const BWFError& error) {
-        return {CopyOutcome::Status::Failed, error.what()};
-    }
-    reconstructor.store(job);
-    job->weirdTC = request.weirdTC;
-    return job->process(progress);
+void ViewController::cancelAllCopies() {
+    for (const auto& copy : copies_) copy->cancel();
 }
 
 }  // namespace keeptime

@@ -1,15 +1,17 @@
 // The controller of the trim window without its toolkit: the loaded file, the
-// chosen range in three notations and two sliders, and the conversion jobs.
-// Runs on the window's main thread, except runConversion, which runs on each
-// conversion's own thread.
+// chosen range in three notations and two sliders, and the copies it started.
+// Runs on the window's main thread, except runCopy, which runs on each copy's
+// own thread.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <ostream>
+#include <vector>
 
 #include "bwf/BWFParser.hpp"
 #include "bwf/BWFReconstructor.hpp"
@@ -18,19 +20,30 @@
 
 namespace keeptime {
 
-// What a conversion takes from the window when it starts, so that later edits
-// in the window cannot reach it.
-struct ConversionRequest {
-    std::filesystem::path input;
-    std::filesystem::path output;
-    double start = 0;
-    double end = 0;
-    bool weirdTC = false;
+// One copy the controller started, shared with the thread that runs it. It
+// can be cancelled at any time, also before its job is built.
+class Copy {
+public:
+    explicit Copy(CopyRequest wanted) : request(std::move(wanted)) {}
+    const CopyRequest request;  // taken from the window when the copy started
+
+    void cancel();
+    bool cancelled() const;
+    // Started by the user and neither ended nor cancelled.
+    bool running() const { return !ended_ && !cancelled(); }
+
+private:
+    friend class ViewController;
+    mutable std::mutex mutex_;
+    std::shared_ptr<BWFReconstructor> job_;
+    bool cancelled_ = false;
+    std::atomic<bool> ended_{false};
 };
 
 class ViewController {
 public:
-    explicit ViewController(TrimView& view, std::ostream& log = std::cout);
+    // log, when given, receives the core's "Done" and byte-count lines.
+    explicit ViewController(TrimView& view, std::ostream* log = nullptr);
 
     std::optional<double> fileStart;
     std::optional<double> fileEnd;
@@ -39,8 +52,6 @@ public:
     std::optional<double> timecodeStart;
     // Present once a file is loaded; only ever replaced by the next file.
     std::shared_ptr<const BWFParser> parser;
-    // The newest conversion, shared with the thread that runs it.
-    std::atomic<std::shared_ptr<BWFReconstructor>> reconstructor;
     bool weirdTC = false;
     std::optional<std::filesystem::path> selectedFile;
 
@@ -65,13 +76,21 @@ public:
     // parse then stays, with its times recomputed in the new mode.
     void weirdTCChanged(bool on);
 
-    // The conversion the window would start for output, or nothing without a file.
-    std::optional<ConversionRequest> conversionRequest(const std::filesystem::path& output) const;
-    // Asks the newest conversion to stop; false when none is running.
+    // Starts a copy of the chosen range to output: it becomes the newest copy.
+    // Its thread then calls runCopy. Throws BWFError, and starts nothing, when
+    // no file is loaded or the range chooses no frames.
+    std::shared_ptr<Copy> startCopy(const std::filesystem::path& output);
+    // Builds the copy's job and runs it to its end on the calling thread.
+    CopyOutcome runCopy(Copy& copy, const std::function<void(std::int64_t)>& progress);
+    // The window has handled the copy's end: it is forgotten.
+    void copyEnded(const std::shared_ptr<Copy>& copy);
+
+    const std::shared_ptr<Copy>& newestCopy() const { return newest_; }
+    bool newestRunning() const { return newest_ && newest_->running(); }
+    bool anyRunning() const;
+    // Cancels the newest copy; false when it is not running.
     bool cancelRunningCopy();
-    // Runs one conversion to its end on the calling thread.
-    CopyOutcome runConversion(const ConversionRequest& request,
-                              const std::function<void(std::int64_t)>& progress);
+    void cancelAllCopies();
 
 private:
     void apply(std::shared_ptr<const BWFParser> parsed, const std::filesystem::path& url);
@@ -79,7 +98,9 @@ private:
     FileTimes times() const;
 
     TrimView& view_;
-    std::ostream& log_;
+    std::ostream* log_;
+    std::vector<std::shared_ptr<Copy>> copies_;  // started, end not yet handled
+    std::shared_ptr<Copy> newest_;
 };
 
 }  // namespace keeptime

@@ -125,8 +125,7 @@ private slots:
         QCOMPARE(bar(), 100);
         QCOMPARE(saveButton()->text(), QString("Save"));
         QVERIFY(ctl<QLabel>("statusText")->text().contains(path("scene.wav")));
-        std::ostringstream quiet;
-        BWFReconstructor reference(path("take.wav").toStdString(), path("ref.wav").toStdString(), 1, 4, quiet);
+        BWFReconstructor reference(CopyRequest{path("take.wav").toStdString(), path("ref.wav").toStdString(), 48000, 192000});
         QVERIFY(reference.process().completed() && contents(path("scene.wav")) == contents(path("ref.wav")));
     }
     void aCopyIsStoppedByEscapeOrByClosing() {
