@@ -4,10 +4,10 @@
 Usage: riffcheck.py FILE
 
 Walks the chunk list by the sizes alone, prints one JSON object (the chunks, the
-format, the ds64 sizes, the bext and iXML time references, and every fault found)
-and exits 0 when nothing is malformed, 1 when something is, 2 on a usage error.
-Only chunk headers and the small fmt/bext/iXML/ds64 bodies are read, so files of
-any size are cheap to check.
+format, the ds64 sizes, the bext and iXML time references, the cue points, their
+labels and the sampler loops, and every fault found) and exits 0 when nothing is
+malformed, 1 when something is, 2 on a usage error. Only chunk headers and the
+small bodies are read, so files of any size are cheap to check.
 """
 import json
 import re
@@ -102,11 +102,48 @@ def check(path):
         errors.append("no 'data' chunk")
     elif fmt and fmt["blockAlign"] and report["dataSize"] % fmt["blockAlign"]:
         errors.append(f"data size {report['dataSize']} is not whole frames of {fmt['blockAlign']} bytes")
+    # Markers and loops must name frames the audio has, and a label a point that is there.
+    known = fmt and fmt["blockAlign"] and report["dataSize"] is not None
+    frames = report["dataSize"] // fmt["blockAlign"] if known else float("inf")
+    ids = {point["id"] for chunk in report["chunks"] for point in chunk.get("points", [])}
+    for chunk in report["chunks"]:
+        for point in chunk.get("points", []):
+            if point["fccChunk"] == "data" and point["sampleOffset"] > frames:
+                errors.append(f"cue point {point['id']} at frame {point['sampleOffset']}, past the {frames} frames")
+        for label in chunk.get("adtl", []):
+            if label["cueId"] not in ids:
+                errors.append(f"'{label['kind']}' for cue point {label['cueId']}, which the file does not have")
+        for loop in chunk.get("loops", []):
+            if not loop["start"] <= loop["end"] < frames:
+                errors.append(f"smpl loop {loop['id']}, {loop['start']} to {loop['end']}, not inside {frames} frames")
     return report
 
 
 def inspect(cid, offset, body, report, errors):
-    if cid == "fmt ":
+    chunk = report["chunks"][-1]
+    if cid == "cue " and len(body) >= 4:
+        count = min(struct.unpack("<I", body[:4])[0], (len(body) - 4) // 24)
+        if 4 + 24 * count != len(body):
+            errors.append(f"'cue ' at {offset} is {len(body)} bytes, not 4 + 24 per point")
+        chunk["points"] = [{"id": cue, "position": position, "fccChunk": fcc.decode("latin-1"), "sampleOffset": at}
+                           for cue, position, fcc, _, _, at in struct.iter_unpack("<II4sIII", body[4:4 + 24 * count])]
+    elif cid == "smpl" and len(body) >= 36:
+        count = min(struct.unpack("<I", body[28:32])[0], (len(body) - 36) // 24)
+        if count != struct.unpack("<I", body[28:32])[0]:
+            errors.append(f"'smpl' at {offset} is too short for its loops")
+        chunk["loops"] = [{"id": cue, "start": start, "end": end}
+                          for cue, _, start, end, _, _ in struct.iter_unpack("<6I", body[36:36 + 24 * count])]
+    elif cid in ("LIST", "list") and body[:4] == b"adtl":
+        chunk["adtl"], at = [], 4
+        while at + 12 <= len(body):  # labl and note: cue ID, text; ltxt: cue ID, 16 bytes, text
+            kind, size = body[at:at + 4].decode("latin-1"), struct.unpack("<I", body[at + 4:at + 8])[0]
+            if size < 4 or at + 8 + size > len(body):
+                errors.append(f"'{kind}' at {offset + 8 + at} runs past its LIST")
+                break
+            text = body[at + (28 if kind == "ltxt" else 12):at + 8 + size].rstrip(b"\0").decode("latin-1")
+            chunk["adtl"].append({"kind": kind, "cueId": struct.unpack("<I", body[at + 8:at + 12])[0], "text": text})
+            at += 8 + size + (size & 1)
+    elif cid == "fmt ":
         if report["fmt"] is not None:
             errors.append(f"a second 'fmt ' chunk at {offset}")
             return

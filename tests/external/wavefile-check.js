@@ -31,6 +31,10 @@ try {
       TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO: tag('TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO'),
       BWF_TIME_REFERENCE_LOW: tag('BWF_TIME_REFERENCE_LOW'),
     },
+    // Named as riffcheck.py names them, so that one edit of the input's turns either into the copy's.
+    cuePoints: wav.listCuePoints().map((p) => (
+      { position: p.dwPosition, fccChunk: p.fccChunk, sampleOffset: p.dwSampleOffset, label: p.label })),
+    loops: wav.smpl.loops.map((l) => ({ id: l.dwName, start: l.dwStart, end: l.dwEnd })),
   }));
 } catch (error) {
   console.log(JSON.stringify({ error: String(error && error.message || error) }));
