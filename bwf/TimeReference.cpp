@@ -103,6 +103,7 @@ Bytes moveStampTags(ByteView text, std::int64_t shift) {
             auto pair = readPair(lows[i].text, high);
             std::int64_t moved = 0;
             if (!pair || __builtin_add_overflow(pair->value, shift, &moved)) continue;
+            if (pair->withHigh && moved / k2To32 >= k2To31) continue;  // no HI a reader would take
             std::int64_t low = moved;
             if (pair->withHigh) {
                 low = moved % k2To32;

@@ -1,13 +1,13 @@
 // Arbitrary bytes as a file's head: the scan must refuse or accept them without
-// reading outside the buffer, and an accepted header must survive the
-// time-reference rewrite with its chunk list intact.
+// reading outside the buffer, and every chunk body it walks must survive the
+// stamp and marker rewrites, which must themselves stay inside the body given.
 #include <cstdint>
 #include <cstdlib>
 
 #include "bwf/BWFError.hpp"
-#include "bwf/ChunkWalk.hpp"
 #include "bwf/HeadScan.hpp"
-#include "bwf/TimeReferenceRewrite.hpp"
+#include "bwf/Markers.hpp"
+#include "bwf/TimeReference.hpp"
 
 using namespace keeptime;
 
@@ -20,19 +20,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error.reason().empty()) std::abort();
         return 0;
     }
-    if (info.bytesPerFrame <= 0 || info.samplesPerSecond <= 0 || info.audioDataLength < 0 ||
-        info.at.data > size)
+    if (info.bytesPerFrame <= 0 || info.samplesPerSecond <= 0 || info.audioDataLength < 0 || info.at.data > size)
         std::abort();
-
-    const Bytes header(data, data + info.at.data);
-    const bool sound = walkChunks(header).reachedEnd;
-    const std::int64_t old = info.samplesSinceMidnight;
-    // Shifts that change the number of digits, both ways (wrapping is fine here).
-    const auto wrapped = [](std::uint64_t v) { return static_cast<std::int64_t>(v); };
-    for (std::int64_t moved : {old / 1000, wrapped(static_cast<std::uint64_t>(old) * 10 + 7)}) {
-        Bytes copy = header;
-        rewriteTimeReference(copy, info.at.bext, old, moved);
-        if (sound && !walkChunks(copy).reachedEnd) std::abort();
+    const KeptFrames kept{7, 1000};
+    const std::uint32_t removed[] = {1, 2};
+    for (const Chunk& chunk : info.walk.chunks) {
+        if (chunk.bodyEnd() > size) std::abort();
+        const ByteView body = head.subspan(chunk.bodyOffset(), chunk.size);
+        // A shift that changes the number of digits; every readable pair must read back moved.
+        const Bytes moved = moveStampTags(body, 999'999'937);
+        for (const auto& tags : layout::kStampTags) {
+            auto before = readStampTags(body, tags), after = readStampTags(moved, tags);
+            if (before && *before <= INT64_MAX - 999'999'937 && after != *before + 999'999'937) std::abort();
+        }
+        moveCuePoints(body, kept);
+        dropLabels(body, removed);
+        moveLoops(body, kept);
     }
     return 0;
 }

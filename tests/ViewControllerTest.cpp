@@ -95,6 +95,13 @@ TEST_F(ViewControllerTest, EveryFieldShowsThePointInItsOwnNotation) {
     type(E::endFileText, "1.5", &ViewController::endFileFilled);  // unreadable: the point is put back
     type(E::endTCText, "10:00:05", &ViewController::endTCFilled);
     EXPECT_EQ(view.texts[E::endFileText] + " " + view.texts[E::durationText], "0:04 -0:05");
+    // A clamped point is drawn clamped in every field, not as typed.
+    type(E::startTCText, "09:00:00", &ViewController::startTCFilled);
+    EXPECT_EQ(view.texts[E::startTCText] + " " + view.texts[E::startFileText] + " " + view.texts[E::startFromEndText],
+              "10:00:00 0:00 10:00");
+    type(E::endFromEndText, "-1:00", &ViewController::endFromEndFilled);
+    EXPECT_EQ(view.texts[E::endTCText] + " " + view.texts[E::endFileText] + " " + view.texts[E::endFromEndText],
+              "10:10:00 10:00 0:00");
 }
 
 TEST_F(ViewControllerTest, SlidersPushTheOtherPoint) {

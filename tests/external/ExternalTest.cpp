@@ -179,7 +179,7 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
                                                    Trim{"--start-from-end 1", frames - rate, frames, false}}) {
         SCOPED_TRACE(args);
         const std::int64_t audio = (last - first) * bytesPerFrame;
-        const std::int64_t shift = source == "none" ? 0 : weird ? first * 1001 / 1000 : first;
+        const std::int64_t shift = source == "none" ? 0 : weird ? (first * 1001 + 999) / 1000 : first;  // weird TC rounds up
         const std::int64_t moved = reference + shift, bextWas = bext ? std::int64_t(walk["bext"]["timeReference"]) : 0;
         const json bextAfter = bext ? json(std::to_string(bextWas + shift)) : json();  // as ffprobe and wavefile say
         ASSERT_EQ(keeptime({"trim", file, "-o", out, "--force"}, args).status, 0);
