@@ -1,10 +1,13 @@
 #include "bwf/BWFParser.hpp"
 
 #include <algorithm>
+#include <tuple>
 
 #include "bwf/BWFError.hpp"
+#include "timecode/TimeString.hpp"
 
 namespace keeptime {
+
 
 BWFParser::BWFParser(const std::filesystem::path& url, std::ostream* out) : url_(url) {
     parse(FileHandle::openForReading(url_), out);
@@ -13,19 +16,83 @@ BWFParser::BWFParser(const std::filesystem::path& url, std::ostream* out) : url_
 BWFParser::BWFParser(const FileHandle& file, std::ostream* out) : url_(file.path()) { parse(file, out); }
 
 void BWFParser::parse(const FileHandle& file, std::ostream* out) {
-    head_ = file.readAt(0, static_cast<std::size_t>(MAXSEARCH));
     try {
+        readHead(file);
         info_ = scanHead(head_, [&] { return file.size(); });
+        preData_.assign(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(info_.at.data));
+        if (info_.at.walked) chunks_ = info_.walk.chunks;
+        fitAudioToFile(file);
+        findTrailingChunks(file);
+        if (!info_.at.fmt) {
+            // The format chunk stands after the audio.
+            auto fmt = std::find_if(chunks_.begin(), chunks_.end(),
+                                    [](const Chunk& c) { return c.name() == layout::kFmtChunkId && c.whole; });
+            if (fmt == chunks_.end()) throw BWFError(BWFError::Kind::Malformed, "no \"fmt \" chunk");
+            const Bytes bytes = file.readAt(static_cast<std::int64_t>(fmt->offset), 8 + std::min<std::uint64_t>(fmt->size, 64));
+            std::tie(info_.bytesPerFrame, info_.samplesPerSecond) = readFormat(bytes);
+            fitAudioToFile(file);
+        }
     } catch (const BWFError& error) {
         if (!error.path().empty()) throw;
         throw error.withPath(url_);
     }
-    preData_.assign(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(info_.at.data));
-    if (info_.at.walked) chunks_ = info_.walk.chunks;
-    findTrailingChunks(file);
     findStamp(file);
     head_ = {};
     if (out) *out << "Done" << std::endl;
+}
+
+void BWFParser::readHead(const FileHandle& file) {
+    head_ = file.readAt(0, static_cast<std::size_t>(MAXSEARCH));
+    if (head_.size() < static_cast<std::size_t>(MAXSEARCH)) return;
+    // A header longer than the first read (a large iXML, a picture, padding):
+    // follow its chunk headers through the file until they reach the audio.
+    const ChunkWalk walk = walkChunks(head_);
+    if (walk.data) return;
+    std::uint64_t pos = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
+    const auto length = static_cast<std::uint64_t>(file.size());
+    while (pos + layout::kChunkHeaderSize <= length) {
+        const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
+        const bool text = std::all_of(header.begin(), header.begin() + 4, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+        if (!text) return;  // the sizes do not add up: the byte search takes over
+        if (std::equal(header.begin(), header.begin() + 4, layout::kDataId.begin())) {
+            head_ = file.readAt(0, static_cast<std::size_t>(pos + layout::kAudioOffset));
+            return;
+        }
+        const std::uint64_t size = *readLE<std::uint32_t>(header, layout::kChunkSizeOffset);
+        pos += layout::kChunkHeaderSize + size + (size & 1u);
+        if (pos > kMaxHeader)
+            throw BWFError(BWFError::Kind::Malformed, "the chunks before the audio run past " +
+                                                          std::to_string(kMaxHeader) + " bytes; this is not a recording Keeptime can read");
+    }
+}
+
+// Unfinished and cut-short recordings: the audio is what the file holds.
+void BWFParser::fitAudioToFile(const FileHandle& file) {
+    if (info_.bytesPerFrame <= 0 || notice_) return;
+    const auto length = static_cast<std::uint64_t>(file.size());
+    const std::uint64_t start = info_.at.data + layout::kAudioOffset;
+    const std::uint64_t held = length > start ? length - start : 0;
+    const auto declared = static_cast<std::uint64_t>(info_.audioDataLength);
+    auto wholeFrames = [&](std::uint64_t bytes) {
+        return static_cast<std::int64_t>(bytes - bytes % static_cast<std::uint64_t>(info_.bytesPerFrame));
+    };
+    if (declared == 0 && held > 0 && info_.at.walked) {
+        // A size of 0 with no chunk after it: a recorder that lost power before closing the file.
+        auto read = [&](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
+        const TrailingWalk after = walkTrailing(read, start, length);
+        if (after.chunks.empty() || !after.chunks.front().whole) {
+            info_.audioDataLength = wholeFrames(held);
+            info_.audioToEnd = true;
+            notice_ = "unfinished recording: the header gives no audio length; using the file's length";
+        }
+    } else if (declared > held) {
+        const std::int64_t frames = static_cast<std::int64_t>(held) / info_.bytesPerFrame;
+        const auto promised = static_cast<std::int64_t>(declared / static_cast<std::uint64_t>(info_.bytesPerFrame));
+        info_.audioDataLength = wholeFrames(held);
+        info_.audioToEnd = true;
+        notice_ = "cut short: " + TimeString::durationString(static_cast<double>(frames / info_.samplesPerSecond)) + " of " +
+                  TimeString::durationString(static_cast<double>(promised / info_.samplesPerSecond)) + " present";
+    }
 }
 
 void BWFParser::findTrailingChunks(const FileHandle& file) {

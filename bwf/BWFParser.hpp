@@ -55,11 +55,17 @@ public:
     const std::optional<std::string>& notCarried() const { return notCarried_; }
     std::uint64_t notCarriedOffset() const { return notCarriedOffset_; }
 
+    // Said of a recording that was never closed, or that is shorter than its
+    // header says: the audio is then what the file holds.
+    const std::optional<std::string>& notice() const { return notice_; }
+
     // Whole frames of audio; a trailing partial frame does not count.
     std::int64_t frames() const { return info_.audioDataLength / info_.bytesPerFrame; }
 
 private:
     void parse(const FileHandle& file, std::ostream* out);
+    void readHead(const FileHandle& file);
+    void fitAudioToFile(const FileHandle& file);
     void findTrailingChunks(const FileHandle& file);
     void findStamp(const FileHandle& file);
 
@@ -70,10 +76,13 @@ private:
     std::vector<Chunk> chunks_;
     std::optional<std::string> notCarried_;
     std::uint64_t notCarriedOffset_ = 0;
+    std::optional<std::string> notice_;
     Stamp stamp_;
 };
 
 // The body of an iXML chunk that is searched for the stamp: at most this much.
 inline constexpr std::size_t kMaxIXMLSearch = 1'000'000;
+// A header whose chunks run past the first MAXSEARCH bytes is followed this far.
+inline constexpr std::uint64_t kMaxHeader = 16u << 20;
 
 }  // namespace keeptime

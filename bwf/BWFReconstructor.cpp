@@ -69,9 +69,7 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
       parser_(input_, log) {
     if (sameFile(request_.input, request_.output))
         throw BWFError(BWFError::Kind::Output, request_.output, "is the input file; the copy needs another name");
-    std::error_code ignored;
-    if (std::filesystem::is_directory(request_.output, ignored))
-        throw BWFError(BWFError::Kind::Output, request_.output, "is a folder; the copy needs a file name");
+    output_ = checkOutput(request_.output, request_.replace);
     const std::int64_t first = request_.startFrame, end = request_.endFrame;
     if (first < 0 || end < first || end > parser_.frames())
         refuse(request_.input, "frames " + std::to_string(first) + " to " + std::to_string(end) +
@@ -110,6 +108,11 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
 }
 
 BWFReconstructor::~BWFReconstructor() = default;
+
+bool BWFReconstructor::cancel() {
+    int expected = kRunning;
+    return state_.compare_exchange_strong(expected, kCancelled) || expected == kCancelled;
+}
 
 void BWFReconstructor::planHeader(std::int64_t shift) {
     const Bytes& pre = parser_.preData();
@@ -204,7 +207,9 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
     std::optional<OutputFile> output;
     // Every early end: the unfinished copy goes first, then the caller hears of it.
     auto stop = [&](CopyOutcome::Status status, std::optional<BWFError> error) {
-        if (output) output->discard();
+        if (output) {
+            if (auto leftover = output->discard()) status = CopyOutcome::Status::Failed, error = leftover;
+        }
         if (progress) progress(0);
         outcome.status = status;
         outcome.error = std::move(error);
@@ -212,8 +217,8 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
     };
     const std::int64_t audio = plan_.audioBytes;
     try {
-        if (cancelled_) return stop(CopyOutcome::Status::Cancelled, {});
-        output.emplace(request_.output);
+        if (cancelled()) return stop(CopyOutcome::Status::Cancelled, {});
+        output.emplace(output_, request_.replace);
         std::int64_t at = 0;
         auto put = [&](ByteView bytes) {
             output->writeAt(at, bytes);
@@ -236,11 +241,12 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
             outcome.bytesRead += copied;
             outcome.bytesWritten += copied;
             at += copied;
-            if (cancelled_) return stop(CopyOutcome::Status::Cancelled, {});
+            if (hooks_.afterBlock) hooks_.afterBlock(outcome.bytesWritten);
+            if (cancelled()) return stop(CopyOutcome::Status::Cancelled, {});
             if (copied < block)
                 return stop(CopyOutcome::Status::Failed,
                             BWFError(BWFError::Kind::Unreadable, request_.input,
-                                     "the file ends before its audio does (" + std::to_string(outcome.bytesWritten) +
+                                     "the input changed while copying (" + std::to_string(outcome.bytesWritten) +
                                          " of " + std::to_string(audio) + " audio bytes copied)"));
         }
         if (audio & 1) put(Bytes(1, 0));  // RIFF's pad byte
@@ -259,8 +265,13 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
                 at += copied;
             }
         }
-        if (cancelled_) return stop(CopyOutcome::Status::Cancelled, {});
-        output->commit();
+        // A cancel is honoured until the copy is in place, and refused from then on.
+        const bool placed = output->commit([&] {
+            if (hooks_.beforePlace) hooks_.beforePlace();
+            int expected = kRunning;
+            return state_.compare_exchange_strong(expected, kPlaced);
+        });
+        if (!placed) return stop(CopyOutcome::Status::Cancelled, {});
     } catch (const BWFError& error) {
         return stop(CopyOutcome::Status::Failed, error);
     }

@@ -30,6 +30,14 @@ struct CopyRequest {
     std::int64_t startFrame = 0;
     std::int64_t endFrame = 0;
     bool weirdTC = false;  // the stamp counts 48.048 kHz time code on 48 kHz audio
+    bool replace = false;  // an existing file at output may be replaced
+};
+
+// Points where tests make faults happen: after each block of audio is written,
+// and after the copy is flushed, just before it is put in place.
+struct CopyHooks {
+    std::function<void(std::int64_t bytesWritten)> afterBlock;
+    std::function<void()> beforePlace;
 };
 
 // What the copy will hold.
@@ -72,9 +80,11 @@ public:
     const CopyPlan& plan() const { return plan_; }
     const BWFParser& parser() const { return parser_; }
 
-    // Asks a running (or not yet started) copy to stop after the block it is writing.
-    void cancel() { cancelled_ = true; }
-    bool cancelled() const { return cancelled_; }
+    // Asks a running (or not yet started) copy to stop after the block it is
+    // writing. False when it is too late: the copy is already in place.
+    bool cancel();
+    bool cancelled() const { return state_ == kCancelled; }
+    void setHooks(CopyHooks hooks) { hooks_ = std::move(hooks); }
 
     // Runs the whole copy on the calling thread, reading the input through the
     // descriptor it was planned from, and reporting whole percents through
@@ -98,7 +108,10 @@ private:
     void planTrailing(std::int64_t shift);
     void finishSizes();
 
+    enum : int { kRunning, kCancelled, kPlaced };
+
     CopyRequest request_;
+    std::filesystem::path output_;  // where the copy goes: the output, or the file its link names
     std::ostream* log_;
     FileHandle input_;
     BWFParser parser_;
@@ -108,7 +121,8 @@ private:
     std::vector<Piece> after_;    // behind the audio
     std::vector<std::uint32_t> removedCues_;
     CopyPlan plan_;
-    std::atomic<bool> cancelled_{false};
+    std::atomic<int> state_{kRunning};
+    CopyHooks hooks_;
 };
 
 }  // namespace keeptime

@@ -38,13 +38,16 @@ FileHandle::~FileHandle() {
 }
 
 FileHandle FileHandle::openForReading(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) unreadable(path, "cannot open the file");
     FileHandle file(fd, path);
     struct stat info {};
     if (::fstat(fd, &info) != 0) unreadable(path, "cannot read the file");
-    if (S_ISDIR(info.st_mode))
-        throw BWFError(BWFError::Kind::Unreadable, path, "is a folder, not a file");
+    if (S_ISDIR(info.st_mode)) throw BWFError(BWFError::Kind::Unreadable, path, "is a folder, not a file");
+    if (!S_ISREG(info.st_mode))
+        throw BWFError(BWFError::Kind::Unreadable, path, "is a device, FIFO or socket, not a recording file");
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return file;
 }
 

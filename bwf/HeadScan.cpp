@@ -1,6 +1,8 @@
 #include "bwf/HeadScan.hpp"
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFFormat.hpp"
@@ -31,11 +33,11 @@ Landmarks locate(ByteView head, bool rf64, const ChunkWalk& walk) {
     at.data = *data;
     const ByteView preData = head.first(at.data);
 
-    // A format chunk after the audio is legal but rare; then only a search finds it.
-    const Chunk* fmtChunk = walk.find(layout::kFmtChunkId);
-    auto fmt = at.walked && fmtChunk ? std::optional(fmtChunk->offset) : find(head, layout::kFmtSearch);
-    if (!fmt) malformed("no \"fmt \" chunk" + kInHead);
-    at.fmt = *fmt;
+    // A walked header without a format chunk has it after the audio; only a
+    // header whose sizes do not add up is searched for one.
+    if (const Chunk* fmtChunk = walk.find(layout::kFmtChunkId); at.walked && fmtChunk) at.fmt = fmtChunk->offset;
+    if (!at.walked) at.fmt = find(head, layout::kFmtSearch);
+    if (!at.walked && !at.fmt) malformed("no \"fmt \" chunk" + kInHead);
 
     // A walk that reached the data chunk has seen every chunk of the pre-data.
     auto chunkBeforeData = [&](std::string_view id) -> std::optional<std::size_t> {
@@ -79,15 +81,9 @@ std::int64_t audioDataLength(ByteView head, const Landmarks& at, bool rf64,
 
 }  // namespace
 
-HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength) {
-    HeadInfo info;
-    info.rf64 = startsWith(head, layout::kRF64Id);
-    info.walk = walkChunks(head);
-    info.at = locate(head, info.rf64, info.walk);
-    info.audioDataLength = audioDataLength(head, info.at, info.rf64, fileLength, info.audioToEnd);
-
-    auto blockAlign = readLE<std::int16_t>(head, info.at.fmt + layout::kFmtBlockAlignOffset);
-    auto sampleRate = readLE<std::int32_t>(head, info.at.fmt + layout::kFmtSampleRateOffset);
+std::pair<std::int16_t, std::int32_t> readFormat(ByteView fmtChunk) {
+    auto blockAlign = readLE<std::int16_t>(fmtChunk, layout::kFmtBlockAlignOffset);
+    auto sampleRate = readLE<std::int32_t>(fmtChunk, layout::kFmtSampleRateOffset);
     if (!blockAlign || !sampleRate) malformed("the \"fmt \" chunk is cut short");
     if (*blockAlign <= 0)
         malformed("the \"fmt \" chunk gives " + std::to_string(*blockAlign) +
@@ -95,8 +91,23 @@ HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength
     if (*sampleRate <= 0)
         malformed("the \"fmt \" chunk gives a sample rate of " + std::to_string(*sampleRate) +
                   "; it must be more than 0");
-    info.bytesPerFrame = *blockAlign;
-    info.samplesPerSecond = *sampleRate;
+    return {*blockAlign, *sampleRate};
+}
+
+HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength) {
+    HeadInfo info;
+    info.rf64 = startsWith(head, layout::kRF64Id);
+    info.walk = walkChunks(head);
+    info.at = locate(head, info.rf64, info.walk);
+    info.audioDataLength = audioDataLength(head, info.at, info.rf64, fileLength, info.audioToEnd);
+
+    if (info.at.fmt) {
+        // A walked format chunk holds its fields itself, not the next chunk's bytes.
+        const Chunk* walked = info.at.walked ? info.walk.find(layout::kFmtChunkId) : nullptr;
+        ByteView fmt = head.subspan(*info.at.fmt);
+        if (walked) fmt = fmt.first(std::min<std::size_t>(fmt.size(), walked->bodyEnd() - walked->offset));
+        std::tie(info.bytesPerFrame, info.samplesPerSecond) = readFormat(fmt);
+    }
     return info;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <string_view>
 
 #include "bwf/Bytes.hpp"
@@ -15,7 +16,7 @@ namespace keeptime {
 
 struct Landmarks {
     std::size_t data = 0;                 // D: the data chunk ID; the pre-data is [0, D)
-    std::size_t fmt = 0;                  // F: the format chunk ID
+    std::optional<std::size_t> fmt;       // F: the format chunk ID, when it stands before the audio
     std::optional<std::size_t> ds64;      // S: RF64 files only
     std::optional<std::size_t> bext;      // the bext chunk ID, when it lies in the pre-data
     bool walked = false;                  // found by walking chunk headers, not by byte search
@@ -31,8 +32,14 @@ struct HeadInfo {
     std::int32_t samplesPerSecond = 0;
 };
 
+// Block align and sample rate from a format chunk (its bytes from its ID on).
+// Throws BWFError (without a path) when they are missing or not more than 0.
+std::pair<std::int16_t, std::int32_t> readFormat(ByteView fmtChunk);
+
 // Scans head, the first MAXSEARCH bytes of a file (or all of a shorter one).
-// fileLength is asked only when a RIFF data size says "not recorded".
+// fileLength is asked only when a RIFF data size says "not recorded". When the
+// walk reaches the audio without passing a format chunk, bytesPerFrame and
+// samplesPerSecond are left 0: the format chunk stands after the audio.
 // Throws BWFError (without a path) when the file cannot be used.
 HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength);
 

@@ -44,6 +44,7 @@ int runInfo(const InfoOptions& options) {
             {"length", length},
             {"chunks", nlohmann::json::array()},
             {"notCarried", nullptr},
+            {"notice", parser->notice() ? nlohmann::json(*parser->notice()) : nullptr},
         };
         for (const Chunk& chunk : parser->chunks()) {
             nlohmann::ordered_json entry = {{"id", chunk.name()}, {"offset", chunk.offset},
@@ -61,6 +62,7 @@ int runInfo(const InfoOptions& options) {
         return std::cout << std::left << std::setw(17) << label;
     };
     row("File") << options.file.string() << '\n';
+    if (parser->notice()) row("Notice") << *parser->notice() << '\n';
     row("Format") << (parser->rf64() ? "RF64" : "RIFF") << '\n';
     row("Sample rate") << parser->samplesPerSecond() << " Hz\n";
     row("Bytes per frame") << parser->bytesPerFrame() << '\n';

@@ -10,6 +10,7 @@
 #include "bwf/BWFReconstructor.hpp"
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
+#include "timecode/TimeString.hpp"
 #include "trim/TrimRange.hpp"
 
 namespace keeptime::cli {
@@ -25,21 +26,23 @@ extern "C" void requestStop(int signal) {
     if (BWFReconstructor* job = runningJob.load()) job->cancel();
 }
 
+// While a copy runs, the signals that end a command line's work stop the copy
+// instead, so that its unfinished file is removed; the exit status then says
+// which signal it was.
 struct ScopedStopHandler {
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
     explicit ScopedStopHandler(BWFReconstructor& job) {
         runningJob = &job;
         struct sigaction action {};
         action.sa_handler = requestStop;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInt);
-        sigaction(SIGTERM, &action, &oldTerm);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &old[i]);
     }
     ~ScopedStopHandler() {
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &old[i], nullptr);
         runningJob = nullptr;
     }
-    struct sigaction oldInt {}, oldTerm {};
+    struct sigaction old[std::size(kSignals)] {};
 };
 
 struct PointOption {
@@ -54,9 +57,7 @@ std::optional<double> point(std::initializer_list<PointOption> options, double f
     for (const auto& option : options) {
         if (!option.text) continue;
         auto seconds = pointFromText(option.notation, *option.text, file);
-        if (!seconds)
-            complain(option.name, "cannot read \"" + *option.text +
-                                      "\" as a time; write whole seconds as H:MM:SS, M:SS or S, such as 10:00:05");
+        if (!seconds) complain(option.name, TimeString::notATime(*option.text));
         return seconds;
     }
     return fallback;
@@ -93,8 +94,8 @@ int runTrim(const TrimOptions& options) {
     std::unique_ptr<BWFReconstructor> job;
     try {
         const auto [first, last] = frameRange(clampStart(*start, file), clampEnd(*end, file), file, options.input);
-        job = std::make_unique<BWFReconstructor>(CopyRequest{options.input, options.output, first, last, options.weirdTC},
-                                                 &lines);
+        job = std::make_unique<BWFReconstructor>(
+            CopyRequest{options.input, options.output, first, last, options.weirdTC, options.force}, &lines);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
@@ -118,7 +119,7 @@ int runTrim(const TrimOptions& options) {
             break;
         case CopyOutcome::Status::Cancelled:
             complain(options.output.string(), "interrupted; the unfinished copy was removed");
-            return kInterrupted;
+            return 128 + (stopSignal ? stopSignal : SIGINT);
         case CopyOutcome::Status::Failed:
             complain(outcome.message());
             return kCopyFailed;

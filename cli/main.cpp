@@ -1,5 +1,6 @@
 // keeptime-cli: Keeptime's trims and file facts for scripts and batch work.
 #include <CLI/CLI.hpp>
+#include <csignal>
 
 #include "cli/InfoCommand.hpp"
 #include "cli/Output.hpp"
@@ -14,7 +15,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("keeptime-cli ") + KEEPTIME_VERSION);
     app.require_subcommand(1);
     app.footer("Times are whole seconds, written H:MM:SS, M:SS or S (\"10:00:05\", \"1:30\", \"90\").\n"
-               "Exit status: 0 done, 1 copy failed, 2 file refused or usage error, 130 interrupted.");
+               "Exit status: 0 done, 1 copy failed, 2 file refused or usage error,\n"
+               "128 + the signal when interrupted (130 for Ctrl-C).");
 
     InfoOptions info;
     auto* infoCommand = app.add_subcommand("info", "Show a file's format, length and time of day");
@@ -57,6 +59,15 @@ int main(int argc, char** argv) {
         std::cerr << "Run 'keeptime-cli --help' for the commands and options." << std::endl;
         return kRefused;
     }
-    if (infoCommand->parsed()) return runInfo(info);
-    return runTrim(trim);
+    // A file-size limit fails the write that passes it, instead of ending the
+    // process with its unfinished copy left behind; a closed standard output
+    // fails the write too, and is reported below.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    const int status = infoCommand->parsed() ? runInfo(info) : runTrim(trim);
+    if (!(std::cout << std::flush)) {
+        complain("standard output", "cannot write what the command printed");
+        return status == kOk ? kCopyFailed : status;
+    }
+    return status;
 }

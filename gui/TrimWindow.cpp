@@ -144,6 +144,8 @@ double TrimWindow::sliderValue(Element element) const {
     return source ? source->value() / sliderScale : 0.0;
 }
 
+void TrimWindow::showStatus(const std::string& message) { ui_->statusText->setText(QString::fromStdString(message)); }
+
 bool TrimWindow::openFile(const QString& given) {
     // A path from the command line may be relative; the window shows where the file is.
     const QString path = QFileInfo(given).absoluteFilePath();
@@ -159,6 +161,9 @@ bool TrimWindow::openFile(const QString& given) {
         return false;
     }
     ui_->weirdTCCheckBox->setChecked(controller_.weirdTC);
+    const auto& notice = controller_.parser->notice();
+    ui_->noticeText->setText(notice ? tr("Note: %1.").arg(QString::fromStdString(*notice)) : QString());
+    ui_->noticeText->setVisible(notice.has_value());
     controller_.updateDisplay();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
     updateSaveButton();
@@ -204,7 +209,9 @@ void TrimWindow::commitPendingEdit() {
 
 void TrimWindow::convertPressed() {
     if (!controller_.parser) return;
-    if (controller_.cancelRunningCopy()) {
+    if (controller_.newestRunning()) {
+        // Refused only once the copy is in place: it then ends as saved.
+        controller_.cancelRunningCopy();
         updateSaveButton();
         return;
     }

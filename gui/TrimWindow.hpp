@@ -36,6 +36,7 @@ public:
     std::string text(Element element) const override;
     void setSliderValue(Element slider, double value) override;
     double sliderValue(Element slider) const override;
+    void showStatus(const std::string& message) override;
 
     const ViewController& controller() const { return controller_; }
 

@@ -20,10 +20,14 @@ public:
     // Negative: "-" in front ("-0:05"); not finite or beyond 64 bits: "--:--".
     static std::string durationString(double seconds);
 
-    // "H:M:S" with every field optional and unbounded, each with its own sign;
-    // fields left of the third from the right are ignored. Empty text reads as 0.
-    // Absent for anything else, or when the total leaves the 64-bit range.
+    // "H:MM:SS", "M:SS" or "S": one to three fields of digits; every field after
+    // the first below 60. Absent for anything else (empty text, a sign, a fourth
+    // field), and when the total leaves the 64-bit range: typed text that cannot
+    // be read exactly is never guessed at.
     static std::optional<double> parseSeconds(std::string_view text);
+
+    // Why text was refused, for the user: "\"1:75\" is not a time (H:MM:SS, M:SS or S)".
+    static std::string notATime(std::string_view text);
 };
 
 }  // namespace keeptime

@@ -29,6 +29,8 @@ public:
     virtual std::string text(Element element) const = 0;
     virtual void setSliderValue(Element slider, double value) = 0;
     virtual double sliderValue(Element slider) const = 0;
+    // A message for the status line, such as why typed text was refused.
+    virtual void showStatus(const std::string& /*message*/) {}
 };
 
 }  // namespace keeptime

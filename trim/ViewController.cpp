@@ -54,8 +54,12 @@ void ViewController::updateDisplay() {
 
 void ViewController::pointFilled(Element field, Notation notation, std::optional<double>& point) {
     if (!parser) return;
-    // Unreadable text keeps the point; the redraw then puts its value back.
-    if (auto seconds = pointFromText(notation, view_.text(field), times())) point = *seconds;
+    // Unreadable text keeps the point; the redraw then puts its value back, and the user hears why.
+    const std::string typed = view_.text(field);
+    if (auto seconds = pointFromText(notation, typed, times()))
+        point = *seconds;
+    else
+        view_.showStatus(TimeString::notATime(typed));
     updateDisplay();
 }
 
@@ -96,10 +100,10 @@ void ViewController::weirdTCChanged(bool on) {
     updateDisplay();
 }
 
-void Copy::cancel() {
+bool Copy::cancel() {
     std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    if (job_) job_->cancel();
+    cancelled_ = !job_ || job_->cancel();
+    return cancelled_;
 }
 
 bool Copy::cancelled() const {
@@ -107,10 +111,10 @@ bool Copy::cancelled() const {
     return cancelled_;
 }
 
-std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output) {
+std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output, bool replace) {
     if (!parser) throw BWFError(BWFError::Kind::BadRange, "no recording is open");
     const auto [first, end] = frameRange(*newStart, *newEnd, times(), *selectedFile);
-    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, first, end, weirdTC});
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, first, end, weirdTC, replace});
     copies_.push_back(newest_);
     return newest_;
 }
@@ -138,11 +142,7 @@ bool ViewController::anyRunning() const {
     return std::any_of(copies_.begin(), copies_.end(), [](const auto& copy) { return copy->running(); });
 }
 
-bool ViewController::cancelRunningCopy() {
-    if (!newestRunning()) return false;
-    newest_->cancel();
-    return true;
-}
+bool ViewController::cancelRunningCopy() { return newestRunning() && newest_->cancel(); }
 
 void ViewController::cancelAllCopies() {
     for (const auto& copy : copies_) copy->cancel();

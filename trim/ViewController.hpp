@@ -27,7 +27,8 @@ public:
     explicit Copy(CopyRequest wanted) : request(std::move(wanted)) {}
     const CopyRequest request;  // taken from the window when the copy started
 
-    void cancel();
+    // False when the copy is already in place and can no longer be cancelled.
+    bool cancel();
     bool cancelled() const;
     // Started by the user and neither ended nor cancelled.
     bool running() const { return !ended_ && !cancelled(); }
@@ -79,7 +80,8 @@ public:
     // Starts a copy of the chosen range to output: it becomes the newest copy.
     // Its thread then calls runCopy. Throws BWFError, and starts nothing, when
     // no file is loaded or the range chooses no frames.
-    std::shared_ptr<Copy> startCopy(const std::filesystem::path& output);
+    // replace: an existing file at output may be replaced (the user said so).
+    std::shared_ptr<Copy> startCopy(const std::filesystem::path& output, bool replace = true);
     // Builds the copy's job and runs it to its end on the calling thread.
     CopyOutcome runCopy(Copy& copy, const std::function<void(std::int64_t)>& progress);
     // The window has handled the copy's end: it is forgotten.
@@ -88,7 +90,7 @@ public:
     const std::shared_ptr<Copy>& newestCopy() const { return newest_; }
     bool newestRunning() const { return newest_ && newest_->running(); }
     bool anyRunning() const;
-    // Cancels the newest copy; false when it is not running.
+    // Cancels the newest copy; false when it is not running or already in place.
     bool cancelRunningCopy();
     void cancelAllCopies();
 
