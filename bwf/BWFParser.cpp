@@ -149,6 +149,11 @@ void BWFParser::findStamp(const FileHandle& file) {
         (isIXML ? ixml : bext).push_back(body);
     }
     stamp_ = chooseStamp(ixml, bext);
+    for (ByteView text : ixml) {
+        if (!timecodeRate_) timecodeRate_ = ixmlValue(text, "TIMECODE_RATE");
+        if (!timecodeFlag_) timecodeFlag_ = ixmlValue(text, "TIMECODE_FLAG");
+        if (!stampSampleRate_) stampSampleRate_ = ixmlValue(text, "TIMESTAMP_SAMPLE_RATE");
+    }
 }
 
 }  // namespace keeptime

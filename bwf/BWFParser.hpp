@@ -41,6 +41,11 @@ public:
     std::int32_t samplesPerSecond() const { return info_.samplesPerSecond; }
     std::int64_t samplesSinceMidnight() const { return stamp_.value; }
     TimeReferenceSource timeReferenceSource() const { return stamp_.source; }
+    // From the iXML, as written: TIMECODE_RATE ("24000/1001"), TIMECODE_FLAG ("DF",
+    // "NDF") and TIMESTAMP_SAMPLE_RATE, the rate the stamp counts at.
+    const std::optional<std::string>& timecodeRate() const { return timecodeRate_; }
+    const std::optional<std::string>& timecodeFlag() const { return timecodeFlag_; }
+    const std::optional<std::string>& stampSampleRate() const { return stampSampleRate_; }
     const Landmarks& landmarks() const { return info_.at; }
     // The chunks before the data chunk as far as the walk could follow them.
     const ChunkWalk& head() const { return info_.walk; }
@@ -78,6 +83,7 @@ private:
     std::uint64_t notCarriedOffset_ = 0;
     std::optional<std::string> notice_;
     Stamp stamp_;
+    std::optional<std::string> timecodeRate_, timecodeFlag_, stampSampleRate_;
 };
 
 // The body of an iXML chunk that is searched for the stamp: at most this much.

@@ -104,8 +104,8 @@ public:
     };
 
 private:
-    void planHeader(std::int64_t shift);
-    void planTrailing(std::int64_t shift);
+    void planHeader(std::int64_t shift, std::int64_t day);
+    void planTrailing(std::int64_t shift, std::int64_t day);
     void finishSizes();
 
     enum : int { kRunning, kCancelled, kPlaced };

@@ -89,7 +89,7 @@ std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags
     return pair->value;
 }
 
-Bytes moveStampTags(ByteView text, std::int64_t shift) {
+Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day) {
     struct Edit {
         std::size_t offset, length;
         std::string text;
@@ -103,6 +103,7 @@ Bytes moveStampTags(ByteView text, std::int64_t shift) {
             auto pair = readPair(lows[i].text, high);
             std::int64_t moved = 0;
             if (!pair || __builtin_add_overflow(pair->value, shift, &moved)) continue;
+            if (day > 0 && moved >= day) moved %= day;
             if (pair->withHigh && moved / k2To32 >= k2To31) continue;  // no HI a reader would take
             std::int64_t low = moved;
             if (pair->withHigh) {
@@ -124,14 +125,22 @@ Bytes moveStampTags(ByteView text, std::int64_t shift) {
     return out;
 }
 
+std::optional<std::string> ixmlValue(ByteView text, std::string_view name) {
+    const std::string start = "<" + std::string(name) + ">", end = "</" + std::string(name) + ">";
+    const auto found = tagTexts(text, {start, end});
+    if (found.empty()) return std::nullopt;
+    return std::string(found.front().text);
+}
+
 std::optional<std::int64_t> readBextStamp(ByteView body) {
     return readLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset);
 }
 
-bool moveBextStamp(Bytes& body, std::int64_t shift) {
+bool moveBextStamp(Bytes& body, std::int64_t shift, std::int64_t day) {
     auto old = readBextStamp(body);
     std::int64_t moved = 0;
     if (!old || __builtin_add_overflow(*old, shift, &moved)) return false;
+    if (day > 0 && moved >= day) moved %= day;
     return writeLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset, moved);
 }
 
@@ -152,10 +161,20 @@ double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC) {
     return weirdTC ? rate * 1001.0 / 1000.0 : rate;
 }
 
-std::int64_t stampShift(std::int64_t startFrame, bool weirdTC) {
-    if (!weirdTC) return startFrame;
-    // Rounded up, so that the copy's stamp is never before its first frame's time.
-    return startFrame / 1000 * 1001 + (startFrame % 1000 * 1001 + 999) / 1000;
+StampRate stampRate(std::int32_t fileRate, const std::optional<std::string>& stampSampleRate, bool weirdTC) {
+    if (weirdTC) return {std::int64_t{fileRate} * 1001, 1000};
+    if (stampSampleRate) {
+        auto given = parseInt64(*stampSampleRate);
+        if (given && *given > 0 && *given < (std::int64_t{1} << 31)) return {*given, 1};
+    }
+    return {fileRate, 1};
+}
+
+std::int64_t stampShift(std::int64_t startFrame, std::int32_t fileRate, StampRate rate) {
+    __extension__ using Wide = __int128;  // the product passes 64 bits
+    const Wide product = static_cast<Wide>(startFrame) * rate.num;
+    const Wide per = static_cast<Wide>(fileRate) * rate.den;
+    return static_cast<std::int64_t>((product + per - 1) / per);
 }
 
 std::optional<std::int64_t> secondsToSamples(double seconds, double rate) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "bwf/BWFFormat.hpp"
@@ -39,12 +40,16 @@ std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags
 // Moves every readable tag pair of both kinds in text by shift, each from its
 // own value, writing each text back in the form it was found in (HI carry,
 // signed LO, leading zeros). Text that is not a plain number stays as it is.
-Bytes moveStampTags(ByteView text, std::int64_t shift);
+// A value that passes day (when not 0) is taken modulo day.
+Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day = 0);
+
+// The text of the first <name>…</name> element in text, as written.
+std::optional<std::string> ixmlValue(ByteView text, std::string_view name);
 
 // bext's TimeReference, when the body is long enough to hold one.
 std::optional<std::int64_t> readBextStamp(ByteView body);
-// Moves it by shift; false when the body holds none.
-bool moveBextStamp(Bytes& body, std::int64_t shift);
+// Moves it by shift (modulo day, when not 0); false when the body holds none.
+bool moveBextStamp(Bytes& body, std::int64_t shift, std::int64_t day = 0);
 
 // The file's stamp in order of preference: the first pair of each tag kind in
 // any iXML text (in file order), then the first bext that holds one.
@@ -54,9 +59,23 @@ Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView>
 // 48000.0, or 48048.0 in weird-TC mode.
 double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC);
 
+// The rate R the stamp counts at, samples per second as a fraction.
+struct StampRate {
+    std::int64_t num = 0;
+    std::int64_t den = 1;
+    // Samples in a day, when a whole number: a stamp past it wraps to its own midnight.
+    std::int64_t day() const { return 86400 * num % den == 0 ? 86400 * num / den : 0; }
+};
+
+// R: TIMESTAMP_SAMPLE_RATE when the iXML gives a plain positive number, else the
+// file's own sample rate. Weird-TC mode overrides it: the stamp counts 0.1 %
+// fast, at the file's rate × 1001/1000.
+StampRate stampRate(std::int32_t fileRate, const std::optional<std::string>& stampSampleRate, bool weirdTC);
+
 // The stamp's shift for a copy that starts startFrame frames into the audio:
-// the frames themselves, or in weird-TC mode 0.1 % more samples, rounded up.
-std::int64_t stampShift(std::int64_t startFrame, bool weirdTC);
+// startFrame × R ÷ file rate, rounded up, so that the copy's stamp is never
+// before the time of its first frame.
+std::int64_t stampShift(std::int64_t startFrame, std::int32_t fileRate, StampRate rate);
 
 // Whole samples in `seconds` at `rate`: the product truncated toward zero, except
 // that a product within a thousandth of a sample of a whole number is that number.
