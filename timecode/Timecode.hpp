@@ -24,7 +24,7 @@ struct TimecodeRate {
     bool operator==(const TimecodeRate&) const = default;
 };
 
-// The rates a user can choose, named as the window lists them:
+// The rates a user can choose, in this order and with these names:
 // "23.976", "24", "25", "29.97 DF", "29.97 ND", "30", "50", "59.94 DF", "60".
 std::span<const std::pair<std::string_view, TimecodeRate>> standardRates();
 
