@@ -20,11 +20,22 @@ int runInfo(const InfoOptions& options) {
         complain(error.what());
         return kRefused;
     }
-    const FileTimes times = fileTimes(*parser, options.weirdTC);
-    const double rate = timeReferenceRate(parser->samplesPerSecond(), options.weirdTC);
-    const std::string start = TimeString::timecodeString(times.timecodeStart);
-    const std::string end = TimeString::timecodeString(times.timecodeStart + times.fileEnd);
-    const std::string length = TimeString::durationString(times.fileEnd);
+    const auto times = timesFor(*parser, options.times);
+    if (!times) return kRefused;
+    const double rate = static_cast<double>(times->stampRate.num) / static_cast<double>(times->stampRate.den);
+    // Whole seconds, as these keys always were; the labels with frames stand beside them.
+    FileTimes inSeconds = *times;
+    inSeconds.rate.reset();
+    auto whole = [&](std::int64_t frame) {
+        const std::string text = pointText(Notation::TimeOfDay, frame, inSeconds);
+        return text.substr(0, text.find('.'));
+    };
+    const std::string start = whole(0), end = whole(times->frames);
+    const std::string length = lengthText(times->frames, inSeconds);
+    auto labelled = [&](const std::string& text) { return times->rate ? nlohmann::json(text) : nullptr; };
+    const std::string startLabel = pointText(Notation::TimeOfDay, 0, *times);
+    const std::string endLabel = pointText(Notation::TimeOfDay, times->frames, *times);
+    const std::string lengthLabel = lengthText(times->frames, *times);
     const TimeReferenceSource source = parser->timeReferenceSource();
     auto where = [](Where place) { return place == Where::Before ? "before" : place == Where::Audio ? "audio" : "after"; };
 
@@ -42,6 +53,12 @@ int runInfo(const InfoOptions& options) {
             {"start", start},
             {"end", end},
             {"length", length},
+            {"timecodeRate", times->rate ? nlohmann::json(rateText(*times->rate)) : nullptr},
+            {"dropFrame", times->rate && times->rate->dropFrame},
+            {"stampRate", rate},
+            {"startTimecode", labelled(startLabel)},
+            {"endTimecode", labelled(endLabel)},
+            {"lengthTimecode", labelled(lengthLabel)},
             {"chunks", nlohmann::json::array()},
             {"notCarried", nullptr},
             {"notice", parser->notice() ? nlohmann::json(*parser->notice()) : nullptr},
@@ -74,12 +91,13 @@ int runInfo(const InfoOptions& options) {
         row("Time reference") << parser->samplesSinceMidnight() << " samples since midnight, from "
                               << (source == TimeReferenceSource::Bext ? "bext" : "iXML ")
                               << (source == TimeReferenceSource::Bext ? "" : sourceName(source)) << '\n';
-        row("Counted at") << rate << " per second" << (options.weirdTC ? " (weird TC, 0.1 % pull-down)" : "")
-                          << '\n';
+        row("Counted at") << rate << " per second"
+                          << (options.times.weirdTC ? " (counted 0.1 % fast: 48.048 kHz time code)" : "") << '\n';
     }
-    row("Start") << start << '\n';
-    row("End") << end << '\n';
-    row("Length") << length << '\n';
+    if (times->rate) row("Timecode rate") << rateText(*times->rate) << (times->rate->dropFrame ? " drop-frame" : "") << '\n';
+    row("Start") << startLabel << '\n';
+    row("End") << endLabel << '\n';
+    row("Length") << lengthLabel << '\n';
     // One line: the chunks in file order, the audio marked, then what a copy leaves out.
     row("Chunks");
     for (const Chunk& chunk : parser->chunks())

@@ -2,12 +2,14 @@
 
 #include <filesystem>
 
+#include "cli/TimeOptions.hpp"
+
 namespace keeptime::cli {
 
 struct InfoOptions {
     std::filesystem::path file;
     bool json = false;
-    bool weirdTC = false;
+    TimeOptions times;
 };
 
 // Prints what the window would show for a file. Returns the exit status.

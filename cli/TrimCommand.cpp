@@ -51,14 +51,15 @@ struct PointOption {
     Notation notation;
 };
 
-// The point named by whichever of the three options was given, or fallback.
-std::optional<double> point(std::initializer_list<PointOption> options, double fallback,
-                            const FileTimes& file) {
+// The frame named by whichever of the options was given, or fallback.
+std::optional<std::int64_t> point(std::initializer_list<PointOption> options, std::optional<std::int64_t> exact,
+                                  std::int64_t fallback, const FileTimes& file) {
+    if (exact) return *exact;
     for (const auto& option : options) {
         if (!option.text) continue;
-        auto seconds = pointFromText(option.notation, *option.text, file);
-        if (!seconds) complain(option.name, TimeString::notATime(*option.text));
-        return seconds;
+        auto frame = frameFromText(option.notation, *option.text, file);
+        if (!frame) complain(option.name, TimeString::notATime(*option.text));
+        return frame;
     }
     return fallback;
 }
@@ -67,23 +68,31 @@ std::optional<double> point(std::initializer_list<PointOption> options, double f
 
 int runTrim(const TrimOptions& options) {
     std::ostream& lines = systemLines(options.json);
-    FileTimes file;
+    std::optional<FileTimes> file;
     try {
-        file = fileTimes(BWFParser(options.input, &lines), options.weirdTC);
+        file = timesFor(BWFParser(options.input, &lines), options.times);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
     }
+    if (!file) return kRefused;
     // The window's notations and clamps, so that both choose the same frames.
     auto start = point({{"--start", options.start, Notation::FromStart},
                         {"--start-tc", options.startTC, Notation::TimeOfDay},
                         {"--start-from-end", options.startFromEnd, Notation::FromEnd}},
-                       file.fileStart, file);
+                       options.startFrame, 0, *file);
     auto end = point({{"--end", options.end, Notation::FromStart},
                       {"--end-tc", options.endTC, Notation::TimeOfDay},
                       {"--end-from-end", options.endFromEnd, Notation::FromEnd}},
-                     file.fileEnd, file);
+                     options.endFrame, file->frames, *file);
     if (!start || !end) return kRefused;
+    const std::int64_t first = clampStart(*start, *file);
+    const std::int64_t last = options.endFrame ? clampEnd(*end, *file) : clampEnd(snapEnd(*end, *file), *file);
+    if (first > last) {
+        complain(options.input.string(), "the in point " + pointText(Notation::FromStart, first, *file) +
+                                             " lies after the out point " + pointText(Notation::FromStart, last, *file));
+        return kRefused;
+    }
 
     std::error_code ignored;
     if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.output, ignored))) {
@@ -93,9 +102,8 @@ int runTrim(const TrimOptions& options) {
 
     std::unique_ptr<BWFReconstructor> job;
     try {
-        const auto [first, last] = frameRange(clampStart(*start, file), clampEnd(*end, file), file, options.input);
         job = std::make_unique<BWFReconstructor>(
-            CopyRequest{options.input, options.output, first, last, options.weirdTC, options.force}, &lines);
+            CopyRequest{options.input, options.output, first, last, options.times.weirdTC, options.force}, &lines);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
@@ -126,6 +134,12 @@ int runTrim(const TrimOptions& options) {
     }
     if (options.json) {
         auto stamp = [](const std::optional<std::int64_t>& value) { return value ? nlohmann::json(*value) : nullptr; };
+        // The copy's own labels, from the stamp it carries: what `info` on it shows.
+        FileTimes copyTimes = *file;
+        copyTimes.stamp = plan.stampAfter.value_or(0);
+        auto label = [&](std::int64_t frame) {
+            return file->rate ? nlohmann::json(pointText(Notation::TimeOfDay, frame, copyTimes)) : nullptr;
+        };
         nlohmann::ordered_json copy = {
             {"input", options.input.string()},
             {"output", options.output.string()},
@@ -136,6 +150,8 @@ int runTrim(const TrimOptions& options) {
             {"timeReferenceSource", sourceName(plan.stampSource)},
             {"timeReferenceBefore", stamp(plan.stampBefore)},
             {"timeReferenceAfter", stamp(plan.stampAfter)},
+            {"startTimecode", label(0)},
+            {"endTimecode", label(plan.frames)},
             {"chunks", plan.chunks},
         };
         std::cout << copy.dump(2) << std::endl;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/TimeOptions.hpp"
+
 namespace keeptime::cli {
 
 struct TrimOptions {
@@ -12,7 +14,8 @@ struct TrimOptions {
     // At most one of each three; none means the file's edge.
     std::optional<std::string> start, startTC, startFromEnd;
     std::optional<std::string> end, endTC, endFromEnd;
-    bool weirdTC = false;
+    std::optional<std::int64_t> startFrame, endFrame;  // exact frames of the audio
+    TimeOptions times;
     bool force = false;
     bool quiet = false;
     bool json = false;

@@ -14,34 +14,50 @@ int main(int argc, char** argv) {
                  "keeptime-cli"};
     app.set_version_flag("--version", std::string("keeptime-cli ") + KEEPTIME_VERSION);
     app.require_subcommand(1);
-    app.footer("Times are whole seconds, written H:MM:SS, M:SS or S (\"10:00:05\", \"1:30\", \"90\").\n"
+    app.footer("Times are written H:MM:SS, M:SS or S, with an optional fraction (\"10:00:05\", \"1:30.25\", \"90\"),\n"
+               "or as timecode H:MM:SS:FF (H:MM:SS;FF drop-frame) at the file's rate or --tc-rate.\n"
                "Exit status: 0 done, 1 copy failed, 2 file refused or usage error,\n"
                "128 + the signal when interrupted (130 for Ctrl-C).");
 
+    // The options that say how a file's times read, on both commands.
+    auto timeOptions = [](CLI::App* command, TimeOptions& times) {
+        command->add_flag("--weird-tc", times.weirdTC,
+                          "Count the stamp 0.1 % fast: 48.048 kHz time code on 48 kHz audio");
+        auto* rate = command->add_option("--tc-rate", times.tcRate,
+                                         "Timecode rate for files that name none (25, 23.976, 29.97df)");
+        command->add_flag("--seconds", times.seconds, "Show times in seconds, not timecode labels")->excludes(rate);
+    };
+
     InfoOptions info;
-    auto* infoCommand = app.add_subcommand("info", "Show a file's format, length and time of day");
+    auto* infoCommand = app.add_subcommand("info", "Show a file's format, length, time of day and chunks");
     infoCommand->add_option("FILE", info.file, "A Broadcast-WAV or RF64 file")->required();
     infoCommand->add_flag("--json", info.json, "Print one JSON object on standard output");
-    infoCommand->add_flag("--weird-tc", info.weirdTC,
-                          "Time code counted at 48.048 kHz (0.1 % pull-down)");
+    timeOptions(infoCommand, info.times);
 
     TrimOptions trim;
     auto* trimCommand = app.add_subcommand("trim", "Write a shorter copy of a stretch of a file");
     trimCommand->add_option("INPUT", trim.input, "The recording to trim")->required();
     trimCommand->add_option("-o,--output", trim.output, "Where to write the copy")->required();
     auto* start = trimCommand->add_option("--start", trim.start, "In point, from the file's start (1:30)");
-    auto* startTC = trimCommand->add_option("--start-tc", trim.startTC, "In point as a time of day (10:00:05)");
+    auto* startTC = trimCommand->add_option("--start-tc", trim.startTC,
+                                            "In point as a time of day (10:00:05, or 10:00:05:12 at the rate)");
     auto* startFromEnd = trimCommand->add_option("--start-from-end", trim.startFromEnd,
                                                  "In point, back from the file's end");
+    auto* startFrame = trimCommand->add_option("--start-frame", trim.startFrame, "In point, exact frame of the audio")
+                           ->check(CLI::NonNegativeNumber);
     auto* end = trimCommand->add_option("--end", trim.end, "Out point, from the file's start");
     auto* endTC = trimCommand->add_option("--end-tc", trim.endTC, "Out point as a time of day");
     auto* endFromEnd = trimCommand->add_option("--end-from-end", trim.endFromEnd,
                                                "Out point, back from the file's end");
-    start->excludes(startTC)->excludes(startFromEnd);
-    startTC->excludes(startFromEnd);
-    end->excludes(endTC)->excludes(endFromEnd);
-    endTC->excludes(endFromEnd);
-    trimCommand->add_flag("--weird-tc", trim.weirdTC, "Time code counted at 48.048 kHz (0.1 % pull-down)");
+    auto* endFrame = trimCommand->add_option("--end-frame", trim.endFrame, "Out point, exact frame of the audio (not kept)")
+                         ->check(CLI::NonNegativeNumber);
+    start->excludes(startTC)->excludes(startFromEnd)->excludes(startFrame);
+    startTC->excludes(startFromEnd)->excludes(startFrame);
+    startFromEnd->excludes(startFrame);
+    end->excludes(endTC)->excludes(endFromEnd)->excludes(endFrame);
+    endTC->excludes(endFromEnd)->excludes(endFrame);
+    endFromEnd->excludes(endFrame);
+    timeOptions(trimCommand, trim.times);
     trimCommand->add_flag("--force", trim.force, "Replace OUTPUT if it exists");
     trimCommand->add_flag("-q,--quiet", trim.quiet, "No progress bar");
     trimCommand->add_flag("--json", trim.json, "Print one JSON object describing the copy");

@@ -1,76 +1,199 @@
 #include "trim/TrimRange.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
-#include "bwf/BWFError.hpp"
-#include "bwf/TimeReference.hpp"
+#include "timecode/Decimal.hpp"
 #include "timecode/TimeString.hpp"
 
 namespace keeptime {
 
-FileTimes fileTimes(const BWFParser& parser, bool weirdTC) {
+namespace {
+
+__extension__ using Wide = __int128;  // products of counts and rates pass 64 bits
+
+Wide floorDiv(Wide a, Wide b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+Wide ceilDiv(Wide a, Wide b) { return -floorDiv(-a, b); }
+
+// An exact number of seconds.
+struct Seconds {
+    Wide num;
+    Wide den;
+};
+
+constexpr Wide kDay = 86400;
+constexpr std::int64_t kMaxTypedSeconds = 1'000'000'000;  // keeps every product inside 128 bits
+
+// Seconds from midnight to frame, or from the file's start to frame.
+Seconds timeOfDay(std::int64_t frame, const FileTimes& file) {
+    const StampRate& r = file.stampRate;
+    return {Wide{file.stamp} * r.den * file.sampleRate + Wide{frame} * r.num, Wide{r.num} * file.sampleRate};
+}
+Seconds offset(std::int64_t frames, const FileTimes& file) { return {frames, file.sampleRate}; }
+
+// Timecode frames in s at the rate, rounded down or up.
+Wide labelCount(Seconds s, const TimecodeRate& rate, bool up = false) {
+    const Wide num = s.num * rate.num, den = s.den * rate.den;
+    return up ? ceilDiv(num, den) : floorDiv(num, den);
+}
+
+// The first frame at or after typed seconds, in a notation.
+std::int64_t frameAt(Notation notation, Seconds s, const FileTimes& file) {
+    const Wide fs = file.sampleRate;
+    switch (notation) {
+        case Notation::FromStart:
+            return static_cast<std::int64_t>(ceilDiv(s.num * fs, s.den));
+        case Notation::FromEnd:
+            return file.frames - static_cast<std::int64_t>(floorDiv(s.num * fs, s.den));
+        case Notation::TimeOfDay:
+            break;
+    }
+    // The typed time on the day the recording starts; the next day's for a take that crosses midnight.
+    const StampRate& r = file.stampRate;
+    const Wide startDay = floorDiv(Wide{file.stamp} * r.den, Wide{r.num} * kDay);
+    const Wide typed = s.num + startDay * kDay * s.den;
+    auto frame = static_cast<std::int64_t>(
+        ceilDiv((typed * r.num - s.den * Wide{file.stamp} * r.den) * fs, s.den * r.num));
+    const auto dayFrames = static_cast<std::int64_t>(kDay * fs);
+    if (frame < 0 && frame + dayFrames <= file.frames) frame += dayFrames;
+    return frame;
+}
+
+// "H:MM:SS", "M:SS" or "S", the last with an optional fraction: exact seconds, or nothing.
+std::optional<Seconds> parseClock(std::string_view text) {
+    std::vector<std::string_view> fields;
+    for (std::size_t from = 0;;) {
+        const std::size_t colon = std::min(text.find(':', from), text.size());
+        fields.push_back(text.substr(from, colon - from));
+        if (colon == text.size()) break;
+        from = colon + 1;
+    }
+    if (fields.size() > 3) return std::nullopt;
+    Wide whole = 0, fraction = 0, scale = 1;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        std::string_view field = fields[i];
+        if (i + 1 == fields.size()) {
+            if (auto dot = field.find('.'); dot != field.npos) {
+                const std::string_view digits = field.substr(dot + 1);
+                if (digits.empty() || digits.size() > 9) return std::nullopt;
+                auto value = parseInt64(digits);
+                if (!value || digits.front() == '+' || digits.front() == '-') return std::nullopt;
+                fraction = *value;
+                for (std::size_t d = 0; d < digits.size(); ++d) scale *= 10;
+                field = field.substr(0, dot);
+            }
+        }
+        const bool digits = !field.empty() && std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+        auto value = digits ? parseInt64(field) : std::nullopt;
+        if (!value || (i > 0 && *value >= 60) || *value > kMaxTypedSeconds) return std::nullopt;
+        whole = whole * (i > 0 ? 60 : 1) + *value;
+    }
+    if (whole > kMaxTypedSeconds) return std::nullopt;
+    return Seconds{whole * scale + fraction, scale};
+}
+
+std::string twoDigits(Wide value) { return (value < 10 ? "0" : "") + toDecimal(static_cast<std::int64_t>(value)); }
+
+// Seconds with d decimals: a time of day (HH:MM:SS, modulo a day) or a length (M:SS, H:MM:SS).
+std::string secondsText(Seconds s, int decimals, bool timeOfDay) {
+    Wide scale = 1;
+    for (int d = 0; d < decimals; ++d) scale *= 10;
+    const bool negative = s.num < 0 && !timeOfDay;
+    Wide units = (negative ? -s.num : s.num) * scale / s.den;  // already rounded by the caller
+    Wide whole = units / scale, fraction = units % scale;
+    if (timeOfDay) whole = (whole % kDay + kDay) % kDay;
+    std::string text = timeOfDay ? twoDigits(whole / 3600) + ":" + twoDigits(whole / 60 % 60) + ":" + twoDigits(whole % 60)
+                                 : TimeString::durationString(static_cast<double>(whole));
+    if (decimals > 0) {
+        std::string digits = toDecimal(static_cast<std::int64_t>(fraction));
+        digits.insert(0, static_cast<std::size_t>(decimals) - digits.size(), '0');
+        text += "." + digits;
+    }
+    return negative && units != 0 ? "-" + text : text;
+}
+
+}  // namespace
+
+std::optional<TimecodeRate> fileTimecodeRate(const BWFParser& parser) {
+    if (!parser.timecodeRate()) return std::nullopt;
+    return parseTimecodeRate(*parser.timecodeRate(), parser.timecodeFlag().value_or(""));
+}
+
+FileTimes fileTimes(const BWFParser& parser, bool weirdTC, std::optional<TimecodeRate> fallback, bool seconds) {
     FileTimes file;
-    file.fileEnd = static_cast<double>(parser.frames()) / static_cast<double>(parser.samplesPerSecond());
-    file.timecodeStart = static_cast<double>(parser.samplesSinceMidnight()) /
-                         timeReferenceRate(parser.samplesPerSecond(), weirdTC);
     file.frames = parser.frames();
     file.sampleRate = parser.samplesPerSecond();
+    file.stamp = parser.samplesSinceMidnight();
+    file.stampRate = stampRate(parser.samplesPerSecond(), parser.stampSampleRate(), weirdTC);
+    if (!seconds) file.rate = fileTimecodeRate(parser) ? fileTimecodeRate(parser) : fallback;
     return file;
 }
 
-std::pair<std::int64_t, std::int64_t> frameRange(double start, double end, const FileTimes& file,
-                                                 const std::filesystem::path& path) {
-    auto refuse = [&](const std::string& reason) { throw BWFError(BWFError::Kind::BadRange, path, reason); };
-    if (!std::isfinite(start) || !std::isfinite(end)) refuse("the in or out point is not a number");
-    auto startFrame = secondsToSamples(start, file.sampleRate);
-    auto endFrame = secondsToSamples(end, file.sampleRate);
-    if (!startFrame || !endFrame) refuse("the in or out point is out of range");
-    if (start < 0) refuse("the in point lies before the start of the audio");
-    if (start > end)
-        refuse("the in point " + TimeString::durationString(start) + " lies after the out point " +
-               TimeString::durationString(end));
-    const std::int64_t fileSeconds = file.frames / file.sampleRate;
-    if (static_cast<std::int64_t>(end) >= fileSeconds || *endFrame > file.frames) endFrame = file.frames;
-    if (*startFrame > *endFrame)
-        refuse("the in point " + TimeString::durationString(start) + " lies after the end of the audio");
-    return {*startFrame, *endFrame};
-}
-
-std::optional<double> pointFromText(Notation notation, std::string_view text, const FileTimes& file) {
-    auto seconds = TimeString::parseSeconds(text);
-    if (!seconds) return std::nullopt;
-    switch (notation) {
-        case Notation::TimeOfDay:
-            return *seconds - file.timecodeStart;
-        case Notation::FromStart:
-            return *seconds;
-        case Notation::FromEnd:
-            return file.fileEnd - *seconds;
+std::string pointText(Notation notation, std::int64_t frame, const FileTimes& file) {
+    const Seconds s = notation == Notation::TimeOfDay ? timeOfDay(frame, file)
+                      : notation == Notation::FromStart ? offset(frame, file)
+                                                        : offset(file.frames - frame, file);
+    if (file.rate) {
+        if (notation == Notation::TimeOfDay) return timeOfDayLabel(static_cast<std::int64_t>(labelCount(s, *file.rate)), *file.rate);
+        // Rounded so that typing the label back gives this frame: down from the start, up back from the end.
+        return lengthLabel(static_cast<std::int64_t>(labelCount(s, *file.rate, notation == Notation::FromEnd)), *file.rate);
     }
-    return std::nullopt;
+    // As few decimals as name this frame exactly.
+    for (int decimals = 0;; ++decimals) {
+        Wide scale = 1;
+        for (int d = 0; d < decimals; ++d) scale *= 10;
+        const Wide units = notation == Notation::FromEnd ? ceilDiv(s.num * scale, s.den) : floorDiv(s.num * scale, s.den);
+        const Seconds shown{units, scale};
+        if (decimals == 7 || frameAt(notation, shown, file) == frame)
+            return secondsText(shown, decimals, notation == Notation::TimeOfDay);
+    }
 }
 
-double clampStart(double newStart, const FileTimes& file) {
-    return newStart < file.fileStart ? file.fileStart : newStart;
+std::string lengthText(std::int64_t frames, const FileTimes& file) {
+    if (file.rate) return lengthLabel(static_cast<std::int64_t>(labelCount(offset(frames, file), *file.rate)), *file.rate);
+    return TimeString::durationString(static_cast<double>(floorDiv(frames, file.sampleRate)));
 }
 
-double clampEnd(double newEnd, const FileTimes& file) {
-    return newEnd > file.fileEnd ? file.fileEnd : newEnd;
+std::optional<std::int64_t> frameFromText(Notation notation, std::string_view text, const FileTimes& file) {
+    std::optional<Seconds> s;
+    if (file.rate && (std::count(text.begin(), text.end(), ':') == 3 || text.find(';') != text.npos)) {
+        auto count = labelFrames(text, *file.rate);
+        if (!count || *count > (std::int64_t{1} << 40)) return std::nullopt;
+        s = Seconds{Wide{*count} * file.rate->den, file.rate->num};
+    } else {
+        s = parseClock(text);
+    }
+    if (!s) return std::nullopt;
+    return frameAt(notation, *s, file);
 }
 
-double startFromSlider(double value, const FileTimes& file) {
-    return ((100.0 - value) * file.fileEnd) / 100.0;
+std::int64_t snapEnd(std::int64_t frame, const FileTimes& file) {
+    if (frame >= file.frames) return file.frames;
+    if (file.rate)
+        return labelCount(timeOfDay(frame, file), *file.rate) == labelCount(timeOfDay(file.frames, file), *file.rate)
+                   ? file.frames
+                   : frame;
+    // Without a rate, as texts in whole seconds always did: the last whole second takes every frame.
+    return frame / file.sampleRate == file.frames / file.sampleRate ? file.frames : frame;
 }
 
-double endFromSlider(double value, const FileTimes& file) { return (value * file.fileEnd) / 100.0; }
+std::int64_t clampStart(std::int64_t frame, const FileTimes&) { return std::max<std::int64_t>(frame, 0); }
+std::int64_t clampEnd(std::int64_t frame, const FileTimes& file) { return std::min(frame, file.frames); }
+
+std::int64_t startFromSlider(double value, const FileTimes& file) {
+    return std::llround((100.0 - value) * static_cast<double>(file.frames) / 100.0);
+}
+std::int64_t endFromSlider(double value, const FileTimes& file) {
+    return std::llround(value * static_cast<double>(file.frames) / 100.0);
+}
 
 // An empty file has no proportions: both handles stand at its one point.
-double startSliderValue(double newStart, const FileTimes& file) {
-    return file.fileEnd > 0 ? (1.0 - newStart / file.fileEnd) * 100.0 : 100.0;
+double startSliderValue(std::int64_t frame, const FileTimes& file) {
+    return file.frames > 0 ? (1.0 - static_cast<double>(frame) / static_cast<double>(file.frames)) * 100.0 : 100.0;
 }
-
-double endSliderValue(double newEnd, const FileTimes& file) {
-    return file.fileEnd > 0 ? (newEnd / file.fileEnd) * 100.0 : 100.0;
+double endSliderValue(std::int64_t frame, const FileTimes& file) {
+    return file.frames > 0 ? static_cast<double>(frame) / static_cast<double>(file.frames) * 100.0 : 100.0;
 }
 
 }  // namespace keeptime

@@ -1,56 +1,68 @@
 // The arithmetic of a trim range, shared by the window and keeptime-cli so that
-// both always choose the same frames: the file's times, the three notations for
-// a point, the two clamps and the slider positions. Seconds count from the
-// file's first audio frame; the time of day is added only for display.
+// both always choose the same frames. Points are whole frames of the audio; a
+// time of day or a timecode label is worked out from them exactly, in integers,
+// and typed text is turned back into the first frame at or after its time.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
-#include <utility>
 
 #include "bwf/BWFParser.hpp"
+#include "bwf/TimeReference.hpp"
+#include "timecode/Timecode.hpp"
 
 namespace keeptime {
 
+// How a recording's frames read as times.
 struct FileTimes {
-    double fileStart = 0.0;      // always the first frame
-    double fileEnd = 0.0;        // length in seconds: whole frames ÷ sample rate
-    double timecodeStart = 0.0;  // time of day of the first frame, seconds since midnight
-    std::int64_t frames = 0;     // whole frames of audio
-    std::int32_t sampleRate = 1;
+    std::int64_t frames = 0;        // whole frames of audio
+    std::int32_t sampleRate = 1;    // frames per second
+    std::int64_t stamp = 0;         // the first frame's time: samples since midnight at stampRate
+    StampRate stampRate{1, 1};
+    std::optional<TimecodeRate> rate;  // labels with frames; none: seconds
 };
 
-FileTimes fileTimes(const BWFParser& parser, bool weirdTC);
+// The timecode rate the file names in its iXML, if any.
+std::optional<TimecodeRate> fileTimecodeRate(const BWFParser& parser);
+
+// The times of a parsed file. Labels use the file's own timecode rate, else
+// fallback (none: seconds); seconds forces whole seconds whatever the file says.
+FileTimes fileTimes(const BWFParser& parser, bool weirdTC, std::optional<TimecodeRate> fallback = {},
+                    bool seconds = false);
 
 // How a typed point is meant.
 enum class Notation {
-    TimeOfDay,  // "10:00:05": a time of day, not reduced modulo 24 hours
+    TimeOfDay,  // "10:00:05" or "10:00:05:12": a time of day, shown modulo 24 hours
     FromStart,  // "0:05": an offset from the file's start
     FromEnd,    // "0:05": an offset back from the file's end
 };
 
-// The point that text names, or nothing when it cannot be read.
-std::optional<double> pointFromText(Notation notation, std::string_view text, const FileTimes& file);
+// The text a field shows for frame: a label with frames at the rate, else
+// seconds, with as many decimals as it takes to name exactly this frame.
+std::string pointText(Notation notation, std::int64_t frame, const FileTimes& file);
+// A length of so many frames: "H:MM:SS:FF", or seconds.
+std::string lengthText(std::int64_t frames, const FileTimes& file);
+
+// The first frame at or after the time that text names, or nothing when text is
+// not a time ("H:MM:SS:FF" at the rate, "H:MM:SS", "M:SS" or "S", each with an
+// optional decimal fraction of a second). A time of day is the occurrence within
+// the recording (the next day's for a take that crosses midnight). Not clamped.
+std::optional<std::int64_t> frameFromText(Notation notation, std::string_view text, const FileTimes& file);
+// An out point at or past the label of the file's end takes every frame.
+std::int64_t snapEnd(std::int64_t frame, const FileTimes& file);
 
 // The only two limits: the in point is raised to the file's start, the out point
 // lowered to its end. Neither is compared with the other.
-double clampStart(double newStart, const FileTimes& file);
-double clampEnd(double newEnd, const FileTimes& file);
-
-// The frames [first, end) that the points choose, seconds from the first frame.
-// An out point in the last whole second, or past the end, takes every frame to
-// the end, whatever the float error of the length it was computed from. Throws
-// BWFError (naming file) for points that choose no frames of the audio.
-std::pair<std::int64_t, std::int64_t> frameRange(double start, double end, const FileTimes& file,
-                                                 const std::filesystem::path& path);
+std::int64_t clampStart(std::int64_t frame, const FileTimes& file);
+std::int64_t clampEnd(std::int64_t frame, const FileTimes& file);
 
 // Sliders run 0 to 100 percent of the file; the start slider runs backwards
 // (100 at the file's start).
-double startFromSlider(double value, const FileTimes& file);
-double endFromSlider(double value, const FileTimes& file);
-double startSliderValue(double newStart, const FileTimes& file);
-double endSliderValue(double newEnd, const FileTimes& file);
+std::int64_t startFromSlider(double value, const FileTimes& file);
+std::int64_t endFromSlider(double value, const FileTimes& file);
+double startSliderValue(std::int64_t frame, const FileTimes& file);
+double endSliderValue(std::int64_t frame, const FileTimes& file);
 
 }  // namespace keeptime

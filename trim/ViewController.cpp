@@ -9,25 +9,14 @@ namespace keeptime {
 
 ViewController::ViewController(TrimView& view, std::ostream* log) : view_(view), log_(log) {}
 
-FileTimes ViewController::times() const {
-    FileTimes file = fileTimes(*parser, weirdTC);
-    file.timecodeStart = *timecodeStart;
-    return file;
-}
+FileTimes ViewController::times() const { return fileTimes(*parser, weirdTC, chosenRate); }
 
 void ViewController::loadFile(const std::filesystem::path& url) {
-    apply(std::make_shared<const BWFParser>(url, log_), url);
-}
-
-void ViewController::apply(std::shared_ptr<const BWFParser> parsed, const std::filesystem::path& url) {
-    const FileTimes file = fileTimes(*parsed, weirdTC);
+    auto parsed = std::make_shared<const BWFParser>(url, log_);
     selectedFile = url;
     view_.setText(Element::fileTextField, url.string());
-    fileStart = file.fileStart;
-    fileEnd = file.fileEnd;
-    newStart = fileStart;
-    newEnd = fileEnd;
-    timecodeStart = file.timecodeStart;
+    newStart = 0;
+    newEnd = parsed->frames();
     // Last, so that an action never sees a half-loaded file.
     parser = std::move(parsed);
 }
@@ -35,29 +24,30 @@ void ViewController::apply(std::shared_ptr<const BWFParser> parsed, const std::f
 void ViewController::updateDisplay() {
     if (!parser) return;
     const FileTimes file = times();
-    auto tc = [&](double seconds) { return TimeString::timecodeString(*timecodeStart + seconds); };
-    view_.setText(Element::fileStartText, tc(*fileStart));
-    view_.setText(Element::fileEndText, tc(*fileEnd));
-    view_.setText(Element::fileLengthText, TimeString::durationString(*fileEnd));
+    auto text = [&](Notation notation, std::int64_t frame) { return pointText(notation, frame, file); };
+    view_.setText(Element::fileStartText, text(Notation::TimeOfDay, 0));
+    view_.setText(Element::fileEndText, text(Notation::TimeOfDay, file.frames));
+    view_.setText(Element::fileLengthText, lengthText(file.frames, file));
     newStart = clampStart(*newStart, file);
-    view_.setText(Element::startFileText, TimeString::durationString(*newStart - *fileStart));
     newEnd = clampEnd(*newEnd, file);
-    view_.setText(Element::endFileText, TimeString::durationString(*newEnd - *fileStart));
-    view_.setText(Element::startTCText, tc(*newStart));
-    view_.setText(Element::endTCText, tc(*newEnd));
-    view_.setText(Element::startFromEndText, TimeString::durationString(*fileEnd - *newStart));
-    view_.setText(Element::endFromEndText, TimeString::durationString(*fileEnd - *newEnd));
-    view_.setText(Element::durationText, TimeString::durationString(*newEnd - *newStart));
+    view_.setText(Element::startTCText, text(Notation::TimeOfDay, *newStart));
+    view_.setText(Element::startFileText, text(Notation::FromStart, *newStart));
+    view_.setText(Element::startFromEndText, text(Notation::FromEnd, *newStart));
+    view_.setText(Element::endTCText, text(Notation::TimeOfDay, *newEnd));
+    view_.setText(Element::endFileText, text(Notation::FromStart, *newEnd));
+    view_.setText(Element::endFromEndText, text(Notation::FromEnd, *newEnd));
+    view_.setText(Element::durationText, lengthText(*newEnd - *newStart, file));
     view_.setSliderValue(Element::startSlider, startSliderValue(*newStart, file));
     view_.setSliderValue(Element::endSlider, endSliderValue(*newEnd, file));
 }
 
-void ViewController::pointFilled(Element field, Notation notation, std::optional<double>& point) {
+void ViewController::pointFilled(Element field, Notation notation, std::optional<std::int64_t>& point) {
     if (!parser) return;
     // Unreadable text keeps the point; the redraw then puts its value back, and the user hears why.
     const std::string typed = view_.text(field);
-    if (auto seconds = pointFromText(notation, typed, times()))
-        point = *seconds;
+    const FileTimes file = times();
+    if (auto frame = frameFromText(notation, typed, file))
+        point = &point == &newEnd ? snapEnd(*frame, file) : *frame;
     else
         view_.showStatus(TimeString::notATime(typed));
     updateDisplay();
@@ -86,17 +76,14 @@ void ViewController::endSliderMoved() {
     updateDisplay();
 }
 
+// The points are frames of the audio: a new mode or rate only changes their texts.
 void ViewController::weirdTCChanged(bool on) {
     weirdTC = on;
-    if (!selectedFile) return;
-    try {
-        loadFile(*selectedFile);
-    } catch (const BWFError&) {
-        // Keep the display true to the mode that a copy would now use.
-        apply(parser, *selectedFile);
-        updateDisplay();
-        throw;
-    }
+    updateDisplay();
+}
+
+void ViewController::rateChosen(std::optional<TimecodeRate> rate) {
+    chosenRate = rate;
     updateDisplay();
 }
 
@@ -113,8 +100,11 @@ bool Copy::cancelled() const {
 
 std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output, bool replace) {
     if (!parser) throw BWFError(BWFError::Kind::BadRange, "no recording is open");
-    const auto [first, end] = frameRange(*newStart, *newEnd, times(), *selectedFile);
-    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, first, end, weirdTC, replace});
+    if (*newStart >= *newEnd)
+        throw BWFError(BWFError::Kind::BadRange, *selectedFile,
+                       *newStart == *newEnd ? "the in and out points are the same: the copy would hold no audio"
+                                            : "the in point lies after the out point");
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, *newStart, *newEnd, weirdTC, replace});
     copies_.push_back(newest_);
     return newest_;
 }

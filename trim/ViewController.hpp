@@ -46,14 +46,14 @@ public:
     // log, when given, receives the core's "Done" and byte-count lines.
     explicit ViewController(TrimView& view, std::ostream* log = nullptr);
 
-    std::optional<double> fileStart;
-    std::optional<double> fileEnd;
-    std::optional<double> newStart;
-    std::optional<double> newEnd;
-    std::optional<double> timecodeStart;
+    // The in and out points: frames of the audio, [newStart, newEnd) is kept.
+    std::optional<std::int64_t> newStart;
+    std::optional<std::int64_t> newEnd;
     // Present once a file is loaded; only ever replaced by the next file.
     std::shared_ptr<const BWFParser> parser;
     bool weirdTC = false;
+    // The timecode rate for files that name none; none: seconds.
+    std::optional<TimecodeRate> chosenRate;
     std::optional<std::filesystem::path> selectedFile;
 
     // Parses url and makes it the loaded file with the whole file as range.
@@ -72,14 +72,16 @@ public:
     void startSliderMoved();
     void endSliderMoved();
 
-    // Switches weird-TC mode; with a file loaded it is read again and the range
-    // reset. Throws BWFError when the file can no longer be read; the loaded
-    // parse then stays, with its times recomputed in the new mode.
+    // Switches weird-TC mode, or the rate for files that name none. The points
+    // stay where they are in the audio; only their texts change.
     void weirdTCChanged(bool on);
+    void rateChosen(std::optional<TimecodeRate> rate);
+    // The times of the loaded file as the fields show them.
+    FileTimes times() const;
 
     // Starts a copy of the chosen range to output: it becomes the newest copy.
     // Its thread then calls runCopy. Throws BWFError, and starts nothing, when
-    // no file is loaded or the range chooses no frames.
+    // no file is loaded or the range is empty or reversed.
     // replace: an existing file at output may be replaced (the user said so).
     std::shared_ptr<Copy> startCopy(const std::filesystem::path& output, bool replace = true);
     // Builds the copy's job and runs it to its end on the calling thread.
@@ -95,9 +97,7 @@ public:
     void cancelAllCopies();
 
 private:
-    void apply(std::shared_ptr<const BWFParser> parsed, const std::filesystem::path& url);
-    void pointFilled(Element field, Notation notation, std::optional<double>& point);
-    FileTimes times() const;
+    void pointFilled(Element field, Notation notation, std::optional<std::int64_t>& point);
 
     TrimView& view_;
     std::ostream* log_;
