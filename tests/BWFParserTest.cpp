@@ -4,7 +4,6 @@
 
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFParser.hpp"
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 
 using namespace keeptime;

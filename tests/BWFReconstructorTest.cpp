@@ -5,7 +5,6 @@
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFReconstructor.hpp"
 #include "bwf/ChunkWalk.hpp"
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 
 using namespace keeptime;

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "bwf/BWFReconstructor.hpp"
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 
 using namespace keeptime;

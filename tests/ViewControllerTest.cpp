@@ -4,7 +4,6 @@
 #include <sstream>
 
 #include "bwf/BWFError.hpp"
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 #include <thread>
 

@@ -16,7 +16,6 @@
 #include <set>
 #include <thread>
 
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 
 namespace keeptime::external {
