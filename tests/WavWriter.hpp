@@ -3,20 +3,16 @@
 #pragma once
 
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <optional>
 #include <stdexcept>
-#include <string>
 
 #include "bwf/Bytes.hpp"
 
 namespace keeptime::testing {
 
 struct TempDir {  // removed afterwards
-    TempDir() { if (!::mkdtemp(path_.data())) std::abort(); }
+    TempDir() { if (!::mkdtemp(path_.data())) throw std::runtime_error("no temporary folder"); }
     ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir&) = delete;
     std::filesystem::path operator/(const std::string& name) const { return path() / name; }
@@ -25,8 +21,7 @@ struct TempDir {  // removed afterwards
 };
 
 inline Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    return Bytes(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
 }
 inline void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
@@ -84,10 +79,7 @@ public:
     WavWriter& dataSize(std::uint32_t size) { return dataSize_ = size, *this; }  // instead of the true one
     WavWriter& cutAt(std::size_t length) { return cutAt_ = length, *this; }      // the file ends here
 
-    Bytes build() const {
-        if (sparse_) throw std::logic_error("sparse audio is only written to disk");
-        return render();
-    }
+    Bytes build() const { return sparse_ ? throw std::logic_error("sparse audio is only written"), Bytes() : render(); }
     void write(const std::filesystem::path& path) const {
         const Bytes head = render();
         writeFile(path, head);
@@ -103,12 +95,7 @@ public:
     }
 
 private:
-    struct Part {
-        std::string id;
-        Bytes body;
-        std::optional<std::uint32_t> size;
-        char kind;  // 'd' data, '6' ds64
-    };
+    struct Part { std::string id; Bytes body; std::optional<std::uint32_t> size; char kind; };  // 'd' data, '6' ds64
     std::int64_t length(const Part& p) const { return p.kind == 'd' && sparse_ ? *sparse_ : std::ssize(p.body); }
     Bytes render() const {  // sparse audio: up to the data chunk header only
         std::int64_t total = 12, audio = 0;
@@ -138,12 +125,12 @@ private:
 
     std::string fileId_ = "RIFF";
     bool rf64_ = false;
+    int frameBytes_ = 6;
     std::vector<Part> parts_;
     std::optional<std::int64_t> sparse_;
     std::optional<std::uint32_t> dataSize_;
     std::optional<std::size_t> cutAt_;
     std::optional<std::array<std::int64_t, 3>> ds64Sizes_;
-    int frameBytes_ = 6;
 };
 
 }  // namespace keeptime::testing
