@@ -1,6 +1,5 @@
-// Arbitrary bytes as a file's head: the scan must refuse or accept them without
-// reading outside the buffer, and every chunk body it walks must survive the
-// stamp and marker rewrites, which must themselves stay inside the body given.
+// Arbitrary bytes as a file's head: the scan must refuse or accept them without reading outside the buffer, and
+// every chunk body it walks must survive the stamp and marker rewrites, which must stay inside the body given.
 #include <cstdint>
 #include <cstdlib>
 
@@ -17,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         info = scanHead(head, [&] { return static_cast<std::int64_t>(size); });
     } catch (const BWFError& error) {
-        if (error.reason().empty()) std::abort();
-        return 0;
+        return error.reason().empty() ? (std::abort(), 0) : 0;
     }
     if (info.bytesPerFrame <= 0 || info.samplesPerSecond <= 0 || info.audioDataLength < 0 || info.at.data > size)
         std::abort();
@@ -33,9 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             auto before = readStampTags(body, tags), after = readStampTags(moved, tags);
             if (before && *before <= INT64_MAX - 999'999'937 && after != *before + 999'999'937) std::abort();
         }
-        moveCuePoints(body, kept);
-        dropLabels(body, removed);
-        moveLoops(body, kept);
+        moveCuePoints(body, kept), dropLabels(body, removed), moveLoops(body, kept);
     }
     return 0;
 }

@@ -4,7 +4,6 @@
 
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFParser.hpp"
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 
 using namespace keeptime;
@@ -23,18 +22,17 @@ protected:
 };
 
 const Bytes audio = audioPattern(60);
+using W = WavWriter;
+constexpr auto Lo = TimeReferenceSource::TimestampSamplesSinceMidnightLo, Low = TimeReferenceSource::BWFTimeReferenceLow;
 
 TEST_F(BWFParserTest, ReadsTheFieldsAndSaysDoneOnlyWhenAsked) {
-    WavWriter wav;
-    wav.fmt(2, 48000, 16).chunk("JUNK", Bytes(1920, 0x5A)).ixml(ixmlText("1728000000", {})).data(audioPattern(192000));
+    const WavWriter wav = std::move(W().fmt(2, 48000, 16).chunk("JUNK", Bytes(1920, 0x5A))
+                                        .ixml(ixmlText("1728000000", {})).data(audioPattern(192000)));
     auto parser = parse(wav);
-    EXPECT_FALSE(parser.rf64());
-    EXPECT_EQ(parser.audioDataLength(), 192000);
-    EXPECT_EQ(parser.bytesPerFrame(), 4);
-    EXPECT_EQ(parser.samplesPerSecond(), 48000);
-    EXPECT_EQ(parser.samplesSinceMidnight(), 1728000000);
+    EXPECT_EQ(std::tuple(parser.rf64(), parser.audioDataLength(), parser.bytesPerFrame(), parser.samplesPerSecond(),
+                         parser.samplesSinceMidnight()), std::tuple(false, 192000, 4, 48000, 1728000000));
     const Bytes file = readFile(dir / "in.wav");
-    EXPECT_EQ(parser.preData(), Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(wav.dataOffset())));
+    EXPECT_EQ(parser.preData(), Bytes(file.begin(), file.begin() + std::ptrdiff_t(wav.dataOffset())));
     EXPECT_EQ(done.str(), "Done\n");
     BWFParser quiet(dir / "in.wav");
     EXPECT_EQ(done.str(), "Done\n") << "the core prints nothing of its own";
@@ -42,52 +40,45 @@ TEST_F(BWFParserTest, ReadsTheFieldsAndSaysDoneOnlyWhenAsked) {
 
 TEST_F(BWFParserTest, AudioLengthFromEachKindOfSizeField) {
     const std::tuple<const char*, WavWriter, bool, std::int64_t> cases[] = {
-        {"rf64: from ds64", WavWriter().rf64().ds64().fmt().data(audio).ds64Sizes(0, 5000000000, 0), true, 5000000000},
-        {"rf64: not the data chunk's", WavWriter().rf64().ds64().fmt().data(audio).dataSize(12), true, 60},
-        {"0xFFFFFFFE is a size", WavWriter().fmt().data(audio).dataSize(0xFFFFFFFEu), false, 4294967294},
-        {"0xFFFFFFFF: to the end of the file", WavWriter().fmt().data(audio).dataSize(0xFFFFFFFFu), false, 60},
-        {"any other file id is RIFF", WavWriter().fileId("ABCD").fmt().data(audio), false, 60},
+        {"rf64: from ds64", W().rf64().ds64().fmt().data(audio).ds64Sizes(0, 5000000000, 0), true, 5000000000},
+        {"rf64: not the data chunk's", W().rf64().ds64().fmt().data(audio).dataSize(12), true, 60},
+        {"0xFFFFFFFE is a size", W().fmt().data(audio).dataSize(0xFFFFFFFEu), false, 4294967294},
+        {"0xFFFFFFFF: to the end of the file", W().fmt().data(audio).dataSize(0xFFFFFFFFu), false, 60},
+        {"any other file id is RIFF", W().fileId("ABCD").fmt().data(audio), false, 60},
     };
     for (const auto& [name, wav, rf64, length] : cases) {
         auto parser = parse(wav);
-        EXPECT_EQ(parser.rf64(), rf64) << name;
-        EXPECT_EQ(parser.audioDataLength(), length) << name;
+        EXPECT_EQ(std::pair(parser.rf64(), parser.audioDataLength()), std::pair(rf64, length)) << name;
     }
 }
 
 TEST_F(BWFParserTest, TheStampFromEveryFieldWhereverItStands) {
-    using enum TimeReferenceSource;
+    constexpr auto Bext = TimeReferenceSource::Bext, None = TimeReferenceSource::None;
     const std::string hiLo = "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>1</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>"
                              "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>705032704</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>";
-    const std::string lowHigh = "<BWF_TIME_REFERENCE_LOW>-1944591466</BWF_TIME_REFERENCE_LOW>"
-                                "<BWF_TIME_REFERENCE_HIGH>0</BWF_TIME_REFERENCE_HIGH>";
+    const std::string lowHigh =
+        "<BWF_TIME_REFERENCE_LOW>-1944591466</BWF_TIME_REFERENCE_LOW><BWF_TIME_REFERENCE_HIGH>0</BWF_TIME_REFERENCE_HIGH>";
     const std::string endFirst = "<NOTE>see </TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO></NOTE>" + ixmlText("48000", {});
     const std::tuple<const char*, WavWriter, std::int64_t, TimeReferenceSource> cases[] = {
-        {"first pair wins", WavWriter().bext(7).ixml(ixmlText("2764800000", "0")).fmt().data(audio), 2764800000,
-         TimestampSamplesSinceMidnightLo},
-        {"second pair when the first is no number", WavWriter().bext(7).ixml(ixmlText("12:00", "2764800000")).fmt().data(audio),
-         2764800000, BWFTimeReferenceLow},
-        {"bext when no pair gives a value", WavWriter().bext(3917280000).ixml(ixmlText({}, "")).fmt().data(audio),
-         3917280000, Bext},
-        {"HI x 2^32 + LO", WavWriter().ixml(hiLo).fmt().data(audio), 5000000000, TimestampSamplesSinceMidnightLo},
-        {"LO printed signed", WavWriter().ixml(lowHigh).fmt().data(audio), 2350375830, BWFTimeReferenceLow},
-        {"the whole count in LO", WavWriter().ixml(ixmlText("5000000000", {})).fmt().data(audio), 5000000000,
-         TimestampSamplesSinceMidnightLo},
-        {"the end tag after the start tag", WavWriter().ixml(endFirst).fmt().data(audio), 48000, TimestampSamplesSinceMidnightLo},
-        {"blanks make no number", WavWriter().ixml(ixmlText(" 48000", "48000 ")).fmt().data(audio), 0, None},
-        {"below -2^31 is no 32-bit field", WavWriter().ixml(ixmlText("-2147483649", {})).fmt().data(audio), 0, None},
-        {"iXML after the audio", WavWriter().bext(1).fmt().data(audio).ixml(ixmlText({}, "172800000")), 172800000,
-         BWFTimeReferenceLow},
-        {"iXML after a million bytes of audio", WavWriter().bext(9).fmt().data(audioPattern(1000002)).ixml(ixmlText("5", "5")),
-         5, TimestampSamplesSinceMidnightLo},
-        {"bext after the audio", WavWriter().fmt().data(audio).bext(5), 5, Bext},
-        {"tags in another chunk are no stamp", WavWriter().chunk("axml", ixmlText("5", {})).fmt().data(audio), 0, None},
-        {"bext too short to hold one", WavWriter().chunk("bext", Bytes(96, 1)).chunk("JUNK", Bytes(300, 2)).fmt().data(audio), 0, None},
+        {"first pair wins", W().bext(7).ixml(ixmlText("2764800000", "0")).fmt().data(audio), 2764800000, Lo},
+        {"second pair when the first is no number", W().bext(7).ixml(ixmlText("12:00", "2764800000")).fmt().data(audio),
+         2764800000, Low},
+        {"bext when no pair gives a value", W().bext(3917280000).ixml(ixmlText({}, "")).fmt().data(audio), 3917280000, Bext},
+        {"HI x 2^32 + LO", W().ixml(hiLo).fmt().data(audio), 5000000000, Lo},
+        {"LO printed signed", W().ixml(lowHigh).fmt().data(audio), 2350375830, Low},
+        {"the whole count in LO", W().ixml(ixmlText("5000000000", {})).fmt().data(audio), 5000000000, Lo},
+        {"the end tag after the start tag", W().ixml(endFirst).fmt().data(audio), 48000, Lo},
+        {"blanks make no number", W().ixml(ixmlText(" 48000", "48000 ")).fmt().data(audio), 0, None},
+        {"below -2^31 is no 32-bit field", W().ixml(ixmlText("-2147483649", {})).fmt().data(audio), 0, None},
+        {"iXML after the audio", W().bext(1).fmt().data(audio).ixml(ixmlText({}, "172800000")), 172800000, Low},
+        {"iXML after a million bytes of audio", W().bext(9).fmt().data(audioPattern(1000002)).ixml(ixmlText("5", "5")), 5, Lo},
+        {"bext after the audio", W().fmt().data(audio).bext(5), 5, Bext},
+        {"tags in another chunk are no stamp", W().chunk("axml", ixmlText("5", {})).fmt().data(audio), 0, None},
+        {"bext too short to hold one", W().chunk("bext", Bytes(96, 1)).chunk("JUNK", Bytes(300, 2)).fmt().data(audio), 0, None},
     };
     for (const auto& [name, wav, value, source] : cases) {
         auto parser = parse(wav);
-        EXPECT_EQ(parser.samplesSinceMidnight(), value) << name;
-        EXPECT_EQ(parser.timeReferenceSource(), source) << name;
+        EXPECT_EQ(std::pair(parser.samplesSinceMidnight(), parser.timeReferenceSource()), std::pair(value, source)) << name;
     }
 }
 
@@ -101,20 +92,19 @@ TEST_F(BWFParserTest, ChunksBeforeAndAfterTheAudio) {
     };
     const Bytes odd = audioPattern(61);
     const std::pair<WavWriter, const char*> cases[] = {
-        {WavWriter().bext(1).fmt().data(odd).chunk("cue ", Bytes(28)).chunk("LIST", "adtl"), "bext fmt  data cue + LIST+ "},
-        {WavWriter().fmt().data(audio).chunk("smpl", Bytes(36)).cutAt(12 + 24 + 68 + 20),
+        {W().bext(1).fmt().data(odd).chunk("cue ", Bytes(28)).chunk("LIST", "adtl"), "bext fmt  data cue + LIST+ "},
+        {W().fmt().data(audio).chunk("smpl", Bytes(36)).cutAt(12 + 24 + 68 + 20),
          "fmt  data smpl+? the file ends inside the \"smpl\" chunk at offset 104: it declares 36 bytes, 12 are there"},
-        {WavWriter().fmt().data(audio).chunk("ID3 ", "x").chunk("\1\2\3\4", Bytes(4)),
+        {W().fmt().data(audio).chunk("ID3 ", "x").chunk("\1\2\3\4", Bytes(4)),
          "fmt  data ID3 + 12 bytes at offset 114 are not a chunk"},
-        {WavWriter().fmt().data(audio).dataSize(0xFFFFFFFFu).chunk("iXML", "x"), "fmt  data "},
-        {WavWriter().fmt().data(audio).dataSize(8).chunk("iXML", "x"),
-         "fmt  data 62 bytes at offset 52 are not a chunk"},
-        {WavWriter().chunk("odd ", "abc").fmt().data(odd).chunk("LIST", "INFO"), "odd  fmt  data LIST+ "},
+        {W().fmt().data(audio).dataSize(0xFFFFFFFFu).chunk("iXML", "x"), "fmt  data "},
+        {W().fmt().data(audio).dataSize(8).chunk("iXML", "x"), "fmt  data 62 bytes at offset 52 are not a chunk"},
+        {W().chunk("odd ", "abc").fmt().data(odd).chunk("LIST", "INFO"), "odd  fmt  data LIST+ "},
     };
     for (const auto& [wav, expected] : cases) EXPECT_EQ(names(parse(wav)), expected);
 
     // A writer that left out the pad byte after odd audio: its next chunk is still found.
-    Bytes file = WavWriter().fmt().data(odd).chunk("iXML", ixmlText("7", {})).build();
+    Bytes file = W().fmt().data(odd).chunk("iXML", ixmlText("7", {})).build();
     file.erase(file.begin() + 12 + 24 + 8 + 61);
     writeFile(dir / "unpadded.wav", file);
     EXPECT_EQ(names(BWFParser(dir / "unpadded.wav")), "fmt  data iXML+ ");
@@ -124,39 +114,38 @@ TEST_F(BWFParserTest, ChunksBeforeAndAfterTheAudio) {
 // "metadata" or "fmt" in an earlier chunk's text is no landmark while the sizes add up;
 // where they do not, a byte search still finds the real chunks.
 TEST_F(BWFParserTest, LandmarksComeFromChunkHeaders) {
-    const std::string decoy = "metadata fmt \x01\x02\x03\x04 ds64 bext data";
-    const std::string xml = ixmlText("1728000000", {});
+    const std::string decoy = "metadata fmt \x01\x02\x03\x04 ds64 bext data", xml = ixmlText("1728000000", {});
     const std::tuple<const char*, WavWriter, bool> cases[] = {
-        {"bext description", WavWriter().bext(1, decoy).fmt(1, 96000, 24).data(audio), true},
-        {"odd chunk and its pad byte", WavWriter().chunk("note", decoy + "!").fmt(1, 96000, 24).data(audio), true},
-        {"rf64", WavWriter().rf64().ds64().ixml(ixmlText({}, {}, decoy)).fmt(1, 96000, 24).data(audio), true},
-        {"iXML size 100 too large", WavWriter().chunk("iXML", Bytes(xml.begin(), xml.end()), xml.size() + 100)
-                                        .fmt(1, 96000, 24).data(audio), false},
+        {"bext description", W().bext(1, decoy).fmt(1, 96000, 24).data(audio), true},
+        {"odd chunk and its pad byte", W().chunk("note", decoy + "!").fmt(1, 96000, 24).data(audio), true},
+        {"rf64", W().rf64().ds64().ixml(ixmlText({}, {}, decoy)).fmt(1, 96000, 24).data(audio), true},
+        {"iXML size 100 too large",
+         W().chunk("iXML", Bytes(xml.begin(), xml.end()), xml.size() + 100).fmt(1, 96000, 24).data(audio), false},
     };
     for (const auto& [name, wav, walked] : cases) {
         auto parser = parse(wav);
-        EXPECT_EQ(parser.landmarks().walked, walked) << name;
-        EXPECT_EQ(parser.preData().size(), wav.dataOffset()) << name;
-        EXPECT_EQ(std::tuple(parser.samplesPerSecond(), parser.bytesPerFrame(), parser.audioDataLength()),
-                  std::tuple(96000, 3, 60)) << name;
+        EXPECT_EQ(std::tuple(parser.landmarks().walked, parser.preData().size(), parser.samplesPerSecond(),
+                             parser.bytesPerFrame(), parser.audioDataLength()),
+                  std::tuple(walked, wav.dataOffset(), 96000, 3, 60)) << name;
     }
 }
 
 TEST_F(BWFParserTest, RefusesFilesItCannotUse) {
+    const char* notWav = "not a WAV file: it begins with neither \"RIFF\" nor \"RF64\"";
     const std::pair<WavWriter, const char*> cases[] = {
-        {WavWriter().cutAt(3), "not a WAV file: it begins with neither \"RIFF\" nor \"RF64\""},
-        {WavWriter().fileId("# Re").chunk("adme", "the data chunk and the fmt chunk are described here"),
-         "not a WAV file: it begins with neither \"RIFF\" nor \"RF64\""},
-        {WavWriter().fmt().chunk("junk", Bytes(40)), "no \"data\" chunk in the first 1000000 bytes"},
-        {WavWriter().data(audio), "no \"fmt \" chunk in the first 1000000 bytes"},
-        {WavWriter().rf64().fmt().data(audio), "RF64 file without a \"ds64\" chunk before its audio"},
-        {WavWriter().chunk("fmt ", fmtBody(0, 48000, 24)).data(audio),
+        {W().cutAt(3), notWav},
+        {W().fileId("# Re").chunk("adme", "the data chunk and the fmt chunk are described here"), notWav},
+        {W().fmt().chunk("junk", Bytes(40)), "no \"data\" chunk in the first 1000000 bytes"},
+        {W().data(audio), "no \"fmt \" chunk in the first 1000000 bytes"},
+        {W().rf64().fmt().data(audio), "RF64 file without a \"ds64\" chunk before its audio"},
+        {W().chunk("fmt ", fmtBody(0, 48000, 24)).data(audio),
          "the \"fmt \" chunk gives 0 bytes per frame (block align); it must be more than 0"},
-        {WavWriter().chunk("fmt ", fmtBody(2, -48000, 24)).data(audio),
+        {W().chunk("fmt ", fmtBody(2, -48000, 24)).data(audio),
          "the \"fmt \" chunk gives a sample rate of -48000; it must be more than 0"},
-        {WavWriter().rf64().ds64().fmt().data(audio).ds64Sizes(0, -1, 0), "the \"ds64\" chunk gives a negative audio size"},
-        {WavWriter().fmt().data(audio).cutAt(12 + 24 + 6), "the \"data\" chunk header is cut short"},
-        {WavWriter().rf64().chunk("ds64", Bytes(4)).fmt().data(Bytes(6)), "the \"ds64\" chunk is cut short"},
+        {W().rf64().ds64().fmt().data(audio).ds64Sizes(0, -1, 0),
+         "the \"ds64\" chunk gives a negative audio size"},
+        {W().fmt().data(audio).cutAt(12 + 24 + 6), "the \"data\" chunk header is cut short"},
+        {W().rf64().chunk("ds64", Bytes(4)).fmt().data(Bytes(6)), "the \"ds64\" chunk is cut short"},
     };
     for (const auto& [wav, reason] : cases) {
         wav.write(dir / "in.wav");

@@ -2,8 +2,6 @@
 
 #include <optional>
 #include <string_view>
-#include <tuple>
-#include <vector>
 
 #include "bwf/Markers.hpp"
 
@@ -18,11 +16,7 @@ Bytes cat(const std::vector<Bytes>& parts) {
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
 }
-Bytes u32(std::uint32_t value) {
-    Bytes bytes(4);
-    writeLE(bytes, 0, value);
-    return bytes;
-}
+Bytes u32(std::size_t v) { return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)}; }
 Bytes text(std::string_view chars) { return {chars.begin(), chars.end()}; }
 
 Bytes point(std::uint32_t id, std::uint32_t position, std::uint32_t offset, std::string_view chunk = "data") {
@@ -31,29 +25,30 @@ Bytes point(std::uint32_t id, std::uint32_t position, std::uint32_t offset, std:
 Bytes cue(const std::vector<Bytes>& points, std::optional<std::uint32_t> count = {}) {
     return cat({u32(count.value_or(points.size())), cat(points)});
 }
-
-Bytes sub(std::string_view id, const Bytes& body) {
-    return cat({text(id), u32(static_cast<std::uint32_t>(body.size())), body, Bytes(body.size() % 2, 0)});
-}
+Bytes sub(std::string_view id, const Bytes& body) { return cat({text(id), u32(body.size()), body, Bytes(body.size() % 2, 0)}); }
 Bytes label(std::uint32_t id, std::string_view words, std::string_view kind = "labl") {
     return sub(kind, cat({u32(id), text(words), {0}}));
 }
 Bytes adtl(const std::vector<Bytes>& subs) { return cat({text("adtl"), cat(subs)}); }
-
-// Loop type 0, fraction 0, play count 1.
+// Loop type 0, fraction 0, play count 1; three bytes of sampler data follow the loops.
 Bytes loop(std::uint32_t id, std::uint32_t start, std::uint32_t last) {
     return cat({u32(id), u32(0), u32(start), u32(last), u32(0), u32(1)});
 }
 Bytes smpl(const std::vector<Bytes>& loops, std::optional<std::uint32_t> count = {}) {
-    // Three bytes of sampler data follow the loops.
     return cat({Bytes(28, 0x5A), u32(count.value_or(loops.size())), u32(3), cat(loops), {0xAB, 0xCD, 0xEF}});
 }
 
 TEST(MarkersTest, ChunkIds) {
-    const std::pair<std::string_view, MarkerChunk> cases[] = {
-        {"cue ", MarkerChunk::cue}, {"LIST", MarkerChunk::list}, {"list", MarkerChunk::list},
-        {"smpl", MarkerChunk::smpl}, {"List", MarkerChunk::none}, {"data", MarkerChunk::none}};
+    const std::pair<std::string_view, MarkerChunk> cases[] = {{"cue ", MarkerChunk::cue}, {"LIST", MarkerChunk::list},
+        {"list", MarkerChunk::list}, {"smpl", MarkerChunk::smpl}, {"List", MarkerChunk::none}, {"data", MarkerChunk::none}};
     for (const auto& [id, kind] : cases) EXPECT_EQ(markerChunk(id), kind) << id;
+}
+
+// Each edit: the body before and after; `changed` says whether they differ.
+template <class Edit> void check(const char* name, const Edit& edit, const Bytes& in, const Bytes& out) {
+    ASSERT_TRUE(edit) << name;
+    EXPECT_EQ(edit->body, out) << name;
+    EXPECT_EQ(edit->changed, in != out) << name;
 }
 
 TEST(MarkersTest, CuePointsMoveOrGo) {
@@ -72,10 +67,8 @@ TEST(MarkersTest, CuePointsMoveOrGo) {
     };
     for (const auto& [name, in, out, removed] : cases) {
         const auto edit = moveCuePoints(in, kept);
-        ASSERT_TRUE(edit) << name;
-        EXPECT_EQ(edit->body, out) << name;
-        EXPECT_EQ(edit->removed, removed) << name;
-        EXPECT_EQ(edit->changed, in != out) << name;
+        check(name, edit, in, out);
+        if (edit) EXPECT_EQ(edit->removed, removed) << name;
     }
 }
 
@@ -87,20 +80,13 @@ TEST(MarkersTest, SubChunksOfRemovedPointsGo) {
     const std::tuple<const char*, Bytes, Bytes> cases[] = {
         {"odd label goes with its pad byte", adtl({label(1, "ab"), label(2, "cd")}), adtl({label(2, "cd")})},
         {"kept odd label keeps its pad byte", adtl({label(2, "ab"), label(1, "c")}), adtl({label(2, "ab")})},
-        {"every kind goes", adtl({label(3, "n", "note"), ltxt, label(1, "f", "file"), label(2, "")}),
-         adtl({label(2, "")})},
+        {"every kind goes", adtl({label(3, "n", "note"), ltxt, label(1, "f", "file"), label(2, "")}), adtl({label(2, "")})},
         {"last without its pad byte", cat({adtl({label(1, "a")}), unpadded}), cat({adtl({}), unpadded})},
         {"no room for an ID: kept", adtl({sub("labl", {1}), label(1, "a")}), adtl({sub("labl", {1})})},
         {"nothing removed: unchanged", adtl({label(2, "ab")}), adtl({label(2, "ab")})},
-        {"other form: untouched", cat({text("INFO"), label(1, "ab", "INAM")}),
-         cat({text("INFO"), label(1, "ab", "INAM")})},
+        {"other form: untouched", cat({text("INFO"), label(1, "ab", "INAM")}), cat({text("INFO"), label(1, "ab", "INAM")})},
     };
-    for (const auto& [name, in, out] : cases) {
-        const auto edit = dropLabels(in, removed);
-        ASSERT_TRUE(edit) << name;
-        EXPECT_EQ(edit->body, out) << name;
-        EXPECT_EQ(edit->changed, in != out) << name;
-    }
+    for (const auto& [name, in, out] : cases) check(name, dropLabels(in, removed), in, out);
 }
 
 TEST(MarkersTest, LoopsWhollyInsideMoveOthersGo) {
@@ -111,12 +97,7 @@ TEST(MarkersTest, LoopsWhollyInsideMoveOthersGo) {
         {"outside", smpl({loop(1, 10, 20), loop(2, 300, 400)}), smpl({})},
         {"no loops", smpl({}), smpl({})},
     };
-    for (const auto& [name, in, out] : cases) {
-        const auto edit = moveLoops(in, kept);
-        ASSERT_TRUE(edit) << name;
-        EXPECT_EQ(edit->body, out) << name;
-        EXPECT_EQ(edit->changed, in != out) << name;
-    }
+    for (const auto& [name, in, out] : cases) check(name, moveLoops(in, kept), in, out);
 }
 
 TEST(MarkersTest, BodiesThatDoNotAddUpAreRefused) {
@@ -126,8 +107,7 @@ TEST(MarkersTest, BodiesThatDoNotAddUpAreRefused) {
     const Bytes pastTheBody = cat({text("labl"), u32(20), u32(1), text("ab")});
     for (const Bytes& body : {text("adt"), adtl({pastTheBody}), adtl({label(2, "a"), text("lab")})})
         EXPECT_FALSE(dropLabels(body, removed));
-    for (const Bytes& body : {Bytes(35, 0), smpl({loop(1, 150, 160)}, 2)})
-        EXPECT_FALSE(moveLoops(body, kept));
+    for (const Bytes& body : {Bytes(35, 0), smpl({loop(1, 150, 160)}, 2)}) EXPECT_FALSE(moveLoops(body, kept));
 }
 
 }  // namespace

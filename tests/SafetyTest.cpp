@@ -7,7 +7,6 @@
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFReconstructor.hpp"
 #include "bwf/OutputFile.hpp"
-#include "tests/TempDir.hpp"
 #include "tests/WavWriter.hpp"
 
 using namespace keeptime;

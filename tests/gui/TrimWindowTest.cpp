@@ -2,14 +2,11 @@
 // of wiring once, as ViewControllerTest covers the arithmetic behind it.
 #include <QtTest>
 #include <QtWidgets>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "gui/Settings.hpp"
 #include "bwf/BWFReconstructor.hpp"
-#include "tests/WavWriter.hpp"
+#include "gui/Settings.hpp"
 #include "gui/TrimWindow.hpp"
+#include "tests/WavWriter.hpp"
 
 using namespace keeptime;
 using namespace keeptime::testing;
@@ -35,8 +32,8 @@ class TrimWindowTest : public QObject {
     QString path(const QString& name) const { return dir->filePath(name); }
     QStringList files() const { return QDir(dir->path()).entryList(QDir::Files | QDir::Hidden); }
     template <class C = QLineEdit> C* ctl(const char* name, QWidget* in = nullptr) const {
-        if (auto* found = (in ? in : w.get())->findChild<C*>(name)) return found;
-        qFatal("no control named %s", name);
+        auto* found = (in ? in : w.get())->findChild<C*>(name);
+        return found ? found : (qFatal("no control named %s", name), nullptr);
     }
     QString text(const char* name) const { return ctl(name)->text(); }
     QPushButton* saveButton() const { return ctl<QPushButton>("saveButton"); }
@@ -60,10 +57,8 @@ class TrimWindowTest : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true), QCoreApplication::setOrganizationName("Keeptime"); }
     void init() {
-        QSettings().clear();
-        dir = std::make_unique<QTemporaryDir>(), w = std::make_unique<ScriptedWindow>();
-        ended = std::make_unique<QSignalSpy>(w.get(), &TrimWindow::copyEnded);
-        w->show();
+        QSettings().clear(), dir = std::make_unique<QTemporaryDir>(), w = std::make_unique<ScriptedWindow>();
+        ended = std::make_unique<QSignalSpy>(w.get(), &TrimWindow::copyEnded), w->show();
         QVERIFY(dir->isValid() && QTest::qWaitForWindowActive(w.get()));
     }
     void cleanup() { ended.reset(), w.reset(), dir.reset(); }
@@ -73,11 +68,9 @@ private slots:
         QTest::keyClick(ctl<QSlider>("startSlider"), Qt::Key_Right);  // drawn inverted: moves the in point right
         QCOMPARE(in(), 0.6);
         // Tabbing through a field keeps that point; typing and leaving applies the text.
-        ctl("startFileText")->setFocus();
-        QTest::keyClick(ctl("startFileText"), Qt::Key_Tab);
+        ctl("startFileText")->setFocus(), QTest::keyClick(ctl("startFileText"), Qt::Key_Tab);
         QCOMPARE(in(), 0.6);
         type("startFromEndText", "0:50", Qt::Key_Tab);  // before the end
-        QCOMPARE(in(), 10.0);
         QCOMPARE(text("startTCText"), QString("10:00:10"));
         type("startTCText", "10:00:20");  // time of day
         QCOMPARE(text("startFileText"), QString("0:20"));
@@ -86,34 +79,29 @@ private slots:
         type("startFileText", "5");  // from the start, in seconds
         QCOMPARE(text("durationText"), QString("0:35"));
         QTest::keyClick(ctl<QSlider>("endSlider"), Qt::Key_Home);  // pushes the in point
-        QCOMPARE(*w->controller().newEnd, 0.0);
-        QCOMPARE(in(), 0.0);
+        QCOMPARE(std::pair(*w->controller().newEnd, in()), std::pair(0.0, 0.0));
     }
     void weirdTCRereadsTheFileAndIsRemembered() {
         QVERIFY(!Settings().weirdTC());  // never written
         open(*w, take("take.wav", 60));
         type("startFileText", "0:10");
         QTest::mouseClick(ctl<QCheckBox>("weirdTCCheckBox"), Qt::LeftButton);
-        QCOMPARE(text("fileStartText"), QString("09:59:24"));  // 1728000000 / 48048 s
-        QCOMPARE(text("startFileText"), QString("0:00"));     // the whole file again
+        QCOMPARE(text("fileStartText") + " " + text("startFileText"), QString("09:59:24 0:00"));  // the whole file again
         QCOMPARE(QSettings().value("tc_48048").toBool(), true);
         ScriptedWindow fresh;  // stored on: applies once a file is opened
         QVERIFY(!ctl<QCheckBox>("weirdTCCheckBox", &fresh)->isChecked());
         open(fresh, path("take.wav"));
-        QVERIFY(ctl<QCheckBox>("weirdTCCheckBox", &fresh)->isChecked());
-        QCOMPARE(ctl("fileStartText", &fresh)->text(), QString("09:59:24"));
+        QVERIFY(ctl<QCheckBox>("weirdTCCheckBox", &fresh)->isChecked() && ctl("fileStartText", &fresh)->text() == "09:59:24");
     }
     void anOpenedFileStaysWhenTheNextIsRefused() {
         open(*w, take("good.wav", 60));
-        QCOMPARE(w->windowTitle(), QString("good.wav — Keeptime"));
-        QCOMPARE(text("fileEndText"), QString("10:01:00"));
+        QVERIFY(w->windowTitle() == "good.wav — Keeptime" && text("fileEndText") == "10:01:00");
         type("startFileText", "0:10");
         Settings().setWeirdTC(true);  // would apply to the next file opened
         std::ofstream(path("notes.wav").toStdString()) << "not samples";
         open(*w, path("notes.wav"));
         QVERIFY2(reportedOnce(path("notes.wav")), qPrintable(w->problems.join('|')));
-        QCOMPARE(w->windowTitle(), QString("good.wav — Keeptime"));
-        QCOMPARE(text("startFileText"), QString("0:10"));
+        QVERIFY(w->windowTitle() == "good.wav — Keeptime" && text("startFileText") == "0:10");
         QVERIFY(!ctl<QCheckBox>("weirdTCCheckBox")->isChecked() && !w->controller().weirdTC);
     }
     void aCopyRunsToCompletion() {
@@ -122,9 +110,7 @@ private slots:
         type("endFromEndText", "0:02");
         save(path("scene.wav"));
         QVERIFY(ended->wait(60000) && ended->at(0)[1].toBool());
-        QCOMPARE(bar(), 100);
-        QCOMPARE(saveButton()->text(), QString("Save"));
-        QVERIFY(ctl<QLabel>("statusText")->text().contains(path("scene.wav")));
+        QVERIFY(bar() == 100 && saveButton()->text() == "Save" && ctl<QLabel>("statusText")->text().contains(path("scene.wav")));
         BWFReconstructor reference(CopyRequest{path("take.wav").toStdString(), path("ref.wav").toStdString(), 48000, 192000});
         QVERIFY(reference.process().completed() && contents(path("scene.wav")) == contents(path("ref.wav")));
     }
@@ -136,16 +122,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);  // under way
         QTest::keyClick(w.get(), Qt::Key_Escape);
         QCOMPARE(saveButton()->text(), QString("Save"));
-        QVERIFY(ended->wait(60000) && !ended->at(0)[1].toBool());
-        QCOMPARE(bar(), 0);
+        QVERIFY(ended->wait(60000) && !ended->at(0)[1].toBool() && bar() == 0);
         QCOMPARE(files(), QStringList({"long.wav", "scene.wav"}));
         QCOMPARE(contents(path("scene.wav")), QByteArray("an earlier copy"));
         save(path("new.wav"));
         QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);  // writing
         QVERIFY(!w->close() && w->isVisible() && w->copyInProgress());
         w->stopAnswer = true;
-        QVERIFY(w->close());
-        QCOMPARE(w->stopQuestions, 2);
+        QVERIFY(w->close() && w->stopQuestions == 2);
         QCOMPARE(files(), QStringList({"long.wav", "scene.wav"}));  // removed before close() returned
     }
     void badOutputsAreReported() {
@@ -160,8 +144,7 @@ private slots:
         save(path("no such folder/scene.wav"));  // fails once started
         QVERIFY(ended->wait(60000));
         QVERIFY2(reportedOnce(path("no such folder/scene.wav")), qPrintable(w->problems.join('|')));
-        QCOMPARE(bar(), 0);
-        QCOMPARE(saveButton()->text(), QString("Save"));
+        QVERIFY(bar() == 0 && saveButton()->text() == "Save");
     }
 };
 
