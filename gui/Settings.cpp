@@ -6,6 +6,10 @@ bool Settings::weirdTC() const { return store_.value(weirdTCKey, false).toBool()
 
 void Settings::setWeirdTC(bool on) { store_.setValue(weirdTCKey, on); }
 
+QString Settings::timecodeRate() const { return store_.value(rateKey).toString(); }
+
+void Settings::setTimecodeRate(const QString& name) { store_.setValue(rateKey, name); }
+
 QByteArray Settings::windowGeometry() const { return store_.value(geometryKey).toByteArray(); }
 
 void Settings::setWindowGeometry(const QByteArray& geometry) { store_.setValue(geometryKey, geometry); }

@@ -1,6 +1,7 @@
 #include "gui/TrimWindow.hpp"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -52,6 +53,18 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     });
     connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
     connect(ui_->weirdTCCheckBox, &QCheckBox::clicked, this, &TrimWindow::weirdTCChecked);
+    // What was chosen last time shows, and applies, from the start.
+    ui_->weirdTCCheckBox->setChecked(settings_.weirdTC());
+    controller_.weirdTC = settings_.weirdTC();
+    ui_->rateBox->addItem(tr("Seconds"));
+    for (const auto& [name, rate] : standardRates()) {
+        ui_->rateBox->addItem(tr("%1 fps").arg(QString::fromUtf8(name.data(), static_cast<int>(name.size()))));
+        if (settings_.timecodeRate() == QString::fromUtf8(name.data(), static_cast<int>(name.size()))) {
+            ui_->rateBox->setCurrentIndex(ui_->rateBox->count() - 1);
+            controller_.chosenRate = rate;
+        }
+    }
+    connect(ui_->rateBox, &QComboBox::currentIndexChanged, this, &TrimWindow::rateChosen);
     connect(ui_->startSlider, &QSlider::valueChanged, this, &TrimWindow::startSliderMoved);
     connect(ui_->endSlider, &QSlider::valueChanged, this, &TrimWindow::endSliderMoved);
     connectField(ui_->startTCText, &TrimWindow::startTCFilled);
@@ -149,18 +162,19 @@ void TrimWindow::showStatus(const std::string& message) { ui_->statusText->setTe
 bool TrimWindow::openFile(const QString& given) {
     // A path from the command line may be relative; the window shows where the file is.
     const QString path = QFileInfo(given).absoluteFilePath();
-    // The stored mode applies to the file from its first reading; a refused
-    // file leaves the previous one, its mode and the check box as they were.
-    const bool previousMode = controller_.weirdTC;
-    controller_.weirdTC = settings_.weirdTC();
+    // A refused file leaves the previous one as it was.
     try {
         controller_.loadFile(toPath(path));
     } catch (const std::exception& error) {
-        controller_.weirdTC = previousMode;
         showProblem(tr("“%1” cannot be opened.").arg(fileName(path)), describe(error, path));
         return false;
     }
-    ui_->weirdTCCheckBox->setChecked(controller_.weirdTC);
+    // The rate box is for files that name no timecode rate of their own.
+    const auto own = fileTimecodeRate(*controller_.parser);
+    ui_->rateBox->setEnabled(!own);
+    ui_->rateBox->setToolTip(own ? tr("This recording names its own timecode rate: %1")
+                                       .arg(QString::fromStdString(rateText(*own)))
+                                 : tr("Timecode rate for recordings that name none"));
     const auto& notice = controller_.parser->notice();
     ui_->noticeText->setText(notice ? tr("Note: %1.").arg(QString::fromStdString(*notice)) : QString());
     ui_->noticeText->setVisible(notice.has_value());
@@ -177,12 +191,14 @@ void TrimWindow::filePickerPressed() {
 
 void TrimWindow::weirdTCChecked(bool on) {
     settings_.setWeirdTC(on);
-    try {
-        controller_.weirdTCChanged(on);
-    } catch (const std::exception& error) {
-        const QString path = ui_->fileTextField->text();
-        showProblem(tr("“%1” could not be read again.").arg(fileName(path)), describe(error, path));
-    }
+    controller_.weirdTCChanged(on);
+}
+
+void TrimWindow::rateChosen(int index) {
+    const auto rates = standardRates();
+    const bool seconds = index <= 0 || static_cast<std::size_t>(index) > rates.size();
+    settings_.setTimecodeRate(seconds ? QString() : QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()));
+    controller_.rateChosen(seconds ? std::nullopt : std::optional(rates[static_cast<std::size_t>(index - 1)].second));
 }
 
 void TrimWindow::startTCFilled() { controller_.startTCFilled(); }
@@ -217,6 +233,10 @@ void TrimWindow::convertPressed() {
     }
     // Ctrl+S straight after typing: the typed point is what the user means.
     commitPendingEdit();
+    if (*controller_.newStart >= *controller_.newEnd) {  // no dialog for a copy that cannot be made
+        showProblem(tr("There is nothing to save."), tr("The in point must come before the out point."));
+        return;
+    }
     const QString output = chooseOutputFile();
     if (!output.isEmpty()) saveTo(output);
 }

@@ -58,6 +58,8 @@ signals:
 
 public slots:
     void weirdTCChecked(bool on);
+    // The timecode rate for recordings that name none: 0 for seconds, else a standard rate.
+    void rateChosen(int index);
     void filePickerPressed();
     void convertPressed();
     void startTCFilled();

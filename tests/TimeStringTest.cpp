@@ -26,17 +26,4 @@ TEST(TimeString, FormatsWholeSecondsDroppingTheFraction) {
     }
 }
 
-TEST(TimeString, ParsesTypedText) {
-    const std::pair<const char*, double> read[] = {
-        {"", 0}, {":", 0}, {"::", 0}, {"5", 5}, {"1:02", 62}, {"01:02:03", 3723}, {"99:99:99", 362439}, {"1::2", 62},
-        {":30", 30}, {"30:", 30}, {"0:75", 75}, {"1:2:3:4", 7384}, {"x:1:2:3", 3723}, {"10:00:00:12", 12}, {"+5", 5},
-        {"-1:30", -30}, {"1:-30", 30}, {"9223372036854775807", 9223372036854775807.0},
-    };
-    for (const auto& [text, seconds] : read) EXPECT_EQ(TimeString::parseSeconds(text), seconds) << text;
-    // The last three fit 64 bits piece by piece, but not in total.
-    for (const char* text : {" 5", "1.5", "a", "1:b", "+", "5:-", "5 ", "9223372036854775808",
-                             "2562047788015216:0:0", "1:9223372036854775807", "-9223372036854775807:-1:-1"})
-        EXPECT_FALSE(TimeString::parseSeconds(text).has_value()) << text;
-}
-
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "bwf/BWFError.hpp"
 #include "tests/WavWriter.hpp"
+#include "timecode/TimeString.hpp"
 #include "trim/ViewController.hpp"
 
 using namespace keeptime;
@@ -17,6 +18,8 @@ struct FakeView : TrimView {
     void setText(Element e, const std::string& t) override { texts[e] = t; }
     std::string text(Element e) const override { return texts.count(e) ? texts.at(e) : ""; }
     void setSliderValue(Element e, double v) override { sliders[e] = v; }
+    void showStatus(const std::string& message) override { status = message; }
+    std::string status;
     double sliderValue(Element e) const override { return sliders.at(e); }
     std::map<Element, std::string> texts;
     std::map<Element, double> sliders;
@@ -27,82 +30,145 @@ using Action = void (ViewController::*)();
 
 class ViewControllerTest : public ::testing::Test {
 protected:
-    // A 48 kHz stereo 24-bit take of `seconds` plus `extraBytes`, stamped 10:00:00 by default.
-    void load(double seconds, std::int64_t stamp = 1728000000, std::int64_t extraBytes = 0) {
-        WavWriter().ixml(ixmlText(std::to_string(stamp), {})).fmt().sparseData(std::int64_t(seconds * 48000) * 6 + extraBytes)
-            .write(dir / "take.wav");
+    // A 48 kHz stereo 24-bit take of `seconds` plus `extraBytes`, stamped 10:00:00 by default; `xml` adds to its iXML.
+    void load(double seconds, std::int64_t stamp = 1728000000, std::int64_t extraBytes = 0, const std::string& xml = "") {
+        WavWriter().ixml(ixmlText(std::to_string(stamp), {}, xml)).fmt()
+            .sparseData(std::int64_t(seconds * 48000) * 6 + extraBytes).write(dir / "take.wav");
         controller.loadFile(dir / "take.wav"), controller.updateDisplay();
     }
     void type(E field, const std::string& text, Action action) { view.texts[field] = text, (controller.*action)(); }
+    std::string texts(std::initializer_list<E> fields) {
+        std::string joined;
+        for (E field : fields) joined += (joined.empty() ? "" : " ") + view.texts[field];
+        return joined;
+    }
     TempDir dir;
     FakeView view;
     std::ostringstream log;
     ViewController controller{view, &log};
 };
 
+const std::string ntsc = "</NOTE><TIMECODE_RATE>30000/1001</TIMECODE_RATE><TIMECODE_FLAG>DF</TIMECODE_FLAG><NOTE>";
+
 TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
     load(600, 1728000000, 5);  // the 5 bytes of a partial frame do not count
-    EXPECT_EQ(controller.fileEnd, 600.0);
-    const std::map<E, std::string> expected = {
-        {E::fileTextField, (dir / "take.wav").string()}, {E::fileStartText, "10:00:00"}, {E::fileEndText, "10:10:00"},
-        {E::fileLengthText, "10:00"}, {E::endFileText, "10:00"}, {E::durationText, "10:00"},
-        {E::startFromEndText, "10:00"}, {E::startFileText, "0:00"}, {E::endFromEndText, "0:00"},
-        {E::startTCText, "10:00:00"}, {E::endTCText, "10:10:00"}};
-    for (const auto& [element, text] : expected) EXPECT_EQ(view.texts[element], text);
+    EXPECT_EQ(controller.newEnd, 600 * 48000);
+    EXPECT_EQ(texts({E::fileTextField}), (dir / "take.wav").string());
+    EXPECT_EQ(texts({E::fileStartText, E::fileEndText, E::fileLengthText, E::durationText}), "10:00:00 10:10:00 10:00 10:00");
+    EXPECT_EQ(texts({E::startTCText, E::startFileText, E::startFromEndText}), "10:00:00 0:00 10:00");
+    EXPECT_EQ(texts({E::endTCText, E::endFileText, E::endFromEndText}), "10:10:00 10:00 0:00");
     EXPECT_EQ(std::pair(view.sliders[E::startSlider], view.sliders[E::endSlider]), std::pair(100.0, 100.0));
     EXPECT_EQ(log.str(), "Done\n");
+    load(600, 1728000000, 0, ntsc);  // the file names its rate: labels with frames
+    EXPECT_EQ(texts({E::fileStartText, E::fileEndText, E::fileLengthText}), "10:00:00;01 10:10:00;01 0:10:00;00");
 }
 
-TEST_F(ViewControllerTest, TypedPointsInEachNotationAndTheClamps) {
-    const std::tuple<const char*, E, Action, std::string, double, double> cases[] = {
-        {"after midnight is taken literally", E::startTCText, &ViewController::startTCFilled, "00:00:10", 0, 600},
-        {"time of day after the file is lowered", E::endTCText, &ViewController::endTCFilled, "11:00:00", 0, 600},
-        {"an out point before the file stays", E::endTCText, &ViewController::endTCFilled, "09:59:50", 0, -10},
-        {"from the start, past the end", E::startFileText, &ViewController::startFileFilled, "20:00", 1200, 600},
-        {"out from the start", E::endFileText, &ViewController::endFileFilled, "5:00", 0, 300},
-        {"before the end", E::startFromEndText, &ViewController::startFromEndFilled, "1:00", 540, 600},
-        {"out before the end", E::endFromEndText, &ViewController::endFromEndFilled, "1:00", 0, 540},
-        {"empty reads 0", E::startFromEndText, &ViewController::startFromEndFilled, "", 600, 600},
-        {"unreadable keeps the point", E::endFileText, &ViewController::endFileFilled, "1.5", 0, 600},
+TEST_F(ViewControllerTest, TypedPointsLandOnTheFirstFrameOfTheirTime) {
+    const std::tuple<const char*, E, Action, std::string, std::int64_t, std::int64_t> cases[] = {
+        {"a time of day", E::startTCText, &ViewController::startTCFilled, "10:00:10.5", 504000, 28800000},
+        {"before the file is raised", E::startTCText, &ViewController::startTCFilled, "09:00:00", 0, 28800000},
+        {"after the file is lowered", E::endTCText, &ViewController::endTCFilled, "11:00:00", 0, 28800000},
+        {"from the start, past the end", E::startFileText, &ViewController::startFileFilled, "20:00", 57600000, 28800000},
+        {"out from the start", E::endFileText, &ViewController::endFileFilled, "5:00.00001", 0, 14400001},
+        {"before the end", E::startFromEndText, &ViewController::startFromEndFilled, "1:00", 25920000, 28800000},
+        {"a label needs a rate", E::endFileText, &ViewController::endFileFilled, "0:01:00:12", 0, 28800000},
+        {"a sign is refused", E::endFromEndText, &ViewController::endFromEndFilled, "-1:00", 0, 28800000},
     };
     for (const auto& [name, field, action, text, start, end] : cases) {
         load(600);
         type(field, text, action);
         EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(start, end)) << name;
     }
+    EXPECT_EQ(texts({E::endFromEndText}), "0:00") << "refused text is redrawn";
+    // Typed text that cannot be read exactly is refused, never guessed at.
+    for (const char* text : {"", ":", "1:2:3:4", "10:00:05:12", "0:75", "1:60:00", "+5", "1:-30", "1.5.2", " 5", "x"}) {
+        type(E::endFileText, text, &ViewController::endFileFilled);
+        EXPECT_EQ(std::pair(*controller.newEnd, view.status), std::pair(std::int64_t(28800000), TimeString::notATime(text)));
+    }
+    load(600.5);  // an out point in the last whole second takes every frame
+    type(E::endFileText, "10:00", &ViewController::endFileFilled);
+    EXPECT_EQ(controller.newEnd, 28824000);
 }
 
-TEST_F(ViewControllerTest, EveryFieldShowsThePointInItsOwnNotation) {
+// In seconds every field names its frame exactly, so that retyping any field's text gives
+// the same point back; a typed label is shown back as typed and lands on its first frame.
+TEST_F(ViewControllerTest, EveryFieldRoundTrips) {
+    const std::pair<E, Action> fields[] = {
+        {E::startTCText, &ViewController::startTCFilled}, {E::startFileText, &ViewController::startFileFilled},
+        {E::startFromEndText, &ViewController::startFromEndFilled}};
+    for (bool weird : {false, true})
+        for (std::int64_t frame : {0, 1, 1601, 2002, 47999, 1234567}) {
+            load(60, 2190940753);
+            controller.weirdTCChanged(weird);
+            controller.newStart = frame, controller.updateDisplay();
+            for (const auto& [field, action] : fields) {
+                const std::string shown = view.texts[field];
+                type(field, shown, action);
+                EXPECT_EQ(*controller.newStart, frame) << shown << (weird ? " weird" : "");
+            }
+        }
+    const std::tuple<std::string, std::string, std::string> labels[] = {  // rate, time of day, offset
+        {"</NOTE><TIMECODE_RATE>24000/1001</TIMECODE_RATE><NOTE>", "12:40:00:05", "0:00:10:07"},
+        {ntsc, "12:41:00;02", "0:00:30;00"}, {"</NOTE><TIMECODE_RATE>25/1</TIMECODE_RATE><NOTE>", "12:40:55:24", "0:00:01:00"}};
+    for (const auto& [rate, timeOfDay, offset] : labels)
+        for (const auto& [field, action] : fields) {
+            load(60, 2190940753, 0, rate);
+            const std::string typed = field == E::startTCText ? timeOfDay : offset;
+            type(field, typed, action);
+            const std::int64_t frame = *controller.newStart;
+            EXPECT_EQ(view.texts[field], typed);
+            type(field, typed, action);
+            EXPECT_EQ(*controller.newStart, frame) << typed;
+            controller.newStart = frame - 1, controller.updateDisplay();
+            EXPECT_NE(view.texts[field], typed) << typed << ": not the first frame of its label";
+        }
+}
+
+TEST_F(ViewControllerTest, AClampedPointIsDrawnClampedInEveryField) {
     load(600, 1728024000);  // 10:00:00.5
-    type(E::startTCText, "10:00:10", &ViewController::startTCFilled);
-    EXPECT_EQ(controller.newStart, 9.5);
-    EXPECT_EQ(view.texts[E::startTCText] + " " + view.texts[E::startFileText], "10:00:10 0:09");
-    type(E::endFileText, "1.5", &ViewController::endFileFilled);  // unreadable: the point is put back
-    type(E::endTCText, "10:00:05", &ViewController::endTCFilled);
-    EXPECT_EQ(view.texts[E::endFileText] + " " + view.texts[E::durationText], "0:04 -0:05");
-    // A clamped point is drawn clamped in every field, not as typed.
     type(E::startTCText, "09:00:00", &ViewController::startTCFilled);
-    EXPECT_EQ(view.texts[E::startTCText] + " " + view.texts[E::startFileText] + " " + view.texts[E::startFromEndText],
-              "10:00:00 0:00 10:00");
-    type(E::endFromEndText, "-1:00", &ViewController::endFromEndFilled);
-    EXPECT_EQ(view.texts[E::endTCText] + " " + view.texts[E::endFileText] + " " + view.texts[E::endFromEndText],
-              "10:10:00 10:00 0:00");
+    EXPECT_EQ(texts({E::startTCText, E::startFileText, E::startFromEndText}), "10:00:00.5 0:00 10:00");
+    type(E::endFileText, "20:00", &ViewController::endFileFilled);
+    EXPECT_EQ(texts({E::endTCText, E::endFileText, E::endFromEndText}), "10:10:00.5 10:00 0:00");
+}
+
+// A take from 23:59:00: times of day wrap at midnight, and a typed one is the occurrence within the take.
+TEST_F(ViewControllerTest, ATakeThatCrossesMidnight) {
+    load(180, 86340LL * 48000);
+    EXPECT_EQ(texts({E::fileStartText, E::fileEndText}), "23:59:00 00:02:00");
+    type(E::endTCText, "00:01:00", &ViewController::endTCFilled);
+    EXPECT_EQ(controller.newEnd, 120 * 48000);
+    type(E::startTCText, "23:59:30", &ViewController::startTCFilled);
+    EXPECT_EQ(controller.newStart, 30 * 48000);
+}
+
+TEST_F(ViewControllerTest, ModeAndRateChangeOnlyTheTexts) {
+    load(600);
+    type(E::startFileText, "1:00", &ViewController::startFileFilled);
+    controller.weirdTCChanged(true);  // 1728000000 samples at 48048 a second
+    EXPECT_EQ(texts({E::fileStartText, E::startFileText}), "09:59:24.03596 1:00");
+    controller.rateChosen(parseRateOption("25"));
+    EXPECT_EQ(texts({E::fileStartText, E::startTCText}), "09:59:24:00 10:00:24:00");
+    EXPECT_EQ(controller.newStart, 60 * 48000);
 }
 
 TEST_F(ViewControllerTest, SlidersPushTheOtherPoint) {
     load(600);
     type(E::endFileText, "5:00", &ViewController::endFileFilled);
     view.sliders[E::startSlider] = 0, controller.startSliderMoved();  // the file's end: the out point is pushed along
-    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(600.0, 600.0));
+    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(std::int64_t(28800000), std::int64_t(28800000)));
     view.sliders[E::endSlider] = 25, controller.endSliderMoved();  // the in point is pushed back
-    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(150.0, 150.0));
+    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(std::int64_t(7200000), std::int64_t(7200000)));
     EXPECT_EQ(view.sliders[E::startSlider], 75);
 }
 
-TEST_F(ViewControllerTest, NothingHappensWithoutAFile) {
+TEST_F(ViewControllerTest, NothingHappensWithoutAFileNorForAnEmptyRange) {
     controller.startTCFilled(), controller.endSliderMoved(), controller.weirdTCChanged(true);
     EXPECT_TRUE(view.texts.empty());
     EXPECT_THROW(controller.startCopy("out.wav"), BWFError);
+    load(3);
+    type(E::startFileText, "3", &ViewController::startFileFilled);
+    EXPECT_THROW(controller.startCopy(dir / "out.wav"), BWFError) << "in = out";
 }
 
 // A copy takes the range as it stood; the controller knows which copy is newest and

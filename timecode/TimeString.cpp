@@ -50,28 +50,6 @@ std::string TimeString::durationString(double seconds) {
     });
 }
 
-std::optional<double> TimeString::parseSeconds(std::string_view text) {
-    std::vector<std::string_view> fields;
-    for (std::size_t from = 0;;) {
-        const std::size_t colon = std::min(text.find(':', from), text.size());
-        fields.push_back(text.substr(from, colon - from));
-        if (colon == text.size()) break;
-        from = colon + 1;
-    }
-    if (fields.size() > 3) return std::nullopt;
-    std::int64_t total = 0;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        const bool digits = !fields[i].empty() &&
-                            std::all_of(fields[i].begin(), fields[i].end(), [](char c) { return c >= '0' && c <= '9'; });
-        auto value = digits ? parseInt64(fields[i]) : std::nullopt;
-        // Minutes and seconds after the first field count up to 59.
-        if (!value || (i > 0 && *value >= 60)) return std::nullopt;
-        if (__builtin_mul_overflow(total, i > 0 ? 60 : 1, &total) || __builtin_add_overflow(total, *value, &total))
-            return std::nullopt;
-    }
-    return static_cast<double>(total);
-}
-
 std::string TimeString::notATime(std::string_view text) {
     return "\"" + std::string(text) + "\" is not a time (H:MM:SS, M:SS or S)";
 }

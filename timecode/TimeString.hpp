@@ -1,5 +1,5 @@
-// Seconds to the texts the window shows, and typed text back to seconds.
-// Resolution is one whole second: fractions are dropped, never rounded.
+// Whole seconds as the texts people read: times of day and lengths. Fractions
+// are dropped, never rounded.
 #pragma once
 
 #include <optional>
@@ -19,12 +19,6 @@ public:
     // Length, M:SS under an hour, else H:MM:SS ("0:05", "1:01:01").
     // Negative: "-" in front ("-0:05"); not finite or beyond 64 bits: "--:--".
     static std::string durationString(double seconds);
-
-    // "H:MM:SS", "M:SS" or "S": one to three fields of digits; every field after
-    // the first below 60. Absent for anything else (empty text, a sign, a fourth
-    // field), and when the total leaves the 64-bit range: typed text that cannot
-    // be read exactly is never guessed at.
-    static std::optional<double> parseSeconds(std::string_view text);
 
     // Why text was refused, for the user: "\"1:75\" is not a time (H:MM:SS, M:SS or S)".
     static std::string notATime(std::string_view text);

@@ -160,7 +160,7 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
 
     const std::string input = text(file), inputInfo = onPath("sndfile-info") ? run({"sndfile-info", file}).out : "";
     const json inWave = nodeModules().empty() ? json() : reading("wavefile", file);
-    const auto ids = [](json chunks) { for (json& c : chunks) c = json(c["id"]); return chunks; };
+    const auto ids = [](json list) { for (json& c : list) c = json(c["id"]); return list; };
     const std::int64_t end2 = 2 < frames / rate ? 2 * rate : frames;  // an end in the last whole second is the end
     using Trim = std::tuple<std::string, std::int64_t, std::int64_t, bool>;  // arguments, frames kept, --weird-tc
     for (const auto& [args, first, last, weird] : {Trim{"--start 0:01 --end 2", rate, end2, false},
@@ -244,8 +244,9 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
             const std::string said = run({"sndfile-info", out}).out;
             EXPECT_NE(said.find("\nFrames      : " + std::to_string(last - first) + "\n"), said.npos) << said;
             for (const auto& line : split(said))  // no complaint it did not make of the input
-                if (std::regex_search(line, std::regex(R"(should be|Error|^\*\*\* (?!.*\(unknown marker\)))")))
+                if (std::regex_search(line, std::regex(R"(should be|Error|^\*\*\* (?!.*\(unknown marker\)))"))) {
                     EXPECT_NE(inputInfo.find(line), line.npos) << line;
+                }
         }
     }
     if (nodeModules().empty()) GTEST_SKIP() << "copies not read by npm wavefile: node or the package is missing "
@@ -275,7 +276,8 @@ TEST_F(ExternalCli, EachFailureSaysWhyOnOneLineAndLeavesEveryFileAsItWas) {
         {{"trim", in, "-o", out}, out},                            // an existing output, without --force
         {{"trim", in, "-o", link, "--force"}, link},               // the input again, through a link
         {{"trim", in, "-o", nowhere}, nowhere},                    // no such folder: 1 (failed) or 2 (refused)
-        {{"trim", in, "-o", out, "--start", "1.5"}, "--start"},    // not whole seconds
+        {{"trim", in, "-o", out, "--start", "1:75"}, "--start"},   // not a time
+        {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null"},  // a device is never replaced
     };
     const std::size_t files = filesIn(dir.path());
     const std::string input = text(in);
@@ -304,23 +306,27 @@ TEST_F(ExternalCli, WithJsonStandardOutputHoldsJustTheObject) {
     for (const char* option : {"--help", "--version"}) EXPECT_EQ(keeptime({option}).status, 0) << option;
 }
 
-TEST_F(ExternalCli, CtrlCLeavesNoCopyAndTheInputAsItWas) {
+// A signal while copying: the unfinished copy goes (even after SIGKILL, as it has no name),
+// the input stays as it was, and the exit status names the signal.
+TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
     // 3 GiB of sparse audio: the copy takes seconds, the input costs no disk.
     testing::WavWriter().rf64().ds64().bext(1728000000).fmt().sparseData(std::int64_t{3} << 30).write(in);
     const auto state = [&] { return std::pair(fs::file_size(in), fs::last_write_time(in)); };
     const auto before = state();
-    TempDir logs;
-    const pid_t pid = start({kCli, "trim", in, "-o", out, "--quiet"}, logs / "out", logs / "err");
-    for (int i = 0; i < 60000 && filesIn(dir.path()) < 2; ++i)  // until the unfinished copy is there
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const bool copying = filesIn(dir.path()) > 1;
-    ::kill(pid, copying ? SIGINT : SIGKILL);
-    const int status = finish(pid);
-    ASSERT_TRUE(copying) << "no copy appeared";
-    EXPECT_EQ(status, 130);
-    EXPECT_EQ(split(text(logs / "err")).size(), 1u) << text(logs / "err");
-    EXPECT_EQ(filesIn(dir.path()), 1u) << "an unfinished copy was left";
+    for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGKILL}) {
+        TempDir logs;
+        const pid_t pid = start({kCli, "trim", in, "-o", out, "--quiet"}, logs / "out", logs / "err");
+        for (int i = 0; i < 60000 && text(logs / "out").empty(); ++i)  // "Done": the copy begins
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(pid, signal);
+        EXPECT_EQ(finish(pid), 128 + signal) << text(logs / "err");
+        EXPECT_EQ(split(text(logs / "err")).size(), signal == SIGKILL ? 0u : 1u) << text(logs / "err");
+        EXPECT_EQ(filesIn(dir.path()), 1u) << "an unfinished copy was left after signal " << signal;
+    }
     EXPECT_TRUE(state() == before) << "the input changed";
+    EXPECT_EQ(keeptime({"info", in, "--json"}, "").status, 0);
+    EXPECT_EQ(run({"sh", "-c", kCli + " info " + in.string() + " --json > /dev/full"}).status, 1) << "a full disk";
 }
 
 // Every notation of a point names the same frames and gives the same bytes; a point lands on its exact
@@ -338,8 +344,9 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
         {"--start-tc 12:01:14", 2723, 242636 - 2723, 43274LL * 48000, 48000, 242636, t},
         {"--start-from-end 1", 194636, 48000, t + 194636, 48000, 242636, t},
         {"--end-from-end 1", 0, 194636, t, 48000, 242636, t},
-        // 10:50:04 at 32.032 kHz is sample 39004 × 32032 = 1249376128.
-        {"--start-tc 10:50:04 --weird-tc", 30227, 100000 - 30227, 1249376128, 32000, 100000, 1249345870},
+        // 10:50:04 at 32.032 kHz is stamp sample 39004 × 32032 = 1249376128: frame 30227.77 rounded up, whose
+        // stamp rounds up to the sample after it.
+        {"--start-tc 10:50:04 --weird-tc", 30228, 100000 - 30228, 1249376129, 32000, 100000, 1249345870},
     };
     std::map<std::array<std::int64_t, 3>, Bytes> copies;  // by file and frames
     for (const Case& c : cases) {

@@ -38,7 +38,7 @@ class TrimWindowTest : public QObject {
     QString text(const char* name) const { return ctl(name)->text(); }
     QPushButton* saveButton() const { return ctl<QPushButton>("saveButton"); }
     int bar() const { return ctl<QProgressBar>("progressBar")->value(); }
-    double in() const { return *w->controller().newStart; }
+    std::int64_t in() const { return *w->controller().newStart; }
     bool reportedOnce(const QString& what) const { return w->problems.size() == 1 && w->problems[0].contains(what); }
     // A stereo 24-bit 48 kHz take starting at 10:00:00: real audio, or sparse zeros.
     QString take(const QString& name, double seconds, bool sparse = true) const {
@@ -66,10 +66,10 @@ private slots:
     void fieldsAndSlidersMoveThePoints() {
         open(*w, take("take.wav", 60));
         QTest::keyClick(ctl<QSlider>("startSlider"), Qt::Key_Right);  // drawn inverted: moves the in point right
-        QCOMPARE(in(), 0.6);
+        QCOMPARE(in(), 28800);
         // Tabbing through a field keeps that point; typing and leaving applies the text.
         ctl("startFileText")->setFocus(), QTest::keyClick(ctl("startFileText"), Qt::Key_Tab);
-        QCOMPARE(in(), 0.6);
+        QCOMPARE(in(), 28800);
         type("startFromEndText", "0:50", Qt::Key_Tab);  // before the end
         QCOMPARE(text("startTCText"), QString("10:00:10"));
         type("startTCText", "10:00:20");  // time of day
@@ -79,30 +79,30 @@ private slots:
         type("startFileText", "5");  // from the start, in seconds
         QCOMPARE(text("durationText"), QString("0:35"));
         QTest::keyClick(ctl<QSlider>("endSlider"), Qt::Key_Home);  // pushes the in point
-        QCOMPARE(std::pair(*w->controller().newEnd, in()), std::pair(0.0, 0.0));
+        QCOMPARE(std::pair(*w->controller().newEnd, in()), std::pair(std::int64_t(0), std::int64_t(0)));
     }
-    void weirdTCRereadsTheFileAndIsRemembered() {
+    void modeAndRateKeepThePointsAndAreRemembered() {
         QVERIFY(!Settings().weirdTC());  // never written
         open(*w, take("take.wav", 60));
         type("startFileText", "0:10");
         QTest::mouseClick(ctl<QCheckBox>("weirdTCCheckBox"), Qt::LeftButton);
-        QCOMPARE(text("fileStartText") + " " + text("startFileText"), QString("09:59:24 0:00"));  // the whole file again
-        QCOMPARE(QSettings().value("tc_48048").toBool(), true);
-        ScriptedWindow fresh;  // stored on: applies once a file is opened
-        QVERIFY(!ctl<QCheckBox>("weirdTCCheckBox", &fresh)->isChecked());
+        QCOMPARE(text("fileStartText") + " " + text("startFileText"), QString("09:59:24.03596 0:10"));
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        QCOMPARE(text("startFileText"), QString("0:00:10:00"));
+        QVERIFY(QSettings().value("tc_48048").toBool() && QSettings().value("timecode/rate") == "25");
+        ScriptedWindow fresh;  // both show and apply from the start
+        QVERIFY(ctl<QCheckBox>("weirdTCCheckBox", &fresh)->isChecked() && ctl<QComboBox>("rateBox", &fresh)->currentText() == "25 fps");
         open(fresh, path("take.wav"));
-        QVERIFY(ctl<QCheckBox>("weirdTCCheckBox", &fresh)->isChecked() && ctl("fileStartText", &fresh)->text() == "09:59:24");
+        QCOMPARE(ctl("fileStartText", &fresh)->text(), QString("09:59:24:00"));
     }
     void anOpenedFileStaysWhenTheNextIsRefused() {
         open(*w, take("good.wav", 60));
         QVERIFY(w->windowTitle() == "good.wav — Keeptime" && text("fileEndText") == "10:01:00");
         type("startFileText", "0:10");
-        Settings().setWeirdTC(true);  // would apply to the next file opened
         std::ofstream(path("notes.wav").toStdString()) << "not samples";
         open(*w, path("notes.wav"));
         QVERIFY2(reportedOnce(path("notes.wav")), qPrintable(w->problems.join('|')));
         QVERIFY(w->windowTitle() == "good.wav — Keeptime" && text("startFileText") == "0:10");
-        QVERIFY(!ctl<QCheckBox>("weirdTCCheckBox")->isChecked() && !w->controller().weirdTC);
     }
     void aCopyRunsToCompletion() {
         open(*w, take("take.wav", 6, false));
