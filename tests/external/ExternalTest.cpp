@@ -365,5 +365,30 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
     }
 }
 
+// A trim from a label lands on the first frame of that label, at every standard rate, and `info` on the
+// copy shows exactly that label; the frame before it is still the label before.
+TEST(ExternalCliFrames, ATrimFromALabelStartsOnThatLabel) {
+    TempDir dir;  // 70 s at 48 kHz from 10:00:00.5
+    testing::WavWriter().bext(1728024000).fmt(1, 48000, 16).sparseData(70 * 96000).write(dir / "in");
+    auto trim = [&](const std::string& how, const std::string& where, const char* rate) {
+        const Result r = keeptime({"trim", dir / "in", "-o", dir / "out", "--force", "--json", how, where, "--tc-rate", rate});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return json::parse(r.out, nullptr, false);
+    };
+    for (const char* rate : {"23.976", "24", "25", "29.97df", "29.97nd", "30", "50", "59.94df", "60"}) {
+        const std::string label = trim("--start-frame", "1500000", rate)["startTimecode"];  // some label within
+        const json copy = trim("--start-tc", label, rate);
+        const json info = json::parse(keeptime({"info", dir / "out", "--json", "--tc-rate", rate}).out);
+        EXPECT_EQ(json({copy["startTimecode"], info["startTimecode"]}), json({label, label})) << rate;
+        const std::string before = std::to_string(copy["startFrame"].get<std::int64_t>() - 1);
+        EXPECT_NE(trim("--start-frame", before, rate)["startTimecode"], label) << rate;
+    }
+    const Result recorder = keeptime({"info", std::string(KEEPTIME_SAMPLES_DIR) + "/recorder-a-ixml-timestamp.wav", "--json"});
+    if (recorder.status != 0) GTEST_SKIP() << "../shared/samples is not beside the checkout";
+    const json info = json::parse(recorder.out);  // 24000/1001 NDF, as the recorder itself shows it
+    EXPECT_EQ(json({info["timecodeRate"], info["startTimecode"], info["lengthTimecode"]}),
+              json({"24000/1001", "12:39:59:00", "0:00:04:23"}));
+}
+
 }  // namespace
 }  // namespace keeptime::external
