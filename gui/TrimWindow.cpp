@@ -169,8 +169,16 @@ bool TrimWindow::openFile(const QString& given) {
         showProblem(tr("“%1” cannot be opened.").arg(fileName(path)), describe(error, path));
         return false;
     }
-    // The rate box is for files that name no timecode rate of their own.
+    // The rate box is for files that name no timecode rate of their own; for the
+    // others it shows their rate, without changing the choice remembered.
     const auto own = fileTimecodeRate(*controller_.parser);
+    const auto rates = standardRates();
+    int shown = 0;
+    for (std::size_t i = 0; i < rates.size(); ++i)
+        if (own ? rates[i].second == *own : settings_.timecodeRate() == QString::fromUtf8(rates[i].first.data(), static_cast<int>(rates[i].first.size())))
+            shown = static_cast<int>(i) + 1;
+    const QSignalBlocker keepChoice(ui_->rateBox);
+    ui_->rateBox->setCurrentIndex(shown);
     ui_->rateBox->setEnabled(!own);
     ui_->rateBox->setToolTip(own ? tr("This recording names its own timecode rate: %1")
                                        .arg(QString::fromStdString(rateText(*own)))
