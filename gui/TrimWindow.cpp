@@ -131,9 +131,6 @@ QSlider* TrimWindow::slider(Element element) const {
     return nullptr;
 }
 
-// The sliders hold whole hundredths of a percent.
-constexpr double sliderScale = 100.0;
-
 void TrimWindow::setText(Element element, const std::string& text) {
     if (QLineEdit* edit = field(element)) edit->setText(QString::fromStdString(text));
 }
@@ -146,15 +143,23 @@ std::string TrimWindow::text(Element element) const {
 void TrimWindow::setSliderValue(Element element, double value) {
     QSlider* target = slider(element);
     if (!target) return;
-    // Points outside the file park the handle at the nearer end.
-    const double scaled = std::isnan(value) ? 0.0 : std::clamp(value * sliderScale, 0.0, 100.0 * sliderScale);
     const QSignalBlocker onlyUserMovesAct(target);
-    target->setValue(static_cast<int>(std::lround(scaled)));
+    target->setValue(static_cast<int>(std::lround(std::isnan(value) ? 0.0 : value)));  // setValue clamps to the range
 }
 
 double TrimWindow::sliderValue(Element element) const {
     const QSlider* source = slider(element);
-    return source ? source->value() / sliderScale : 0.0;
+    return source ? source->value() : 0.0;
+}
+
+void TrimWindow::setSliderRange(Element element, std::int64_t steps, std::int64_t perSecond) {
+    QSlider* target = slider(element);
+    if (!target) return;
+    // Arrow keys step one timecode frame (or second), Page Up and Down one second (or ten).
+    const QSignalBlocker onlyUserMovesAct(target);
+    target->setRange(0, static_cast<int>(steps));
+    target->setSingleStep(1);
+    target->setPageStep(static_cast<int>(perSecond > 1 ? perSecond : 10));
 }
 
 void TrimWindow::showStatus(const std::string& message) { ui_->statusText->setText(QString::fromStdString(message)); }

@@ -37,6 +37,7 @@ public:
     void setSliderValue(Element slider, double value) override;
     double sliderValue(Element slider) const override;
     void showStatus(const std::string& message) override;
+    void setSliderRange(Element slider, std::int64_t steps, std::int64_t perSecond) override;
 
     const ViewController& controller() const { return controller_; }
 

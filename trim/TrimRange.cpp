@@ -1,6 +1,7 @@
 #include "trim/TrimRange.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -181,19 +182,30 @@ std::int64_t snapEnd(std::int64_t frame, const FileTimes& file) {
 std::int64_t clampStart(std::int64_t frame, const FileTimes&) { return std::max<std::int64_t>(frame, 0); }
 std::int64_t clampEnd(std::int64_t frame, const FileTimes& file) { return std::min(frame, file.frames); }
 
-std::int64_t startFromSlider(double value, const FileTimes& file) {
-    return std::llround((100.0 - value) * static_cast<double>(file.frames) / 100.0);
+namespace {
+// Timecode frames (or seconds) per audio frame, as num / den.
+Seconds stepRate(const FileTimes& file) {
+    if (file.rate) return {file.rate->num, Wide{file.sampleRate} * file.rate->den};
+    return {1, file.sampleRate};
 }
-std::int64_t endFromSlider(double value, const FileTimes& file) {
-    return std::llround(value * static_cast<double>(file.frames) / 100.0);
+}  // namespace
+
+SliderScale sliderScale(const FileTimes& file) {
+    const Seconds rate = stepRate(file);
+    const Wide steps = ceilDiv(Wide{file.frames} * rate.num, rate.den);
+    return {static_cast<std::int64_t>(std::min<Wide>(steps, INT32_MAX)), file.rate ? file.rate->nominal() : 1};
 }
 
-// An empty file has no proportions: both handles stand at its one point.
-double startSliderValue(std::int64_t frame, const FileTimes& file) {
-    return file.frames > 0 ? (1.0 - static_cast<double>(frame) / static_cast<double>(file.frames)) * 100.0 : 100.0;
+std::int64_t stepAtFrame(std::int64_t frame, const FileTimes& file) {
+    if (frame >= file.frames) return sliderScale(file).steps;
+    const Seconds rate = stepRate(file);
+    return static_cast<std::int64_t>(floorDiv(Wide{std::max<std::int64_t>(frame, 0)} * rate.num, rate.den));
 }
-double endSliderValue(std::int64_t frame, const FileTimes& file) {
-    return file.frames > 0 ? static_cast<double>(frame) / static_cast<double>(file.frames) * 100.0 : 100.0;
+
+std::int64_t frameAtStep(std::int64_t step, const FileTimes& file) {
+    if (step >= sliderScale(file).steps) return file.frames;
+    const Seconds rate = stepRate(file);
+    return static_cast<std::int64_t>(ceilDiv(Wide{std::max<std::int64_t>(step, 0)} * rate.den, rate.num));
 }
 
 }  // namespace keeptime

@@ -58,11 +58,15 @@ std::int64_t snapEnd(std::int64_t frame, const FileTimes& file);
 std::int64_t clampStart(std::int64_t frame, const FileTimes& file);
 std::int64_t clampEnd(std::int64_t frame, const FileTimes& file);
 
-// Sliders run 0 to 100 percent of the file; the start slider runs backwards
-// (100 at the file's start).
-std::int64_t startFromSlider(double value, const FileTimes& file);
-std::int64_t endFromSlider(double value, const FileTimes& file);
-double startSliderValue(std::int64_t frame, const FileTimes& file);
-double endSliderValue(std::int64_t frame, const FileTimes& file);
+// The sliders step through the file in timecode frames when a rate is known,
+// else in seconds, counted from its start: steps in all, and steps in a second.
+struct SliderScale {
+    std::int64_t steps = 0;
+    std::int64_t perSecond = 1;
+};
+SliderScale sliderScale(const FileTimes& file);
+// The step a frame lies in (the last step for the file's end), and the first frame of a step.
+std::int64_t stepAtFrame(std::int64_t frame, const FileTimes& file);
+std::int64_t frameAtStep(std::int64_t step, const FileTimes& file);
 
 }  // namespace keeptime

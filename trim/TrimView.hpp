@@ -2,6 +2,7 @@
 // elements. The Qt window and the tests' fake view implement it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace keeptime {
@@ -27,8 +28,10 @@ public:
     virtual ~TrimView() = default;
     virtual void setText(Element element, const std::string& text) = 0;
     virtual std::string text(Element element) const = 0;
+    // Slider positions are steps: timecode frames, or seconds (TrimRange's SliderScale).
     virtual void setSliderValue(Element slider, double value) = 0;
     virtual double sliderValue(Element slider) const = 0;
+    virtual void setSliderRange(Element /*slider*/, std::int64_t /*steps*/, std::int64_t /*perSecond*/) {}
     // A message for the status line, such as why typed text was refused.
     virtual void showStatus(const std::string& /*message*/) {}
 };

@@ -1,6 +1,7 @@
 #include "trim/ViewController.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "bwf/BWFError.hpp"
 #include "timecode/TimeString.hpp"
@@ -37,8 +38,11 @@ void ViewController::updateDisplay() {
     view_.setText(Element::endFileText, text(Notation::FromStart, *newEnd));
     view_.setText(Element::endFromEndText, text(Notation::FromEnd, *newEnd));
     view_.setText(Element::durationText, lengthText(*newEnd - *newStart, file));
-    view_.setSliderValue(Element::startSlider, startSliderValue(*newStart, file));
-    view_.setSliderValue(Element::endSlider, endSliderValue(*newEnd, file));
+    // The start slider runs backwards: its value counts steps back from the end.
+    const SliderScale scale = sliderScale(file);
+    for (Element slider : {Element::startSlider, Element::endSlider}) view_.setSliderRange(slider, scale.steps, scale.perSecond);
+    view_.setSliderValue(Element::startSlider, static_cast<double>(scale.steps - stepAtFrame(*newStart, file)));
+    view_.setSliderValue(Element::endSlider, static_cast<double>(stepAtFrame(*newEnd, file)));
 }
 
 void ViewController::pointFilled(Element field, Notation notation, std::optional<std::int64_t>& point) {
@@ -64,14 +68,15 @@ void ViewController::endFromEndFilled() { pointFilled(Element::endFromEndText, N
 
 void ViewController::startSliderMoved() {
     if (!parser) return;
-    newStart = startFromSlider(view_.sliderValue(Element::startSlider), times());
+    const FileTimes file = times();
+    newStart = frameAtStep(sliderScale(file).steps - std::llround(view_.sliderValue(Element::startSlider)), file);
     if (*newEnd < *newStart) newEnd = newStart;  // the out point is pushed along
     updateDisplay();
 }
 
 void ViewController::endSliderMoved() {
     if (!parser) return;
-    newEnd = endFromSlider(view_.sliderValue(Element::endSlider), times());
+    newEnd = frameAtStep(std::llround(view_.sliderValue(Element::endSlider)), times());
     if (*newEnd < *newStart) newStart = newEnd;  // the in point is pushed along
     updateDisplay();
 }
