@@ -23,7 +23,8 @@ protected:
 
 const Bytes audio = audioPattern(60);
 using W = WavWriter;
-constexpr auto Lo = TimeReferenceSource::TimestampSamplesSinceMidnightLo, Low = TimeReferenceSource::BWFTimeReferenceLow;
+using Source = TimeReferenceSource;
+constexpr auto Lo = Source::TimestampSamplesSinceMidnightLo, Low = Source::BWFTimeReferenceLow;
 
 TEST_F(BWFParserTest, ReadsTheFieldsAndSaysDoneOnlyWhenAsked) {
     const WavWriter wav = std::move(W().fmt(2, 48000, 16).chunk("JUNK", Bytes(1920, 0x5A))
@@ -55,14 +56,15 @@ TEST_F(BWFParserTest, TheStampFromEveryFieldWhereverItStands) {
     constexpr auto Bext = TimeReferenceSource::Bext, None = TimeReferenceSource::None;
     const std::string hiLo = "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>1</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>"
                              "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>705032704</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>";
-    const std::string lowHigh =
-        "<BWF_TIME_REFERENCE_LOW>-1944591466</BWF_TIME_REFERENCE_LOW><BWF_TIME_REFERENCE_HIGH>0</BWF_TIME_REFERENCE_HIGH>";
+    const std::string lowHigh = "<BWF_TIME_REFERENCE_LOW>-1944591466</BWF_TIME_REFERENCE_LOW>"
+                                "<BWF_TIME_REFERENCE_HIGH>0</BWF_TIME_REFERENCE_HIGH>";
     const std::string endFirst = "<NOTE>see </TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO></NOTE>" + ixmlText("48000", {});
     const std::tuple<const char*, WavWriter, std::int64_t, TimeReferenceSource> cases[] = {
         {"first pair wins", W().bext(7).ixml(ixmlText("2764800000", "0")).fmt().data(audio), 2764800000, Lo},
         {"second pair when the first is no number", W().bext(7).ixml(ixmlText("12:00", "2764800000")).fmt().data(audio),
          2764800000, Low},
-        {"bext when no pair gives a value", W().bext(3917280000).ixml(ixmlText({}, "")).fmt().data(audio), 3917280000, Bext},
+        {"bext when no pair gives a value", W().bext(3917280000).ixml(ixmlText({}, "")).fmt().data(audio), 3917280000,
+         Bext},
         {"HI x 2^32 + LO", W().ixml(hiLo).fmt().data(audio), 5000000000, Lo},
         {"LO printed signed", W().ixml(lowHigh).fmt().data(audio), 2350375830, Low},
         {"the whole count in LO", W().ixml(ixmlText("5000000000", {})).fmt().data(audio), 5000000000, Lo},
@@ -70,14 +72,17 @@ TEST_F(BWFParserTest, TheStampFromEveryFieldWhereverItStands) {
         {"blanks make no number", W().ixml(ixmlText(" 48000", "48000 ")).fmt().data(audio), 0, None},
         {"below -2^31 is no 32-bit field", W().ixml(ixmlText("-2147483649", {})).fmt().data(audio), 0, None},
         {"iXML after the audio", W().bext(1).fmt().data(audio).ixml(ixmlText({}, "172800000")), 172800000, Low},
-        {"iXML after a million bytes of audio", W().bext(9).fmt().data(audioPattern(1000002)).ixml(ixmlText("5", "5")), 5, Lo},
+        {"iXML after a million bytes of audio", W().bext(9).fmt().data(audioPattern(1000002)).ixml(ixmlText("5", "5")),
+         5, Lo},
         {"bext after the audio", W().fmt().data(audio).bext(5), 5, Bext},
         {"tags in another chunk are no stamp", W().chunk("axml", ixmlText("5", {})).fmt().data(audio), 0, None},
-        {"bext too short to hold one", W().chunk("bext", Bytes(96, 1)).chunk("JUNK", Bytes(300, 2)).fmt().data(audio), 0, None},
+        {"bext too short to hold one", W().chunk("bext", Bytes(96, 1)).chunk("JUNK", Bytes(300, 2)).fmt().data(audio),
+         0, None},
     };
     for (const auto& [name, wav, value, source] : cases) {
         auto parser = parse(wav);
-        EXPECT_EQ(std::pair(parser.samplesSinceMidnight(), parser.timeReferenceSource()), std::pair(value, source)) << name;
+        EXPECT_EQ(std::pair(parser.samplesSinceMidnight(), parser.timeReferenceSource()), std::pair(value, source))
+            << name;
     }
 }
 

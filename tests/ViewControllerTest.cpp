@@ -18,20 +18,22 @@ struct FakeView : TrimView {
     void setText(Element e, const std::string& t) override { texts[e] = t; }
     std::string text(Element e) const override { return texts.count(e) ? texts.at(e) : ""; }
     void setSliderValue(Element e, double v) override { sliders[e] = v; }
+    double sliderValue(Element e) const override { return sliders.at(e); }
     void showStatus(const std::string& message) override { status = message; }
     std::string status;
-    double sliderValue(Element e) const override { return sliders.at(e); }
     std::map<Element, std::string> texts;
     std::map<Element, double> sliders;
 };
 
 using E = Element;
 using Action = void (ViewController::*)();
+using VC = ViewController;
+using I = std::int64_t;
 
 class ViewControllerTest : public ::testing::Test {
 protected:
     // A 48 kHz stereo 24-bit take of `seconds` plus `extraBytes`, stamped 10:00:00 by default; `xml` adds to its iXML.
-    void load(double seconds, std::int64_t stamp = 1728000000, std::int64_t extraBytes = 0, const std::string& xml = "") {
+    void load(double seconds, I stamp = 1728000000, I extraBytes = 0, const std::string& xml = "") {
         WavWriter().ixml(ixmlText(std::to_string(stamp), {}, xml)).fmt()
             .sparseData(std::int64_t(seconds * 48000) * 6 + extraBytes).write(dir / "take.wav");
         controller.loadFile(dir / "take.wav"), controller.updateDisplay();
@@ -54,7 +56,8 @@ TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
     load(600, 1728000000, 5);  // the 5 bytes of a partial frame do not count
     EXPECT_EQ(controller.newEnd, 600 * 48000);
     EXPECT_EQ(texts({E::fileTextField}), (dir / "take.wav").string());
-    EXPECT_EQ(texts({E::fileStartText, E::fileEndText, E::fileLengthText, E::durationText}), "10:00:00 10:10:00 10:00 10:00");
+    EXPECT_EQ(texts({E::fileStartText, E::fileEndText, E::fileLengthText, E::durationText}),
+              "10:00:00 10:10:00 10:00 10:00");
     EXPECT_EQ(texts({E::startTCText, E::startFileText, E::startFromEndText}), "10:00:00 0:00 10:00");
     EXPECT_EQ(texts({E::endTCText, E::endFileText, E::endFromEndText}), "10:10:00 10:00 0:00");
     EXPECT_EQ(std::pair(view.sliders[E::startSlider], view.sliders[E::endSlider]), std::pair(100.0, 100.0));
@@ -65,14 +68,14 @@ TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
 
 TEST_F(ViewControllerTest, TypedPointsLandOnTheFirstFrameOfTheirTime) {
     const std::tuple<const char*, E, Action, std::string, std::int64_t, std::int64_t> cases[] = {
-        {"a time of day", E::startTCText, &ViewController::startTCFilled, "10:00:10.5", 504000, 28800000},
-        {"before the file is raised", E::startTCText, &ViewController::startTCFilled, "09:00:00", 0, 28800000},
-        {"after the file is lowered", E::endTCText, &ViewController::endTCFilled, "11:00:00", 0, 28800000},
-        {"from the start, past the end", E::startFileText, &ViewController::startFileFilled, "20:00", 57600000, 28800000},
-        {"out from the start", E::endFileText, &ViewController::endFileFilled, "5:00.00001", 0, 14400001},
-        {"before the end", E::startFromEndText, &ViewController::startFromEndFilled, "1:00", 25920000, 28800000},
-        {"a label needs a rate", E::endFileText, &ViewController::endFileFilled, "0:01:00:12", 0, 28800000},
-        {"a sign is refused", E::endFromEndText, &ViewController::endFromEndFilled, "-1:00", 0, 28800000},
+        {"a time of day", E::startTCText, &VC::startTCFilled, "10:00:10.5", 504000, 28800000},
+        {"before the file is raised", E::startTCText, &VC::startTCFilled, "09:00:00", 0, 28800000},
+        {"after the file is lowered", E::endTCText, &VC::endTCFilled, "11:00:00", 0, 28800000},
+        {"from the start, past the end", E::startFileText, &VC::startFileFilled, "20:00", 57600000, 28800000},
+        {"out from the start", E::endFileText, &VC::endFileFilled, "5:00.00001", 0, 14400001},
+        {"before the end", E::startFromEndText, &VC::startFromEndFilled, "1:00", 25920000, 28800000},
+        {"a label needs a rate", E::endFileText, &VC::endFileFilled, "0:01:00:12", 0, 28800000},
+        {"a sign is refused", E::endFromEndText, &VC::endFromEndFilled, "-1:00", 0, 28800000},
     };
     for (const auto& [name, field, action, text, start, end] : cases) {
         load(600);
@@ -82,11 +85,11 @@ TEST_F(ViewControllerTest, TypedPointsLandOnTheFirstFrameOfTheirTime) {
     EXPECT_EQ(texts({E::endFromEndText}), "0:00") << "refused text is redrawn";
     // Typed text that cannot be read exactly is refused, never guessed at.
     for (const char* text : {"", ":", "1:2:3:4", "10:00:05:12", "0:75", "1:60:00", "+5", "1:-30", "1.5.2", " 5", "x"}) {
-        type(E::endFileText, text, &ViewController::endFileFilled);
-        EXPECT_EQ(std::pair(*controller.newEnd, view.status), std::pair(std::int64_t(28800000), TimeString::notATime(text)));
+        type(E::endFileText, text, &VC::endFileFilled);
+        EXPECT_EQ(std::pair(*controller.newEnd, view.status), std::pair(I(28800000), TimeString::notATime(text)));
     }
     load(600.5);  // an out point in the last whole second takes every frame
-    type(E::endFileText, "10:00", &ViewController::endFileFilled);
+    type(E::endFileText, "10:00", &VC::endFileFilled);
     EXPECT_EQ(controller.newEnd, 28824000);
 }
 
@@ -94,8 +97,8 @@ TEST_F(ViewControllerTest, TypedPointsLandOnTheFirstFrameOfTheirTime) {
 // the same point back; a typed label is shown back as typed and lands on its first frame.
 TEST_F(ViewControllerTest, EveryFieldRoundTrips) {
     const std::pair<E, Action> fields[] = {
-        {E::startTCText, &ViewController::startTCFilled}, {E::startFileText, &ViewController::startFileFilled},
-        {E::startFromEndText, &ViewController::startFromEndFilled}};
+        {E::startTCText, &VC::startTCFilled}, {E::startFileText, &VC::startFileFilled},
+        {E::startFromEndText, &VC::startFromEndFilled}};
     for (bool weird : {false, true})
         for (std::int64_t frame : {0, 1, 1601, 2002, 47999, 1234567}) {
             load(60, 2190940753);
@@ -109,7 +112,8 @@ TEST_F(ViewControllerTest, EveryFieldRoundTrips) {
         }
     const std::tuple<std::string, std::string, std::string> labels[] = {  // rate, time of day, offset
         {"</NOTE><TIMECODE_RATE>24000/1001</TIMECODE_RATE><NOTE>", "12:40:00:05", "0:00:10:07"},
-        {ntsc, "12:41:00;02", "0:00:30;00"}, {"</NOTE><TIMECODE_RATE>25/1</TIMECODE_RATE><NOTE>", "12:40:55:24", "0:00:01:00"}};
+        {ntsc, "12:41:00;02", "0:00:30;00"},
+        {"</NOTE><TIMECODE_RATE>25/1</TIMECODE_RATE><NOTE>", "12:40:55:24", "0:00:01:00"}};
     for (const auto& [rate, timeOfDay, offset] : labels)
         for (const auto& [field, action] : fields) {
             load(60, 2190940753, 0, rate);
@@ -124,64 +128,54 @@ TEST_F(ViewControllerTest, EveryFieldRoundTrips) {
         }
 }
 
-TEST_F(ViewControllerTest, AClampedPointIsDrawnClampedInEveryField) {
+// A clamped point is drawn clamped in every field; a take from 23:59:00 wraps at midnight and a typed time of
+// day is its occurrence within the take; the mode and the rate change only the texts; sliders push the other point.
+TEST_F(ViewControllerTest, ClampsMidnightModesAndSliders) {
     load(600, 1728024000);  // 10:00:00.5
-    type(E::startTCText, "09:00:00", &ViewController::startTCFilled);
+    type(E::startTCText, "09:00:00", &VC::startTCFilled);
     EXPECT_EQ(texts({E::startTCText, E::startFileText, E::startFromEndText}), "10:00:00.5 0:00 10:00");
-    type(E::endFileText, "20:00", &ViewController::endFileFilled);
+    type(E::endFileText, "20:00", &VC::endFileFilled);
     EXPECT_EQ(texts({E::endTCText, E::endFileText, E::endFromEndText}), "10:10:00.5 10:00 0:00");
-}
 
-// A take from 23:59:00: times of day wrap at midnight, and a typed one is the occurrence within the take.
-TEST_F(ViewControllerTest, ATakeThatCrossesMidnight) {
     load(180, 86340LL * 48000);
     EXPECT_EQ(texts({E::fileStartText, E::fileEndText}), "23:59:00 00:02:00");
-    type(E::endTCText, "00:01:00", &ViewController::endTCFilled);
-    EXPECT_EQ(controller.newEnd, 120 * 48000);
-    type(E::startTCText, "23:59:30", &ViewController::startTCFilled);
-    EXPECT_EQ(controller.newStart, 30 * 48000);
-}
+    type(E::endTCText, "00:01:00", &VC::endTCFilled);
+    type(E::startTCText, "23:59:30", &VC::startTCFilled);
+    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(I(30 * 48000), I(120 * 48000)));
 
-TEST_F(ViewControllerTest, ModeAndRateChangeOnlyTheTexts) {
     load(600);
-    type(E::startFileText, "1:00", &ViewController::startFileFilled);
+    type(E::startFileText, "1:00", &VC::startFileFilled);
     controller.weirdTCChanged(true);  // 1728000000 samples at 48048 a second
     EXPECT_EQ(texts({E::fileStartText, E::startFileText}), "09:59:24.03596 1:00");
     controller.rateChosen(parseRateOption("25"));
     EXPECT_EQ(texts({E::fileStartText, E::startTCText}), "09:59:24:00 10:00:24:00");
     EXPECT_EQ(controller.newStart, 60 * 48000);
-}
 
-TEST_F(ViewControllerTest, SlidersPushTheOtherPoint) {
     load(600);
-    type(E::endFileText, "5:00", &ViewController::endFileFilled);
+    type(E::endFileText, "5:00", &VC::endFileFilled);
     view.sliders[E::startSlider] = 0, controller.startSliderMoved();  // the file's end: the out point is pushed along
-    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(std::int64_t(28800000), std::int64_t(28800000)));
+    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(I(28800000), I(28800000)));
     view.sliders[E::endSlider] = 25, controller.endSliderMoved();  // the in point is pushed back
-    EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(std::int64_t(7200000), std::int64_t(7200000)));
-    EXPECT_EQ(view.sliders[E::startSlider], 75);
+    EXPECT_EQ(std::tuple(*controller.newStart, *controller.newEnd, view.sliders[E::startSlider]),
+              std::tuple(I(7200000), I(7200000), 75.0));
 }
 
-TEST_F(ViewControllerTest, NothingHappensWithoutAFileNorForAnEmptyRange) {
+// Nothing happens without a file, nor for an empty range. A copy takes the range as it stood; the controller
+// knows which copy is newest and which still run, and cancels each, also before its job is built.
+TEST_F(ViewControllerTest, CopiesAreTrackedAndCancelled) {
     controller.startTCFilled(), controller.endSliderMoved(), controller.weirdTCChanged(true);
     EXPECT_TRUE(view.texts.empty());
     EXPECT_THROW(controller.startCopy("out.wav"), BWFError);
     load(3);
-    type(E::startFileText, "3", &ViewController::startFileFilled);
+    type(E::startFileText, "3", &VC::startFileFilled);
     EXPECT_THROW(controller.startCopy(dir / "out.wav"), BWFError) << "in = out";
-}
-
-// A copy takes the range as it stood; the controller knows which copy is newest and
-// which still run, and cancels each, also before its job is built.
-TEST_F(ViewControllerTest, CopiesAreTrackedAndCancelled) {
-    load(3);
-    type(E::startFileText, "1", &ViewController::startFileFilled);
+    type(E::startFileText, "1", &VC::startFileFilled);
     auto copy = controller.startCopy(dir / "out.wav");
-    type(E::startFileText, "2", &ViewController::startFileFilled);  // after the copy was started
+    type(E::startFileText, "2", &VC::startFileFilled);  // after the copy was started
     EXPECT_TRUE(controller.newestRunning());
     std::vector<std::int64_t> reports;
     EXPECT_TRUE(controller.runCopy(*copy, [&](std::int64_t p) { reports.push_back(p); }).completed());
-    EXPECT_EQ(std::pair(copy->request.startFrame, reports), std::pair(std::int64_t(48000), std::vector<std::int64_t>{0, 100}));
+    EXPECT_EQ(std::pair(copy->request.startFrame, reports), std::pair(I(48000), std::vector<I>{0, 100}));
     EXPECT_FALSE(controller.newestRunning() || controller.cancelRunningCopy());
     controller.copyEnded(copy);
 

@@ -49,7 +49,8 @@ inline std::string ixmlText(const std::optional<std::string>& lo, const std::opt
     std::string xml = "<?xml version=\"1.0\"?>\n<BWFXML><IXML_VERSION>1.61</IXML_VERSION>";
     if (!note.empty()) xml += "<NOTE>" + note + "</NOTE>";
     if (low) xml += "<BWF_TIME_REFERENCE_LOW>" + *low + "</BWF_TIME_REFERENCE_LOW>";
-    if (lo) xml += "<SPEED><TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>" + *lo + "</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO></SPEED>";
+    const std::string tag = "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>";
+    if (lo) xml += "<SPEED><" + tag + *lo + "</" + tag + "</SPEED>";
     return xml + "</BWFXML>\n";
 }
 
@@ -79,7 +80,7 @@ public:
     WavWriter& dataSize(std::uint32_t size) { return dataSize_ = size, *this; }  // instead of the true one
     WavWriter& cutAt(std::size_t length) { return cutAt_ = length, *this; }      // the file ends here
 
-    Bytes build() const { return sparse_ ? throw std::logic_error("sparse audio is only written"), Bytes() : render(); }
+    Bytes build() const { return render(); }  // sparse audio: up to the data chunk header only
     void write(const std::filesystem::path& path) const {
         const Bytes head = render();
         writeFile(path, head);

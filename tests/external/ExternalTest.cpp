@@ -1,5 +1,5 @@
-// keeptime-cli run as a user would, on files other programs wrote (ffmpeg, sox, real recorders), its copies read by
-// programs sharing no code with ours: ffprobe, riffcheck.py, npm wavefile, sndfile-info. Missing tools skip, saying why.
+// keeptime-cli run as a user would, on files other programs wrote (ffmpeg, sox, real recorders), its copies read
+// by programs sharing no code with ours: ffprobe, riffcheck.py, npm wavefile, sndfile-info. Missing tools skip.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -24,63 +24,54 @@ using testing::TempDir;
 std::string setting(const char* name, const char* unset) { return std::getenv(name) ? std::getenv(name) : unset; }
 const std::string kCli = setting("KEEPTIME_CLI", KEEPTIME_CLI_PATH);  // KEEPTIME_CLI: an installed one, say
 
-// Starts a program found on PATH, output to files, SIGINT at its default (a background runner ignores it).
-pid_t start(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err, std::string env = "") {
+// Starts a program found on PATH, output to LOGS/out and LOGS/err, SIGINT at its default (a background runner
+// ignores it); finish() gives its exit status, or 128 + the signal.
+pid_t start(const std::vector<std::string>& argv, const fs::path& logs) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
+    if (const pid_t pid = ::fork(); pid != 0) return pid;
     std::signal(SIGINT, SIG_DFL);
-    if (!env.empty()) ::putenv(env.data());
     ::dup2(::open("/dev/null", O_RDONLY), 0);
-    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    ::execvp(args[0], args.data());
+    for (int fd : {1, 2}) ::dup2(::open((logs / (fd == 1 ? "out" : "err")).c_str(), O_WRONLY | O_CREAT, 0644), fd);
+    ::execvp(args[0], (args.push_back(nullptr), args.data()));
     ::_exit(127);
 }
-
-int finish(pid_t pid) {  // the exit status, or 128 + the signal
+int finish(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-
 std::string text(const fs::path& file) { return (std::stringstream() << std::ifstream(file).rdbuf()).str(); }
 
 struct Result { int status; std::string out, err; };
-Result run(const std::vector<std::string>& argv, const std::string& env = "") {
+Result run(const std::vector<std::string>& argv) {  // "env", "NAME=value", ... sets a variable
     TempDir logs;
-    const int status = finish(start(argv, logs / "out", logs / "err", env));
+    const int status = finish(start(argv, logs.path()));
     return {status, text(logs / "out"), text(logs / "err")};
 }
-
 bool onPath(const std::string& tool) { return run({"sh", "-c", "command -v " + tool}).status == 0; }
-
 std::vector<std::string> split(const std::string& text, char separator = '\n') {  // the non-empty parts
     std::vector<std::string> parts;
     std::stringstream in(text);
     for (std::string part; std::getline(in, part, separator);) part.empty() ? void() : parts.push_back(part);
     return parts;
 }
-
 Result keeptime(std::vector<std::string> args, const std::string& more = "") {  // keeptime-cli ARGS, then MORE's words
     args.insert(args.begin(), kCli);
     for (const auto& word : split(more, ' ')) args.push_back(word);
     return run(args);
 }
-
 std::string nodeModules() {  // a node_modules holding npm wavefile, or "" when it or node is missing
     const std::string modules = setting("KEEPTIME_NODE_PATH", KEEPTIME_NODE_MODULES);
     return onPath("node") && fs::exists(modules + "/wavefile/package.json") ? modules : "";
 }
 
 json reading(const std::string& reader, const fs::path& file) {  // ffprobe, riffcheck.py or npm wavefile
-    const std::string dir = KEEPTIME_EXTERNAL_DIR, entries = "stream=sample_rate,channels,bits_per_sample:format=duration:format_tags";
-    const Result r =
-        reader == "ffprobe" ? run({"ffprobe", "-v", "error", "-of", "json", "-show_entries", entries, file})
-        : reader == "wavefile" ? run({"node", dir + "/wavefile-check.js", file}, "NODE_PATH=" + nodeModules())
-        : run({fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3", dir + "/riffcheck.py", file});
+    const std::string dir = KEEPTIME_EXTERNAL_DIR "/", probed = "stream=sample_rate,channels,bits_per_sample:format";
+    const Result r = reader == "ffprobe"
+        ? run({"ffprobe", "-v", "error", "-of", "json", "-show_entries", probed + "=duration:format_tags", file})
+        : reader == "wavefile" ? run({"env", "NODE_PATH=" + nodeModules(), "node", dir + "wavefile-check.js", file})
+        : run({fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3", dir + "riffcheck.py", file});
     const json got = json::parse(r.out, nullptr, false);
     if (got.is_discarded()) throw std::runtime_error(reader + " printed no JSON: " + r.out + r.err);
     return got;
@@ -121,7 +112,7 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
     for (auto at = how.find("{out}"); at != how.npos; at = how.find("{out}"))
         how.replace(at, 5, "'" + file.string() + "'");
     if (how.rfind("samples ", 0) != 0) {
-        const Result wrote = run({"sh", "-c", how}, "NODE_PATH=" + nodeModules());
+        const Result wrote = run({"env", "NODE_PATH=" + nodeModules(), "sh", "-c", how});
         std::smatch missing;  // the line saying which
         if (std::regex_search(wrote.err, missing, std::regex(".*(No module named|Cannot find module|: not found).*")))
             GTEST_SKIP() << "a program or package that writes this input is missing: " << missing.str();
@@ -168,7 +159,8 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
                                                    Trim{"--start-from-end 1", frames - rate, frames, false}}) {
         SCOPED_TRACE(args);
         const std::int64_t audio = (last - first) * bytesPerFrame;
-        const std::int64_t shift = source == "none" ? 0 : weird ? (first * 1001 + 999) / 1000 : first;  // weird TC rounds up
+        // Weird TC rounds the stamp up.
+        const std::int64_t shift = source == "none" ? 0 : weird ? (first * 1001 + 999) / 1000 : first;
         const std::int64_t moved = reference + shift, bextWas = bext ? std::int64_t(walk["bext"]["timeReference"]) : 0;
         const json bextAfter = bext ? json(std::to_string(bextWas + shift)) : json();  // as ffprobe and wavefile say
         ASSERT_EQ(keeptime({"trim", file, "-o", out, "--force"}, args).status, 0);
@@ -266,7 +258,7 @@ struct ExternalCli : ::testing::Test {
     const fs::path in = dir / "in.wav", out = dir / "out.wav";
 };
 
-TEST_F(ExternalCli, EachFailureSaysWhyOnOneLineAndLeavesEveryFileAsItWas) {
+TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintTheirLines) {
     const std::string notes = dir / "notes.txt", link = dir / "link.wav", nowhere = dir / "no/out.wav";
     testing::writeFile(out, Bytes(3, 'x'));
     testing::writeFile(notes, Bytes(400, 'x'));
@@ -293,15 +285,12 @@ TEST_F(ExternalCli, EachFailureSaysWhyOnOneLineAndLeavesEveryFileAsItWas) {
         EXPECT_EQ(filesIn(dir.path()), files) << "a file was added or removed";
         EXPECT_TRUE(text(in) == input && text(out) == "xxx") << "a file changed";
     }
-}
-
-TEST_F(ExternalCli, WithJsonStandardOutputHoldsJustTheObject) {
+    // Done lines on standard output, or on standard error when standard output holds the JSON object alone.
     const std::string n = std::to_string(48000 * 12), done = "Done\nDone\n" + n + " == " + n + " == " + n + "\n";
-    const Result plain = keeptime({"trim", in, "-o", out, "--start", "1"});
+    const Result plain = keeptime({"trim", in, "-o", out, "--start", "1", "--force"});
     const Result asJson = keeptime({"trim", in, "-o", out, "--start", "1", "--force", "--json"});
     EXPECT_TRUE(plain.status == 0 && plain.err.empty() && asJson.status == 0) << plain.err << asJson.err;
-    EXPECT_EQ(plain.out, done);
-    EXPECT_EQ(asJson.err, done);
+    EXPECT_EQ(std::pair(plain.out, asJson.err), std::pair(done, done));
     EXPECT_TRUE(json::parse(asJson.out).is_object());  // throws on anything beside the one value
     for (const char* option : {"--help", "--version"}) EXPECT_EQ(keeptime({option}).status, 0) << option;
 }
@@ -315,7 +304,7 @@ TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
     const auto before = state();
     for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGKILL}) {
         TempDir logs;
-        const pid_t pid = start({kCli, "trim", in, "-o", out, "--quiet"}, logs / "out", logs / "err");
+        const pid_t pid = start({kCli, "trim", in, "-o", out, "--quiet"}, logs.path());
         for (int i = 0; i < 60000 && text(logs / "out").empty(); ++i)  // "Done": the copy begins
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -370,20 +359,20 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
 TEST(ExternalCliFrames, ATrimFromALabelStartsOnThatLabel) {
     TempDir dir;  // 70 s at 48 kHz from 10:00:00.5
     testing::WavWriter().bext(1728024000).fmt(1, 48000, 16).sparseData(70 * 96000).write(dir / "in");
-    auto trim = [&](const std::string& how, const std::string& where, const char* rate) {
-        const Result r = keeptime({"trim", dir / "in", "-o", dir / "out", "--force", "--json", how, where, "--tc-rate", rate});
+    auto trim = [&](const std::string& point, const char* rate) {
+        const auto r = keeptime({"trim", dir / "in", "-o", dir / "out", "--tc-rate", rate}, point + " --force --json");
         EXPECT_EQ(r.status, 0) << r.err;
         return json::parse(r.out, nullptr, false);
     };
     for (const char* rate : {"23.976", "24", "25", "29.97df", "29.97nd", "30", "50", "59.94df", "60"}) {
-        const std::string label = trim("--start-frame", "1500000", rate)["startTimecode"];  // some label within
-        const json copy = trim("--start-tc", label, rate);
+        const std::string label = trim("--start-frame 1500000", rate)["startTimecode"];  // some label within
+        const json copy = trim("--start-tc " + label, rate);
         const json info = json::parse(keeptime({"info", dir / "out", "--json", "--tc-rate", rate}).out);
         EXPECT_EQ(json({copy["startTimecode"], info["startTimecode"]}), json({label, label})) << rate;
         const std::string before = std::to_string(copy["startFrame"].get<std::int64_t>() - 1);
-        EXPECT_NE(trim("--start-frame", before, rate)["startTimecode"], label) << rate;
+        EXPECT_NE(trim("--start-frame " + before, rate)["startTimecode"], label) << rate;
     }
-    const Result recorder = keeptime({"info", std::string(KEEPTIME_SAMPLES_DIR) + "/recorder-a-ixml-timestamp.wav", "--json"});
+    const Result recorder = keeptime({"info", KEEPTIME_SAMPLES_DIR "/recorder-a-ixml-timestamp.wav", "--json"});
     if (recorder.status != 0) GTEST_SKIP() << "../shared/samples is not beside the checkout";
     const json info = json::parse(recorder.out);  // 24000/1001 NDF, as the recorder itself shows it
     EXPECT_EQ(json({info["timecodeRate"], info["startTimecode"], info["lengthTimecode"]}),
