@@ -11,7 +11,7 @@ using namespace keeptime;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    FileTimes file{48000 * 3600 * 30, 48000, 2190940753, {48000, 1}, {}};  // 30 hours from 12:40:44.6
+    FileTimes file{std::int64_t{48000} * 3600 * 20, 48000, 2190940753, {48000, 1}, {}};  // 20 hours from 12:40:44.6
     for (const auto& rate : {std::optional<TimecodeRate>(), parseRateOption("23.976"), parseRateOption("29.97df")})
         for (StampRate stamp : {StampRate{48000, 1}, StampRate{48048000, 1000}})
             for (Notation notation : {Notation::TimeOfDay, Notation::FromStart, Notation::FromEnd}) {

@@ -60,7 +60,7 @@ TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
               "10:00:00 10:10:00 10:00 10:00");
     EXPECT_EQ(texts({E::startTCText, E::startFileText, E::startFromEndText}), "10:00:00 0:00 10:00");
     EXPECT_EQ(texts({E::endTCText, E::endFileText, E::endFromEndText}), "10:10:00 10:00 0:00");
-    EXPECT_EQ(std::pair(view.sliders[E::startSlider], view.sliders[E::endSlider]), std::pair(100.0, 100.0));
+    EXPECT_EQ(std::pair(view.sliders[E::startSlider], view.sliders[E::endSlider]), std::pair(600.0, 600.0));  // seconds
     EXPECT_EQ(log.str(), "Done\n");
     load(600, 1728000000, 0, ntsc);  // the file names its rate: labels with frames
     EXPECT_EQ(texts({E::fileStartText, E::fileEndText, E::fileLengthText}), "10:00:00;01 10:10:00;01 0:10:00;00");
@@ -151,13 +151,13 @@ TEST_F(ViewControllerTest, ClampsMidnightModesAndSliders) {
     EXPECT_EQ(texts({E::fileStartText, E::startTCText}), "09:59:24:00 10:00:24:00");
     EXPECT_EQ(controller.newStart, 60 * 48000);
 
-    load(600);
+    load(600);  // sliders step in frames of the chosen 25 fps: 15000 steps
     type(E::endFileText, "5:00", &VC::endFileFilled);
     view.sliders[E::startSlider] = 0, controller.startSliderMoved();  // the file's end: the out point is pushed along
     EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(I(28800000), I(28800000)));
-    view.sliders[E::endSlider] = 25, controller.endSliderMoved();  // the in point is pushed back
+    view.sliders[E::endSlider] = 3751, controller.endSliderMoved();  // the in point is pushed back
     EXPECT_EQ(std::tuple(*controller.newStart, *controller.newEnd, view.sliders[E::startSlider]),
-              std::tuple(I(7200000), I(7200000), 75.0));
+              std::tuple(I(7201920), I(7201920), 11249.0));
 }
 
 // Nothing happens without a file, nor for an empty range. A copy takes the range as it stood; the controller

@@ -40,7 +40,15 @@ Wide labelCount(Seconds s, const TimecodeRate& rate, bool up = false) {
 }
 
 // The first frame at or after typed seconds, in a notation.
-std::int64_t frameAt(Notation notation, Seconds s, const FileTimes& file) {
+// A time of day is typed within a day: 86400 s of clock, or for a label the time
+// its count takes to pass 24:00:00:00 (at 23.976 that is 86486.4 s of stamp time).
+Seconds dayOf(const FileTimes& file, bool label) {
+    if (!label) return {kDay, 1};
+    const auto count = labelFrames(file.rate->dropFrame ? "24:00:00;00" : "24:00:00:00", *file.rate);
+    return {Wide{count.value_or(0)} * file.rate->den, file.rate->num};
+}
+
+std::int64_t frameAt(Notation notation, Seconds s, const FileTimes& file, Seconds day = {kDay, 1}) {
     const Wide fs = file.sampleRate;
     switch (notation) {
         case Notation::FromStart:
@@ -52,12 +60,16 @@ std::int64_t frameAt(Notation notation, Seconds s, const FileTimes& file) {
     }
     // The typed time on the day the recording starts; the next day's for a take that crosses midnight.
     const StampRate& r = file.stampRate;
-    const Wide startDay = floorDiv(Wide{file.stamp} * r.den, Wide{r.num} * kDay);
-    const Wide typed = s.num + startDay * kDay * s.den;
-    auto frame = static_cast<std::int64_t>(
-        ceilDiv((typed * r.num - s.den * Wide{file.stamp} * r.den) * fs, s.den * r.num));
-    const auto dayFrames = static_cast<std::int64_t>(kDay * fs);
-    if (frame < 0 && frame + dayFrames <= file.frames) frame += dayFrames;
+    const Wide startDay = floorDiv(Wide{file.stamp} * r.den * day.den, Wide{r.num} * day.num);
+    auto frameOn = [&](Wide days) {  // (s + days × day − stamp ÷ R) × fs, over one denominator
+        const Wide den = s.den * day.den * r.num;
+        const Wide num = (s.num * day.den + days * day.num * s.den) * r.num - den / r.num * Wide{file.stamp} * r.den;
+        return static_cast<std::int64_t>(ceilDiv(num * fs, den));
+    };
+    // A time past a day (a label's hours need not stop at 23) names the same time of day.
+    const Wide base = startDay - floorDiv(s.num * day.den, s.den * day.num);
+    const std::int64_t frame = frameOn(base);
+    if (frame < 0 && frameOn(base + 1) <= file.frames) return frameOn(base + 1);
     return frame;
 }
 
@@ -158,7 +170,8 @@ std::string lengthText(std::int64_t frames, const FileTimes& file) {
 
 std::optional<std::int64_t> frameFromText(Notation notation, std::string_view text, const FileTimes& file) {
     std::optional<Seconds> s;
-    if (file.rate && (std::count(text.begin(), text.end(), ':') == 3 || text.find(';') != text.npos)) {
+    const bool label = file.rate && (std::count(text.begin(), text.end(), ':') == 3 || text.find(';') != text.npos);
+    if (label) {
         auto count = labelFrames(text, *file.rate);
         if (!count || *count > (std::int64_t{1} << 40)) return std::nullopt;
         s = Seconds{Wide{*count} * file.rate->den, file.rate->num};
@@ -166,7 +179,7 @@ std::optional<std::int64_t> frameFromText(Notation notation, std::string_view te
         s = parseClock(text);
     }
     if (!s) return std::nullopt;
-    return frameAt(notation, *s, file);
+    return frameAt(notation, *s, file, dayOf(file, label));
 }
 
 std::int64_t snapEnd(std::int64_t frame, const FileTimes& file) {

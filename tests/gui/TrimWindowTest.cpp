@@ -65,11 +65,15 @@ private slots:
 
     void fieldsAndSlidersMoveThePoints() {
         open(*w, take("take.wav", 60));
-        QTest::keyClick(ctl<QSlider>("startSlider"), Qt::Key_Right);  // drawn inverted: moves the in point right
-        QCOMPARE(in(), 28800);
+        QTest::keyClick(ctl<QSlider>("startSlider"), Qt::Key_Right);  // drawn inverted: one second right
+        QCOMPARE(in(), 48000);
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");  // then one frame at a time, a second a page
+        QTest::keyClick(ctl<QSlider>("startSlider"), Qt::Key_Right), QTest::keyClick(ctl<QSlider>("startSlider"), Qt::Key_PageUp);
+        QCOMPARE(in(), 48000 + 1920 + 48000);
         // Tabbing through a field keeps that point; typing and leaving applies the text.
         ctl("startFileText")->setFocus(), QTest::keyClick(ctl("startFileText"), Qt::Key_Tab);
-        QCOMPARE(in(), 28800);
+        QCOMPARE(in(), 97920);
+        ctl<QComboBox>("rateBox")->setCurrentText("Seconds");
         type("startFromEndText", "0:50", Qt::Key_Tab);  // before the end
         QCOMPARE(text("startTCText"), QString("10:00:10"));
         type("startTCText", "10:00:20");  // time of day
