@@ -7,7 +7,7 @@ KEEPTIME_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libcli11-dev nlohmann-json3-dev libgtest-dev)
 # What the whole test suite needs besides: the fuzzers, the writers and readers that
 # check our files from outside, and an X server for the window.
-TEST_PACKAGES=(clang libclang-rt-14-dev ffmpeg sox sndfile-programs sndfile-tools python3 python3-mutagen nodejs
+TEST_PACKAGES=(clang libclang-rt-14-dev ffmpeg sox sndfile-programs python3 python3-mutagen nodejs
     xvfb xauth)
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }

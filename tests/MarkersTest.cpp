@@ -40,13 +40,6 @@ Bytes smpl(const std::vector<Bytes>& loops, std::optional<std::uint32_t> count =
     return cat({Bytes(28, 0x5A), u32(count.value_or(loops.size())), u32(3), cat(loops), {0xAB, 0xCD, 0xEF}});
 }
 
-TEST(MarkersTest, ChunkIds) {
-    const std::pair<std::string_view, MarkerChunk> cases[] = {{"cue ", MarkerChunk::cue}, {"LIST", MarkerChunk::list},
-        {"list", MarkerChunk::list}, {"smpl", MarkerChunk::smpl}, {"List", MarkerChunk::none},
-        {"data", MarkerChunk::none}};
-    for (const auto& [id, kind] : cases) EXPECT_EQ(markerChunk(id), kind) << id;
-}
-
 // Each edit: the body before and after; `changed` says whether they differ.
 template <class Edit> void check(const char* name, const Edit& edit, const Bytes& in, const Bytes& out) {
     ASSERT_TRUE(edit) << name;

@@ -37,12 +37,6 @@ std::string withSign(double seconds, std::string_view unreadable, Format format)
 
 }  // namespace
 
-std::string TimeString::timecodeString(double seconds) {
-    return withSign(seconds, "--:--:--", [](std::int64_t t) {
-        return padded(t / 3600) + ":" + padded(t / 60 % 60) + ":" + padded(t % 60);
-    });
-}
-
 std::string TimeString::durationString(double seconds) {
     return withSign(seconds, "--:--", [](std::int64_t t) {
         if (t < 3600) return toDecimal(t / 60) + ":" + padded(t % 60);

@@ -1,5 +1,4 @@
-// Whole seconds as the texts people read: times of day and lengths. Fractions
-// are dropped, never rounded.
+// Whole seconds as a length people read. Fractions are dropped, never rounded.
 #pragma once
 
 #include <optional>
@@ -11,10 +10,6 @@ namespace keeptime {
 class TimeString {
 public:
     TimeString() = delete;
-
-    // Time of day, HH:MM:SS; hours do not wrap at 24 ("25:01:01").
-    // Negative: "-" in front ("-00:00:05"); not finite or beyond 64 bits: "--:--:--".
-    static std::string timecodeString(double seconds);
 
     // Length, M:SS under an hour, else H:MM:SS ("0:05", "1:01:01").
     // Negative: "-" in front ("-0:05"); not finite or beyond 64 bits: "--:--".
