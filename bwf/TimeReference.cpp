@@ -1,7 +1,6 @@
 #include "bwf/TimeReference.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -156,11 +155,6 @@ Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView>
     return {};
 }
 
-double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC) {
-    const double rate = samplesPerSecond;
-    return weirdTC ? rate * 1001.0 / 1000.0 : rate;
-}
-
 StampRate stampRate(std::int32_t fileRate, const std::optional<std::string>& stampSampleRate, bool weirdTC) {
     if (weirdTC) return {std::int64_t{fileRate} * 1001, 1000};
     if (stampSampleRate) {
@@ -175,14 +169,6 @@ std::int64_t stampShift(std::int64_t startFrame, std::int32_t fileRate, StampRat
     const Wide product = static_cast<Wide>(startFrame) * rate.num;
     const Wide per = static_cast<Wide>(fileRate) * rate.den;
     return static_cast<std::int64_t>((product + per - 1) / per);
-}
-
-std::optional<std::int64_t> secondsToSamples(double seconds, double rate) {
-    const double samples = seconds * rate;
-    if (!std::isfinite(samples) || std::fabs(samples) >= 9223372036854774784.0) return std::nullopt;
-    const double nearest = std::nearbyint(samples);
-    if (std::fabs(samples - nearest) < 1e-3) return static_cast<std::int64_t>(nearest);
-    return static_cast<std::int64_t>(samples);  // truncates toward zero
 }
 
 }  // namespace keeptime

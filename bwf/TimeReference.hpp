@@ -55,10 +55,6 @@ bool moveBextStamp(Bytes& body, std::int64_t shift, std::int64_t day = 0);
 // any iXML text (in file order), then the first bext that holds one.
 Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView> bextBodies);
 
-// Samples per second at which the time reference counts. 48 kHz gives exactly
-// 48000.0, or 48048.0 in weird-TC mode.
-double timeReferenceRate(std::int32_t samplesPerSecond, bool weirdTC);
-
 // The rate R the stamp counts at, samples per second as a fraction.
 struct StampRate {
     std::int64_t num = 0;
@@ -76,12 +72,5 @@ StampRate stampRate(std::int32_t fileRate, const std::optional<std::string>& sta
 // startFrame × R ÷ file rate, rounded up, so that the copy's stamp is never
 // before the time of its first frame.
 std::int64_t stampShift(std::int64_t startFrame, std::int32_t fileRate, StampRate rate);
-
-// Whole samples in `seconds` at `rate`: the product truncated toward zero, except
-// that a product within a thousandth of a sample of a whole number is that number.
-// Seconds reached through a time of day or back from the end carry float error
-// that would otherwise drop a point typed to the second onto the sample before.
-// Nothing when the count is not finite or does not fit 64 bits.
-std::optional<std::int64_t> secondsToSamples(double seconds, double rate);
 
 }  // namespace keeptime
