@@ -19,7 +19,9 @@ done
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-export KEEPTIME_BINARY=$binary KEEPTIME_DEMO=$demo KEEPTIME_SHOT=$scratch/window.png
+# The demo opened from a folder that says nothing of this machine.
+mkdir -p /tmp/Recordings && cp "$demo" /tmp/Recordings/demo.wav
+export KEEPTIME_BINARY=$binary KEEPTIME_DEMO=/tmp/Recordings/demo.wav KEEPTIME_SHOT=$scratch/window.png
 XDG_CONFIG_HOME=$scratch QT_QPA_PLATFORM=xcb \
 xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -dpi 96" bash -c '
     set -euo pipefail

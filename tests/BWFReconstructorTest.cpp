@@ -145,6 +145,9 @@ TEST_F(BWFReconstructorTest, MovesTheStampExactlyAndNothingElse) {
     EXPECT_EQ(plan.stampAfter, 1729728000 + 96096);
     trim(WavWriter().ixml(ixmlText("100", {})).fmt().data(audioPattern(6 * 100000)), 1500, 1501, true);
     EXPECT_EQ(plan.stampAfter, 100 + 1502);
+    // A copy that starts after midnight is stamped from its own midnight: 00:00:01 is 48000, in bext too.
+    const Bytes late = trim(WavWriter().bext(86399LL * 48000).fmt().data(audioPattern(6 * 100000)), 96000, 96001);
+    EXPECT_EQ(std::pair(*plan.stampAfter, *readLE<std::int64_t>(late, 12 + 8 + 338)), std::pair(std::int64_t{48000}, std::int64_t{48000}));
     // A tag text that runs into the next chunk is no stamp, and neither chunk is touched.
     const WavWriter split = std::move(WavWriter().ixml("<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>48000")
         .chunk("next", "</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>").fmt().data(audioPattern(6 * 100000)));
