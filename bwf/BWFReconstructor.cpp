@@ -129,14 +129,18 @@ void BWFReconstructor::planHeader(std::int64_t shift, std::int64_t day) {
         before_.push_back({std::string(chunk.name()), edited ? chunkBytes(chunk.name(), *edited)
                                                              : slice(chunk.offset, chunk.next())});
     };
-    const ChunkWalk& walk = parser_.head();
-    for (const Chunk& chunk : walk.chunks) addChunk(chunk);
+    // Where the sizes stop adding up, only the chunks that end before the data chunk
+    // the search found are chunks; the rest of the header is carried as raw bytes,
+    // apart from the ds64 and bext chunks the search found.
+    const std::uint64_t to = parser_.landmarks().data;
+    std::uint64_t from = layout::kFileHeaderSize;
+    for (const Chunk& chunk : parser_.head().chunks) {
+        if (chunk.next() > to) break;
+        addChunk(chunk);
+        from = chunk.next();
+    }
     if (parser_.landmarks().walked) return;
 
-    // The sizes stop adding up before the data chunk: the rest of the header is
-    // carried as raw bytes, apart from the ds64 and bext chunks the search found.
-    std::uint64_t from = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
-    const std::uint64_t to = parser_.landmarks().data;
     std::vector<std::uint64_t> marks;
     for (auto mark : {parser_.landmarks().ds64, parser_.landmarks().bext})
         if (mark && *mark >= from) marks.push_back(*mark);

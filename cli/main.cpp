@@ -80,7 +80,12 @@ int main(int argc, char** argv) {
     // fails the write too, and is reported below.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
-    const int status = infoCommand->parsed() ? runInfo(info) : runTrim(trim);
+    int status = kCopyFailed;
+    try {
+        status = infoCommand->parsed() ? runInfo(info) : runTrim(trim);
+    } catch (const std::exception& error) {  // a fault of ours still ends with one line and a status
+        complain(error.what());
+    }
     if (!(std::cout << std::flush)) {
         complain("standard output", "cannot write what the command printed");
         return status == kOk ? kCopyFailed : status;

@@ -111,9 +111,11 @@ TEST(Safety, OnlyFilesAreReplacedAndAReplacedFileKeepsItsMode) {
     EXPECT_EQ(readFile(dir / "private.wav").size(), 44u + 20);
 }
 
-// Recordings a user needs rescued, and decoys that must not make a copy wrong.
+// Recordings a user needs rescued, and decoys that must not make a copy wrong: "data" or "fmt" in a text
+// is no landmark while the sizes add up, and where they do not, a byte search still finds the real chunks.
 TEST(Safety, DamagedRecordingsAreReadForWhatTheyHold) {
     const Bytes second = audioPattern(96000);
+    const std::string xml = ixmlText("1728000000", {});
     Bytes bigJunk(1'200'000, 'x');
     std::copy_n("metadata fmt data", 17, bigJunk.begin());
     const std::tuple<const char*, WavWriter, std::int64_t, const char*> cases[] = {
@@ -125,6 +127,10 @@ TEST(Safety, DamagedRecordingsAreReadForWhatTheyHold) {
         {"ds64 near 2^63", WavWriter().rf64().ds64().fmt(1, 48000, 16).data(second).ds64Sizes(0, INT64_MAX - 3, 0),
          48000, "cut short: 0:01 of "},
         {"fmt after the audio", WavWriter().bext(1, "fmt \x10 data").data(second).fmt(1, 48000, 16), 48000, ""},
+        {"decoys in a sound header", WavWriter().bext(1, "metadata fmt \x01\x02\x03\x04 ds64 data").fmt(1, 48000, 16)
+                                         .data(second), 48000, ""},
+        {"sizes that do not add up", WavWriter().chunk("iXML", Bytes(xml.begin(), xml.end()), xml.size() + 100)
+                                         .fmt(1, 48000, 16).data(second), 48000, ""},
         {"audio after the first million bytes", WavWriter().bext(1, "metadata").chunk("JUNK", bigJunk).fmt(1, 48000, 16)
                                                   .data(second), 48000, ""},
     };

@@ -126,6 +126,8 @@ CopyOutcome ViewController::runCopy(Copy& copy, const std::function<void(std::in
         outcome = job->process(progress);
     } catch (const BWFError& error) {
         outcome.error = error;
+    } catch (const std::exception& error) {  // never end the window's thread with an exception
+        outcome.error = BWFError(BWFError::Kind::Output, copy.request.input, error.what());
     }
     copy.ended_ = true;
     return outcome;
