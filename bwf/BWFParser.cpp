@@ -52,8 +52,7 @@ void BWFParser::readHead(const FileHandle& file) {
     const auto length = static_cast<std::uint64_t>(file.size());
     while (pos + layout::kChunkHeaderSize <= length) {
         const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
-        const bool text = std::all_of(header.begin(), header.begin() + 4, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
-        if (!text) return;  // the sizes do not add up: the byte search takes over
+        if (!plausibleId(header)) return;  // the sizes do not add up: the byte search takes over
         if (std::equal(header.begin(), header.begin() + 4, layout::kDataId.begin())) {
             head_ = file.readAt(0, static_cast<std::size_t>(pos + layout::kAudioOffset));
             return;

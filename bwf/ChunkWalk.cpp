@@ -16,14 +16,14 @@ const Chunk* ChunkWalk::find(std::string_view id) const {
     return nullptr;
 }
 
-namespace {
-
 // Chunk IDs are four printable ASCII characters; anything else means the walk has
 // lost its footing (a wrong size, a missing pad byte).
 bool plausibleId(ByteView header) {
     return header.size() >= 4 &&
            std::all_of(header.begin(), header.begin() + 4, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
 }
+
+namespace {
 
 Chunk chunkAt(ByteView header, std::uint64_t offset, Where where) {
     Chunk chunk;

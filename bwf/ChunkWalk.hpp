@@ -41,6 +41,9 @@ struct ChunkWalk {
     const Chunk* find(std::string_view id) const;
 };
 
+// Whether header starts with four printable ASCII characters, as every chunk ID does.
+bool plausibleId(ByteView header);
+
 // Walks bytes (a file's head, or a header without its data chunk) from offset 12.
 // Stops at the first "data" chunk, at a chunk that does not fit the buffer, or at
 // bytes that cannot be a chunk ID.

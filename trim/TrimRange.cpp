@@ -139,7 +139,10 @@ FileTimes fileTimes(const BWFParser& parser, bool weirdTC, std::optional<Timecod
     file.sampleRate = parser.samplesPerSecond();
     file.stamp = parser.samplesSinceMidnight();
     file.stampRate = stampRate(parser.samplesPerSecond(), parser.stampSampleRate(), weirdTC);
-    if (!seconds) file.rate = fileTimecodeRate(parser) ? fileTimecodeRate(parser) : fallback;
+    if (!seconds) {
+        file.rate = fileTimecodeRate(parser);
+        if (!file.rate) file.rate = fallback;
+    }
     return file;
 }
 
