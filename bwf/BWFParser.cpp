@@ -30,6 +30,7 @@ void BWFParser::parse(const FileHandle& file, std::ostream* out) {
             if (fmt == chunks_.end()) throw BWFError(BWFError::Kind::Malformed, "no \"fmt \" chunk");
             const Bytes bytes = file.readAt(static_cast<std::int64_t>(fmt->offset), 8 + std::min<std::uint64_t>(fmt->size, 64));
             std::tie(info_.bytesPerFrame, info_.samplesPerSecond) = readFormat(bytes);
+            info_.sampleFormat = keeptime::sampleFormat(bytes, info_.bytesPerFrame);
             fitAudioToFile(file);
         }
     } catch (const BWFError& error) {

@@ -39,6 +39,8 @@ public:
     std::int64_t audioDataLength() const { return info_.audioDataLength; }
     std::int16_t bytesPerFrame() const { return info_.bytesPerFrame; }
     std::int32_t samplesPerSecond() const { return info_.samplesPerSecond; }
+    // The sample layout, when the audio is integer PCM or float that can be decoded.
+    const std::optional<SampleFormat>& sampleFormat() const { return info_.sampleFormat; }
     std::int64_t samplesSinceMidnight() const { return stamp_.value; }
     TimeReferenceSource timeReferenceSource() const { return stamp_.source; }
     // From the iXML, as written: TIMECODE_RATE ("24000/1001"), TIMECODE_FLAG ("DF",

@@ -107,6 +107,7 @@ HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength
         ByteView fmt = head.subspan(*info.at.fmt);
         if (walked) fmt = fmt.first(std::min<std::size_t>(fmt.size(), walked->bodyEnd() - walked->offset));
         std::tie(info.bytesPerFrame, info.samplesPerSecond) = readFormat(fmt);
+        info.sampleFormat = sampleFormat(fmt, info.bytesPerFrame);
     }
     return info;
 }

@@ -11,6 +11,7 @@
 
 #include "bwf/Bytes.hpp"
 #include "bwf/ChunkWalk.hpp"
+#include "bwf/Samples.hpp"
 
 namespace keeptime {
 
@@ -30,6 +31,7 @@ struct HeadInfo {
     bool audioToEnd = false;  // no size recorded: the audio runs to the end of the file
     std::int16_t bytesPerFrame = 0;
     std::int32_t samplesPerSecond = 0;
+    std::optional<SampleFormat> sampleFormat;  // when the audio is one the decoder reads
 };
 
 // Block align and sample rate from a format chunk (its bytes from its ID on).

@@ -13,12 +13,14 @@ ViewController::ViewController(TrimView& view, std::ostream* log) : view_(view),
 FileTimes ViewController::times() const { return fileTimes(*parser, weirdTC, chosenRate); }
 
 void ViewController::loadFile(const std::filesystem::path& url) {
-    auto parsed = std::make_shared<const BWFParser>(url, log_);
+    auto opened = std::make_shared<const FileHandle>(FileHandle::openForReading(url));
+    auto parsed = std::make_shared<const BWFParser>(*opened, log_);
     selectedFile = url;
     view_.setText(Element::fileTextField, url.string());
     newStart = 0;
     newEnd = parsed->frames();
     // Last, so that an action never sees a half-loaded file.
+    input = std::move(opened);
     parser = std::move(parsed);
 }
 

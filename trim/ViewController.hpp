@@ -51,6 +51,8 @@ public:
     std::optional<std::int64_t> newEnd;
     // Present once a file is loaded; only ever replaced by the next file.
     std::shared_ptr<const BWFParser> parser;
+    // The loaded file, open for reading: drawn and played through this one descriptor.
+    std::shared_ptr<const FileHandle> input;
     bool weirdTC = false;
     // The timecode rate for files that name none; none: seconds.
     std::optional<TimecodeRate> chosenRate;

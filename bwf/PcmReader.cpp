@@ -1,0 +1,43 @@
+#include "bwf/PcmReader.hpp"
+
+#include <algorithm>
+
+#include "bwf/BWFError.hpp"
+
+namespace keeptime {
+
+PcmReader::PcmReader(std::shared_ptr<const FileHandle> file, const BWFParser& parser)
+    : file_(std::move(file)),
+      audioOffset_(parser.audioOffset()),
+      frames_(parser.frames()),
+      sampleRate_(parser.samplesPerSecond()),
+      bytesPerFrame_(parser.bytesPerFrame()) {
+    if (!parser.sampleFormat())
+        throw BWFError(BWFError::Kind::Malformed, parser.url(),
+                       "the audio is not integer PCM or 32/64-bit float, so it cannot be drawn or played");
+    format_ = *parser.sampleFormat();
+}
+
+Bytes PcmReader::readRaw(std::int64_t first, std::int64_t count) const {
+    first = std::clamp<std::int64_t>(first, 0, frames_);
+    count = std::clamp<std::int64_t>(count, 0, frames_ - first);
+    Bytes bytes(static_cast<std::size_t>(count * bytesPerFrame_));
+    const std::size_t got = readFully(file_->fd(), bytes.data(), bytes.size(), audioOffset_ + first * bytesPerFrame_,
+                                      file_->path());
+    bytes.resize(got - got % static_cast<std::size_t>(bytesPerFrame_));
+    return bytes;
+}
+
+std::int64_t PcmReader::readFloat(std::int64_t first, std::int64_t count, std::vector<float>& out) const {
+    const Bytes bytes = readRaw(first, count);
+    const std::size_t frames = bytes.size() / static_cast<std::size_t>(bytesPerFrame_);
+    out.resize(frames * static_cast<std::size_t>(format_.channels));
+    const std::uint8_t* at = bytes.data();
+    for (float& sample : out) {
+        sample = sampleAsFloat(at, format_);
+        at += format_.bytesPerSample;
+    }
+    return static_cast<std::int64_t>(frames);
+}
+
+}  // namespace keeptime
