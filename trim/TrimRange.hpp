@@ -69,4 +69,14 @@ SliderScale sliderScale(const FileTimes& file);
 std::int64_t stepAtFrame(std::int64_t frame, const FileTimes& file);
 std::int64_t frameAtStep(std::int64_t step, const FileTimes& file);
 
+// The waveform ruler counts the time of day in units: timecode frames at the rate,
+// else milliseconds. The unit a frame lies in, and the first frame at or after a
+// unit (either may lie outside the file).
+std::int64_t rulerUnitAt(std::int64_t frame, const FileTimes& file);
+std::int64_t frameAtRulerUnit(std::int64_t unit, const FileTimes& file);
+// Units in a second of the ruler (the nominal rate, or 1000).
+std::int64_t rulerUnitsPerSecond(const FileTimes& file);
+// A ruler mark's text: a timecode label, or HH:MM:SS with as many decimals as step needs.
+std::string rulerLabel(std::int64_t unit, std::int64_t step, const FileTimes& file);
+
 }  // namespace keeptime

@@ -34,6 +34,8 @@ public:
     virtual void setSliderRange(Element /*slider*/, std::int64_t /*steps*/, std::int64_t /*perSecond*/) {}
     // A message for the status line, such as why typed text was refused.
     virtual void showStatus(const std::string& /*message*/) {}
+    // The two points as frames, after every redraw: for views that draw them (the waveform).
+    virtual void showRange(std::int64_t /*in*/, std::int64_t /*out*/) {}
 };
 
 }  // namespace keeptime

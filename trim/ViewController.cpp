@@ -45,6 +45,7 @@ void ViewController::updateDisplay() {
     for (Element slider : {Element::startSlider, Element::endSlider}) view_.setSliderRange(slider, scale.steps, scale.perSecond);
     view_.setSliderValue(Element::startSlider, static_cast<double>(scale.steps - stepAtFrame(*newStart, file)));
     view_.setSliderValue(Element::endSlider, static_cast<double>(stepAtFrame(*newEnd, file)));
+    view_.showRange(*newStart, *newEnd);
 }
 
 void ViewController::pointFilled(Element field, Notation notation, std::optional<std::int64_t>& point) {
@@ -80,6 +81,20 @@ void ViewController::endSliderMoved() {
     if (!parser) return;
     newEnd = frameAtStep(std::llround(view_.sliderValue(Element::endSlider)), times());
     if (*newEnd < *newStart) newStart = newEnd;  // the in point is pushed along
+    updateDisplay();
+}
+
+void ViewController::inPointAt(std::int64_t frame) {
+    if (!parser) return;
+    newStart = clampStart(std::min(frame, parser->frames()), times());
+    if (*newEnd < *newStart) newEnd = newStart;
+    updateDisplay();
+}
+
+void ViewController::outPointAt(std::int64_t frame) {
+    if (!parser) return;
+    newEnd = clampEnd(std::max<std::int64_t>(frame, 0), times());
+    if (*newEnd < *newStart) newStart = newEnd;
     updateDisplay();
 }
 

@@ -73,6 +73,10 @@ public:
     void endFromEndFilled();
     void startSliderMoved();
     void endSliderMoved();
+    // A point set at a frame by a waveform handle or a key; like the sliders,
+    // it pushes the other point along rather than cross it.
+    void inPointAt(std::int64_t frame);
+    void outPointAt(std::int64_t frame);
 
     // Switches weird-TC mode, or the rate for files that name none. The points
     // stay where they are in the audio; only their texts change.

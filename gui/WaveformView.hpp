@@ -1,0 +1,85 @@
+// The take's waveform: every channel in its own lane under a timecode ruler, the
+// kept range highlighted between its in and out handles, and the playhead. It
+// shows what it is given and reports what the user does with the mouse and the
+// wheel; the window decides what that means for the points.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "bwf/Peaks.hpp"
+#include "trim/Timeline.hpp"
+#include "trim/TrimRange.hpp"
+
+class QScrollBar;
+
+namespace keeptime {
+
+class WaveformView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit WaveformView(QWidget* parent = nullptr);
+
+    // A new file: no peaks yet, shown whole.
+    void setFile(const FileTimes& times, int channels);
+    void clear();
+    // The texts of the ruler follow the times (rate, weird-TC).
+    void setTimes(const FileTimes& times);
+    // Peaks of the whole file, as far as they are read; finer ones for a stretch.
+    void setOverview(std::shared_ptr<const Peaks> peaks);
+    void setDetail(std::shared_ptr<const Peaks> peaks);
+    void setRange(std::int64_t in, std::int64_t out);
+    // Moves the playhead; keepInView pages the view along, as while playing.
+    void setPlayhead(std::int64_t frame, bool keepInView = false);
+    std::int64_t playhead() const { return playhead_; }
+    // The scroll bar that moves the view, kept in step with it.
+    void attachScrollBar(QScrollBar* bar);
+
+    const Timeline& timeline() const { return timeline_; }
+    bool hasFile() const { return times_.has_value(); }
+
+public slots:
+    void zoomIn();
+    void zoomOut();
+    void showWholeTake();
+
+signals:
+    void inDragged(std::int64_t frame);
+    void outDragged(std::int64_t frame);
+    void playheadMoved(std::int64_t frame);
+    // Zoomed or scrolled: a stretch may now want finer peaks than the overview has.
+    void viewChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    enum class Drag { None, In, Out, Playhead };
+    Drag handleAt(double x) const;
+    void viewMoved();
+    void paintWaveform();
+    void syncScrollBar();
+
+    Timeline timeline_;
+    std::optional<FileTimes> times_;
+    int channels_ = 0;
+    std::shared_ptr<const Peaks> overview_, detail_;
+    std::int64_t in_ = 0, out_ = 0, playhead_ = 0;
+    Drag drag_ = Drag::None;
+    QScrollBar* scrollBar_ = nullptr;
+    double scrollScale_ = 1;  // frames per scroll-bar step
+    QPixmap waveform_;        // the lanes, redrawn only when the view or the peaks change
+    bool waveformStale_ = true;
+};
+
+}  // namespace keeptime
