@@ -108,14 +108,20 @@ std::string padded(std::int64_t field) {
     return text;
 }
 
-// A non-negative frame count as "H:MM:SS:FF", hours as the caller pads them.
-std::string label(Wide frames, const Counting& c, bool padHours) {
+// A non-negative frame count with the labels skipped before it added back.
+Wide withSkipped(Wide frames, const Counting& c) {
     if (c.drop > 0) {
         // Ten-minute blocks skip 9 * drop labels; inside one, every minute after the first skips drop.
         const Wide blocks = frames / c.perTenMinutes(), rest = frames % c.perTenMinutes();
         frames += 9 * c.drop * blocks;
         if (rest >= c.drop) frames += c.drop * ((rest - c.drop) / c.perMinute());
     }
+    return frames;
+}
+
+// A non-negative frame count as "H:MM:SS:FF", hours as the caller pads them.
+std::string label(Wide frames, const Counting& c, bool padHours) {
+    frames = withSkipped(frames, c);
     const auto ff = std::int64_t(frames % c.nominal);
     const Wide seconds = frames / c.nominal;
     const auto hours = std::int64_t(seconds / 3600);
@@ -189,6 +195,21 @@ std::optional<std::int64_t> labelFrames(std::string_view text, const TimecodeRat
     const Wide frames = (allMinutes * 60 + seconds) * c->nominal + ff - skipped;
     if (frames > INT64_MAX) return std::nullopt;
     return std::int64_t(frames);
+}
+
+std::int64_t labelNumber(std::int64_t frames, const TimecodeRate& rate) {
+    auto c = counting(rate);
+    if (!c || frames < 0) return frames;
+    return static_cast<std::int64_t>(withSkipped(frames, *c));
+}
+
+std::int64_t framesAtLabelNumber(std::int64_t number, const TimecodeRate& rate) {
+    auto c = counting(rate);
+    if (!c || c->drop == 0 || number < 0) return number;
+    const std::int64_t minutes = number / (60 * c->nominal);
+    if (minutes % 10 != 0 && number % (60 * c->nominal) < c->drop)
+        number = minutes * 60 * c->nominal + c->drop;  // a skipped label: the minute's first
+    return number - c->drop * (minutes - minutes / 10);
 }
 
 }  // namespace keeptime

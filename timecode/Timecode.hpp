@@ -57,4 +57,10 @@ std::string lengthLabel(std::int64_t frames, const TimecodeRate& rate);
 // no sign. A label drop-frame skips is refused, as is a count beyond 64 bits.
 std::optional<std::int64_t> labelFrames(std::string_view label, const TimecodeRate& rate);
 
+// A count's label read as one number, nominal() frames to a second, as if no label were
+// skipped: round label numbers are round labels, also in drop-frame. Counts from 0.
+std::int64_t labelNumber(std::int64_t frames, const TimecodeRate& rate);
+// The count of the first label at or after a label number (a skipped label gives the next).
+std::int64_t framesAtLabelNumber(std::int64_t number, const TimecodeRate& rate);
+
 }  // namespace keeptime

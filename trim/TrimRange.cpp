@@ -226,13 +226,14 @@ std::int64_t frameAtStep(std::int64_t step, const FileTimes& file) {
 
 std::int64_t rulerUnitAt(std::int64_t frame, const FileTimes& file) {
     const Seconds s = timeOfDay(frame, file);
-    if (file.rate) return static_cast<std::int64_t>(labelCount(s, *file.rate));
+    if (file.rate) return labelNumber(static_cast<std::int64_t>(labelCount(s, *file.rate)), *file.rate);
     return static_cast<std::int64_t>(floorDiv(s.num * 1000, s.den));
 }
 
 std::int64_t frameAtRulerUnit(std::int64_t unit, const FileTimes& file) {
     // (s − stamp ÷ R) × fs, rounded up, with s the unit's exact time of day.
-    const Seconds s = file.rate ? Seconds{Wide{unit} * file.rate->den, file.rate->num} : Seconds{unit, 1000};
+    const Seconds s = file.rate ? Seconds{Wide{framesAtLabelNumber(unit, *file.rate)} * file.rate->den, file.rate->num}
+                                : Seconds{unit, 1000};
     const StampRate& r = file.stampRate;
     const Wide num = (s.num * r.num - Wide{file.stamp} * r.den * s.den) * file.sampleRate;
     return static_cast<std::int64_t>(ceilDiv(num, s.den * r.num));
@@ -241,7 +242,7 @@ std::int64_t frameAtRulerUnit(std::int64_t unit, const FileTimes& file) {
 std::int64_t rulerUnitsPerSecond(const FileTimes& file) { return file.rate ? file.rate->nominal() : 1000; }
 
 std::string rulerLabel(std::int64_t unit, std::int64_t step, const FileTimes& file) {
-    if (file.rate) return timeOfDayLabel(unit, *file.rate);
+    if (file.rate) return timeOfDayLabel(framesAtLabelNumber(unit, *file.rate), *file.rate);
     int decimals = 0;
     for (std::int64_t tenth = 1000; step % tenth != 0 && decimals < 3; tenth /= 10) ++decimals;
     return secondsText(Seconds{unit, 1000}, decimals, true);

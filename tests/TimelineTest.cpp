@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "trim/Timeline.hpp"
+
+namespace keeptime {
+namespace {
+
+TimecodeRate rate(std::string_view name) {
+    for (const auto& [n, r] : standardRates()) if (n == name) return r;
+    return {};
+}
+
+// An hour at 48 kHz stamped 10:00:00 of the clock (09:59:24:00 at 23.976).
+FileTimes hourAt(const char* name) {
+    FileTimes file{3600LL * 48000, 48000, 10LL * 3600 * 48000, {48000, 1}, std::nullopt};
+    if (*name) file.rate = rate(name);
+    return file;
+}
+
+// Every label lands on the first frame of its time of day, labels read in order,
+// and the finest step still leaves room for them.
+TEST(Timeline, RulerLabelsRoundTimesOfDay) {
+    const struct { const char* rate; double zoom; const char *first, *second; } cases[] = {
+        {"25", 1, "10:00:00:00", "10:10:00:00"},          // the whole hour on 1000 pixels
+        {"25", 4000, "10:00:00:00", "10:00:00:05"},       // a second and a half: five-frame steps
+        {"29.97 DF", 40, "10:00:10;00", "10:00:20;00"},  // the file starts at 10:00:00;01
+        {"29.97 DF", 3, "10:02:00;02", "10:04:00;02"},   // labels the count skips: the next one
+        {"23.976", 1, "10:00:00:00", "10:10:00:00"},
+        {"", 3000, "10:00:00.0", "10:00:00.2"},           // seconds with decimals
+    };
+    for (const auto& c : cases) {
+        Timeline view;
+        view.setWidth(1000);
+        view.setFrames(3600LL * 48000);
+        view.zoom(c.zoom, 0);
+        const FileTimes file = hourAt(c.rate);
+        std::vector<Timeline::Mark> labels;
+        for (const auto& mark : view.marks(file, 90)) if (!mark.label.empty()) labels.push_back(mark);
+        ASSERT_GE(labels.size(), 2u) << c.rate << " " << c.zoom;
+        EXPECT_EQ(labels[0].label, c.first) << c.rate << " " << c.zoom;
+        EXPECT_EQ(labels[1].label, c.second) << c.rate << " " << c.zoom;
+        EXPECT_GE(labels[1].x - labels[0].x, 90) << c.rate << " " << c.zoom;
+        const std::int64_t frame = view.frameAt(labels[0].x);
+        EXPECT_EQ(frameFromText(Notation::TimeOfDay, c.first, file), frame) << c.rate << " " << c.zoom;
+    }
+}
+
+TEST(Timeline, ZoomKeepsTheAnchorAndStaysInTheFile) {
+    Timeline view;
+    view.setWidth(800);
+    view.setFrames(48000 * 60);
+    const std::int64_t anchored = view.frameAt(600);
+    view.zoom(100, 600);
+    EXPECT_EQ(view.frameAt(600), anchored);
+    EXPECT_FALSE(view.wholeInView());
+    view.zoom(1e12, 0);  // no closer than single samples
+    EXPECT_DOUBLE_EQ(view.framesPerPixel(), 1 / Timeline::kMaxPixelsPerFrame);
+    view.scrollBy(1e12);
+    EXPECT_EQ(view.frameAt(800), 48000 * 60);
+    view.zoom(1e-12, 0);  // no further out than the whole take
+    EXPECT_TRUE(view.wholeInView());
+    view.setWidth(1600);  // a whole view stays whole when the window grows
+    EXPECT_TRUE(view.wholeInView());
+}
+
+TEST(Timeline, FollowPagesToAPlayheadOutOfView) {
+    Timeline view;
+    view.setWidth(1000);
+    view.setFrames(48000 * 600);
+    view.zoom(100, 0);  // 4.8 frames a pixel: 4800 frames in view
+    view.follow(3000);
+    EXPECT_EQ(view.first(), 0);  // in view: nothing moves
+    view.follow(6000);
+    EXPECT_GE(view.xAt(6000), 0);
+    EXPECT_LT(view.xAt(6000), 100);
+}
+
+}  // namespace
+}  // namespace keeptime
