@@ -1,0 +1,265 @@
+#include "gui/TimelinePanel.hpp"
+
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "gui/AudioOutput.hpp"
+#include "gui/WaveformView.hpp"
+#include "trim/Playback.hpp"
+
+namespace keeptime {
+
+namespace {
+// The overview's size: 4 Mi values (8 MB) whatever the take's length.
+constexpr std::int64_t kOverviewValues = std::int64_t{1} << 22;
+constexpr int kPreviewSeconds = 2;
+}  // namespace
+
+TimelinePanel::TimelinePanel(QWidget* parent)
+    : QWidget(parent),
+      view_(new WaveformView(this)),
+      scrollBar_(new QScrollBar(Qt::Horizontal, this)),
+      playButton_(new QToolButton(this)),
+      channelButton_(new QToolButton(this)),
+      channelMenu_(new QMenu(this)),
+      audio_(new AudioOutput(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(view_, 1);
+    layout->addWidget(scrollBar_);
+    auto* buttons = new QHBoxLayout;
+    layout->addLayout(buttons);
+    view_->attachScrollBar(scrollBar_);
+
+    QAction* play = addKey(tr("Play"), Qt::Key_Space, &TimelinePanel::playOrStop);
+    addKey(tr("Set In at the Playhead"), Qt::Key_I, &TimelinePanel::markIn);
+    addKey(tr("Set Out at the Playhead"), Qt::Key_O, &TimelinePanel::markOut);
+    addKey(tr("Play up to the In Point"), Qt::SHIFT | Qt::Key_I, &TimelinePanel::previewIn);
+    addKey(tr("Play from the Out Point"), Qt::SHIFT | Qt::Key_O, &TimelinePanel::previewOut);
+    addKey(tr("Playhead to In"), Qt::Key_BracketLeft, &TimelinePanel::toIn);
+    addKey(tr("Playhead to Out"), Qt::Key_BracketRight, &TimelinePanel::toOut);
+    QAction* zoomIn = addKey(tr("Zoom In"), QKeySequence::ZoomIn, nullptr);
+    zoomIn->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    connect(zoomIn, &QAction::triggered, view_, &WaveformView::zoomIn);
+    QAction* zoomOut = addKey(tr("Zoom Out"), QKeySequence::ZoomOut, nullptr);
+    connect(zoomOut, &QAction::triggered, view_, &WaveformView::zoomOut);
+    QAction* whole = addKey(tr("Whole Take"), Qt::CTRL | Qt::Key_0, nullptr);
+    connect(whole, &QAction::triggered, view_, &WaveformView::showWholeTake);
+
+    playButton_->setDefaultAction(play);
+    playButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    buttons->addWidget(playButton_);
+    channelButton_->setMenu(channelMenu_);
+    channelButton_->setPopupMode(QToolButton::InstantPopup);
+    channelButton_->setToolTip(tr("What you hear of a file with more than two channels"));
+    buttons->addWidget(channelButton_);
+    buttons->addStretch(1);
+    for (QAction* action : {zoomOut, zoomIn, whole}) {
+        auto* button = new QToolButton(this);
+        button->setDefaultAction(action);
+        buttons->addWidget(button);
+    }
+    for (QAction* action : keys_) action->setEnabled(false);
+
+    connect(view_, &WaveformView::inDragged, this, &TimelinePanel::inWanted);
+    connect(view_, &WaveformView::outDragged, this, &TimelinePanel::outWanted);
+    connect(view_, &WaveformView::playheadMoved, this, [this](std::int64_t frame) {
+        view_->setPlayhead(frame);
+        if (playing()) play(frame);  // a click while playing plays from there
+    });
+    // Finer peaks once the view has settled, not on every wheel step.
+    detailTimer_.setSingleShot(true);
+    detailTimer_.setInterval(120);
+    connect(&detailTimer_, &QTimer::timeout, this, &TimelinePanel::readDetail);
+    connect(view_, &WaveformView::viewChanged, &detailTimer_, qOverload<>(&QTimer::start));
+
+    playTimer_.setInterval(30);
+    connect(&playTimer_, &QTimer::timeout, this, &TimelinePanel::followPlayhead);
+    connect(audio_, &AudioOutput::stopped, this, [this] {
+        followPlayhead();
+        playTimer_.stop();
+        if (returnTo_) view_->setPlayhead(*returnTo_, true);
+        returnTo_.reset();
+        playButton_->defaultAction()->setText(tr("Play"));
+    });
+    peakThreads_.setMaxThreadCount(2);
+    channelButton_->setEnabled(false);
+    channelButton_->setText(tr("Channels"));
+}
+
+TimelinePanel::~TimelinePanel() {
+    audio_->stop();
+    for (const auto& job : {overviewJob_, detailJob_})
+        if (job) job->cancel();
+    peakThreads_.waitForDone();
+}
+
+QAction* TimelinePanel::addKey(const QString& text, const QKeySequence& key, void (TimelinePanel::*slot)()) {
+    auto* action = new QAction(text, this);
+    action->setShortcut(key);
+    // Keys reach the timeline from anywhere in the window, except while a field is being typed into.
+    action->setShortcutContext(Qt::WindowShortcut);
+    if (slot) connect(action, &QAction::triggered, this, slot);
+    keys_.append(action);
+    return action;
+}
+
+void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const FileTimes& times) {
+    stop();
+    ++generation_;
+    for (const auto& job : {overviewJob_, detailJob_})
+        if (job) job->cancel();
+    overviewJob_.reset();
+    detailJob_.reset();
+    try {
+        reader_ = std::make_shared<const PcmReader>(std::move(input), parser);
+    } catch (const BWFError& error) {
+        reader_.reset();  // a layout the decoder does not read: the rest of the window still works
+        emit message(QString::fromStdString(error.reason()));
+    }
+    const int channels = reader_ ? reader_->format().channels : 1;
+    view_->setFile(times, channels);
+    in_ = 0;
+    out_ = times.frames;
+    for (QAction* action : keys_) action->setEnabled(true);
+    // The channels one can listen to: the first two, or any one.
+    channelMenu_->clear();
+    channel_ = -1;
+    chooseChannel(-1);
+    if (reader_ && channels > 2) {
+        channelMenu_->addAction(tr("Channels 1 and 2"), this, [this] { chooseChannel(-1); });
+        for (int c = 0; c < channels; ++c)
+            channelMenu_->addAction(tr("Channel %1").arg(c + 1), this, [this, c] { chooseChannel(c); });
+    }
+    channelButton_->setEnabled(reader_ && channels > 2);
+    channelButton_->setVisible(reader_ && channels > 2);
+    readOverview();
+}
+
+void TimelinePanel::chooseChannel(int channel) {
+    channel_ = channel;
+    channelButton_->setText(channel < 0 ? tr("Hear: 1+2") : tr("Hear: %1").arg(channel + 1));
+}
+
+void TimelinePanel::setTimes(const FileTimes& times) { view_->setTimes(times); }
+
+void TimelinePanel::setRange(std::int64_t in, std::int64_t out) {
+    in_ = in;
+    out_ = out;
+    view_->setRange(in, out);
+}
+
+// While playing, the frame being heard now, not the one last drawn.
+std::int64_t TimelinePanel::playhead() const { return playing() ? audio_->playheadFrame() : view_->playhead(); }
+bool TimelinePanel::playing() const { return audio_->playing(); }
+
+bool TimelinePanel::readingPeaks() const { return peakThreads_.activeThreadCount() > 0; }
+
+void TimelinePanel::readOverview() {
+    if (!reader_) return;
+    const std::int64_t perBucket = framesPerBucketFor(reader_->frames(), reader_->format().channels, kOverviewValues);
+    auto job = std::make_shared<PeakReader>(*reader_, perBucket);
+    overviewJob_ = job;
+    const int generation = generation_;
+    auto reader = reader_;  // kept open while the job reads
+    peakThreads_.start([this, job, reader, generation] {
+        auto show = [this, generation](const Peaks& peaks) {
+            auto copy = std::make_shared<const Peaks>(peaks);
+            QMetaObject::invokeMethod(this, [this, copy, generation] {
+                if (generation == generation_) view_->setOverview(copy);
+            }, Qt::QueuedConnection);
+        };
+        try {
+            show(job->run(show));
+        } catch (const std::exception& error) {
+            const QString text = QString::fromStdString(error.what());
+            QMetaObject::invokeMethod(this, [this, text, generation] {
+                if (generation == generation_) emit message(tr("The waveform could not be read: %1").arg(text));
+            }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void TimelinePanel::readDetail() {
+    if (!reader_) return;
+    const Timeline& timeline = view_->timeline();
+    const std::int64_t overviewBucket = framesPerBucketFor(reader_->frames(), reader_->format().channels, kOverviewValues);
+    if (timeline.framesPerPixel() * 2 > static_cast<double>(overviewBucket)) {
+        view_->setDetail(nullptr);  // the overview is fine enough
+        return;
+    }
+    if (detailJob_) detailJob_->cancel();
+    // The view and a view's width either side, so that a little scrolling needs nothing new.
+    const std::int64_t shown = timeline.visibleFrames();
+    const std::int64_t first = std::max<std::int64_t>(0, static_cast<std::int64_t>(timeline.first()) - shown);
+    const auto perBucket = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::floor(timeline.framesPerPixel())));
+    auto job = std::make_shared<PeakReader>(*reader_, perBucket, first, 3 * shown);
+    detailJob_ = job;
+    const int generation = generation_;
+    auto reader = reader_;
+    peakThreads_.start([this, job, reader, generation] {
+        try {
+            auto peaks = std::make_shared<const Peaks>(job->run());
+            if (job->cancelled()) return;
+            QMetaObject::invokeMethod(this, [this, peaks, generation] {
+                if (generation == generation_) view_->setDetail(peaks);
+            }, Qt::QueuedConnection);
+        } catch (const std::exception&) {
+            // The overview has said what is wrong with the file.
+        }
+    });
+}
+
+void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, bool returnAfter) {
+    if (!reader_) return;
+    audio_->stop();
+    returnTo_ = returnAfter ? std::optional(view_->playhead()) : std::nullopt;
+    from = std::clamp<std::int64_t>(from, 0, reader_->frames());
+    if (from >= reader_->frames()) from = 0;  // at the end: from the start again
+    auto playback = std::make_shared<Playback>(reader_, from, until, channel_);
+    if (!audio_->play(playback, reader_->sampleRate())) {
+        returnTo_.reset();
+        if (!toldNoDevice_) emit message(audio_->lastError());
+        toldNoDevice_ = true;
+        return;
+    }
+    view_->setPlayhead(from, true);
+    playButton_->defaultAction()->setText(tr("Stop"));
+    playTimer_.start();
+}
+
+void TimelinePanel::stop() { audio_->stop(); }
+
+void TimelinePanel::playOrStop() {
+    if (playing()) {
+        stop();
+        return;
+    }
+    play(playhead());
+}
+
+void TimelinePanel::followPlayhead() {
+    if (audio_->playing() || playTimer_.isActive()) view_->setPlayhead(audio_->playheadFrame(), true);
+}
+
+void TimelinePanel::markIn() { emit inWanted(playhead()); }
+void TimelinePanel::markOut() { emit outWanted(playhead()); }
+
+void TimelinePanel::previewIn() {
+    if (reader_) play(in_ - std::int64_t{kPreviewSeconds} * reader_->sampleRate(), in_, true);
+}
+
+void TimelinePanel::previewOut() {
+    if (reader_) play(out_, out_ + std::int64_t{kPreviewSeconds} * reader_->sampleRate(), true);
+}
+
+void TimelinePanel::toIn() { view_->setPlayhead(in_, true); }
+void TimelinePanel::toOut() { view_->setPlayhead(out_, true); }
+
+}  // namespace keeptime
