@@ -18,13 +18,18 @@ PcmReader::PcmReader(std::shared_ptr<const FileHandle> file, const BWFParser& pa
     format_ = *parser.sampleFormat();
 }
 
-Bytes PcmReader::readRaw(std::int64_t first, std::int64_t count) const {
+std::int64_t PcmReader::readInto(std::int64_t first, std::int64_t count, std::uint8_t* buffer) const {
     first = std::clamp<std::int64_t>(first, 0, frames_);
     count = std::clamp<std::int64_t>(count, 0, frames_ - first);
-    Bytes bytes(static_cast<std::size_t>(count * bytesPerFrame_));
-    const std::size_t got = readFully(file_->fd(), bytes.data(), bytes.size(), audioOffset_ + first * bytesPerFrame_,
-                                      file_->path());
-    bytes.resize(got - got % static_cast<std::size_t>(bytesPerFrame_));
+    const std::size_t got = readFully(file_->fd(), buffer, static_cast<std::size_t>(count * bytesPerFrame_),
+                                      audioOffset_ + first * bytesPerFrame_, file_->path());
+    return static_cast<std::int64_t>(got) / bytesPerFrame_;
+}
+
+Bytes PcmReader::readRaw(std::int64_t first, std::int64_t count) const {
+    first = std::clamp<std::int64_t>(first, 0, frames_);
+    Bytes bytes(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, frames_ - first) * bytesPerFrame_));
+    bytes.resize(static_cast<std::size_t>(readInto(first, count, bytes.data()) * bytesPerFrame_));
     return bytes;
 }
 

@@ -22,10 +22,14 @@ public:
     std::int64_t frames() const { return frames_; }
     std::int32_t sampleRate() const { return sampleRate_; }
     int bytesPerFrame() const { return bytesPerFrame_; }
+    const std::filesystem::path& path() const { return file_->path(); }
 
     // The raw bytes of frames [first, first + count), clipped to the audio.
     // Throws BWFError (Unreadable) on a read error.
     Bytes readRaw(std::int64_t first, std::int64_t count) const;
+    // The same into buffer (at least count * bytesPerFrame() bytes), for a
+    // caller that reuses one; returns the whole frames read.
+    std::int64_t readInto(std::int64_t first, std::int64_t count, std::uint8_t* buffer) const;
     // Frames [first, first + count), clipped to the audio, decoded to floats and
     // interleaved into out (resized); returns the frames read.
     std::int64_t readFloat(std::int64_t first, std::int64_t count, std::vector<float>& out) const;

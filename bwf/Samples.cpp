@@ -1,10 +1,5 @@
 #include "bwf/Samples.hpp"
 
-#include <algorithm>
-#include <bit>
-#include <cmath>
-#include <cstring>
-
 #include "bwf/BWFFormat.hpp"
 
 namespace keeptime {
@@ -19,25 +14,6 @@ constexpr std::size_t kFormatTagOffset = 8;
 constexpr std::size_t kChannelsOffset = 10;
 constexpr std::size_t kBitsOffset = 22;
 constexpr std::size_t kSubFormatOffset = 32;  // the GUID's first two bytes are the tag
-
-// A sign-extended integer sample of width bytes, shifted to fill 32 bits.
-std::int32_t integer32(const std::uint8_t* bytes, int width) {
-    if (width == 1) return static_cast<std::int32_t>((static_cast<std::uint32_t>(bytes[0]) ^ 0x80u) << 24);
-    std::uint32_t value = 0;
-    for (int i = 0; i < width; ++i) value |= static_cast<std::uint32_t>(bytes[i]) << (8 * (4 - width + i));
-    return static_cast<std::int32_t>(value);
-}
-
-double floatValue(const std::uint8_t* bytes, int width) {
-    if (width == 4) {
-        std::uint32_t bits = 0;
-        for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
-        return std::bit_cast<float>(bits);
-    }
-    std::uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
-    return std::bit_cast<double>(bits);
-}
 
 }  // namespace
 
@@ -63,6 +39,20 @@ std::optional<SampleFormat> sampleFormat(ByteView fmtChunk, std::int16_t blockAl
     return std::nullopt;
 }
 
+namespace {
+std::int32_t integer32(const std::uint8_t* bytes, int width) {
+    switch (width) {
+        case 1: return samples::integer32<1>(bytes);
+        case 2: return samples::integer32<2>(bytes);
+        case 3: return samples::integer32<3>(bytes);
+        default: return samples::integer32<4>(bytes);
+    }
+}
+double floatValue(const std::uint8_t* bytes, int width) {
+    return width == 4 ? samples::floating<4>(bytes) : samples::floating<8>(bytes);
+}
+}  // namespace
+
 float sampleAsFloat(const std::uint8_t* bytes, const SampleFormat& format) {
     if (format.kind == SampleFormat::Kind::Float) return static_cast<float>(floatValue(bytes, format.bytesPerSample));
     return static_cast<float>(integer32(bytes, format.bytesPerSample) / 2147483648.0);
@@ -71,9 +61,7 @@ float sampleAsFloat(const std::uint8_t* bytes, const SampleFormat& format) {
 std::int16_t sampleAs16(const std::uint8_t* bytes, const SampleFormat& format) {
     if (format.kind == SampleFormat::Kind::Integer)
         return static_cast<std::int16_t>(integer32(bytes, format.bytesPerSample) >> 16);
-    const double value = floatValue(bytes, format.bytesPerSample);
-    if (std::isnan(value)) return 0;
-    return static_cast<std::int16_t>(std::lround(std::clamp(value * 32767.0, -32768.0, 32767.0)));
+    return samples::floatTo16(floatValue(bytes, format.bytesPerSample));
 }
 
 }  // namespace keeptime

@@ -4,6 +4,7 @@
 
 #include "cli/InfoCommand.hpp"
 #include "cli/Output.hpp"
+#include "cli/PeaksCommand.hpp"
 #include "cli/TrimCommand.hpp"
 
 using namespace keeptime::cli;
@@ -62,6 +63,25 @@ int main(int argc, char** argv) {
     trimCommand->add_flag("-q,--quiet", trim.quiet, "No progress bar");
     trimCommand->add_flag("--json", trim.json, "Print one JSON object describing the copy");
 
+    PeaksOptions peaks;
+    auto* peaksCommand = app.add_subcommand("peaks", "Write a file's waveform as JSON for web waveform players");
+    peaksCommand->add_option("FILE", peaks.file, "A Broadcast-WAV or RF64 file")->required();
+    auto* perSecond = peaksCommand->add_option(
+        "--pixels-per-second", peaks.pixelsPerSecond,
+        "Pixels per second of audio: samples per pixel is the sample rate / N, rounded down, at least 1")
+                          ->check(CLI::PositiveNumber);
+    peaksCommand->add_option("--samples-per-pixel", peaks.samplesPerPixel, "Frames per pixel (default 256)")
+        ->check(CLI::PositiveNumber)
+        ->excludes(perSecond);
+    peaksCommand->add_option("--bits", peaks.bits, "8 or 16 (default): the values' scale")->check(CLI::IsMember({8, 16}));
+    peaksCommand->add_option("-o,--output", peaks.output,
+                             "Write the JSON here, replacing the file, instead of on standard output");
+    peaksCommand->footer("Output: {\"version\":2,\"channels\":C,\"sample_rate\":R,\"samples_per_pixel\":N,"
+                         "\"bits\":B,\"length\":PIXELS,\"data\":[...]}, data holding for each pixel, for each\n"
+                         "channel, the min and then the max. 16-bit values are the top 16 bits of integer samples\n"
+                         "or floats times 32767; 8-bit values are those shifted right by 8. The last pixel may\n"
+                         "cover fewer frames.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -82,7 +102,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     int status = kCopyFailed;
     try {
-        status = infoCommand->parsed() ? runInfo(info) : runTrim(trim);
+        status = infoCommand->parsed() ? runInfo(info) : peaksCommand->parsed() ? runPeaks(peaks) : runTrim(trim);
     } catch (const std::exception& error) {  // a fault of ours still ends with one line and a status
         complain(error.what());
     }

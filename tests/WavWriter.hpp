@@ -35,11 +35,14 @@ inline Bytes audioPattern(std::size_t length, std::uint32_t seed = 1) {
     return bytes;
 }
 
-inline Bytes fmtBody(int channels, int rate, int bits) {
-    Bytes body(16);
+// tag 1: integer PCM, 3: float; extensible: the same tag as the WAVE_FORMAT_EXTENSIBLE sub-format.
+inline Bytes fmtBody(int channels, int rate, int bits, std::uint16_t tag = 1, bool extensible = false) {
+    Bytes body(extensible ? 40 : 16);
     const int align = channels * ((bits + 7) / 8);
-    writeLE<std::uint16_t>(body, 0, 1), writeLE(body, 2, std::uint16_t(channels)), writeLE(body, 4, rate);
-    writeLE(body, 8, rate * align), writeLE(body, 12, std::uint16_t(align)), writeLE(body, 14, std::uint16_t(bits));
+    writeLE<std::uint16_t>(body, 0, extensible ? 0xFFFE : tag), writeLE(body, 2, std::uint16_t(channels));
+    writeLE(body, 4, rate), writeLE(body, 8, rate * align), writeLE(body, 12, std::uint16_t(align));
+    writeLE(body, 14, std::uint16_t(bits));
+    if (extensible) writeLE<std::uint16_t>(body, 16, 22), writeLE(body, 18, std::uint16_t(bits)), writeLE(body, 24, tag);
     return body;
 }
 
@@ -63,8 +66,8 @@ public:
     }
     WavWriter& chunk(std::string id, const std::string& text) { return chunk(id, Bytes(text.begin(), text.end())); }
     WavWriter& ixml(const std::string& xml) { return chunk("iXML", xml); }
-    WavWriter& fmt(int channels = 2, int rate = 48000, int bits = 24) {
-        return frameBytes_ = channels * ((bits + 7) / 8), chunk("fmt ", fmtBody(channels, rate, bits));
+    WavWriter& fmt(int channels = 2, int rate = 48000, int bits = 24, std::uint16_t tag = 1, bool extensible = false) {
+        return frameBytes_ = channels * ((bits + 7) / 8), chunk("fmt ", fmtBody(channels, rate, bits, tag, extensible));
     }
     WavWriter& bext(std::int64_t timeReference, const std::string& description = "") {
         Bytes body(602, 0);

@@ -370,5 +370,81 @@ TEST(ExternalCliFrames, ATrimFromALabelStartsOnThatLabel) {
               json({"24000/1001", "12:39:59:00", "0:00:04:23"}));
 }
 
+// What the waveform-data format (version 2) allows: exactly its keys, whole numbers in range, and data holding a
+// min and a max per channel per pixel.
+std::string waveformDataErrors(const json& j) {
+    const std::set<std::string> keys = {"version", "channels", "sample_rate", "samples_per_pixel", "bits", "length", "data"};
+    std::set<std::string> got;
+    for (const auto& [key, value] : j.items()) got.insert(key);
+    if (!j.is_object() || got != keys) return "not exactly the format's keys";
+    for (const char* key : {"channels", "sample_rate", "samples_per_pixel", "bits", "length"})
+        if (!j[key].is_number_integer() || j[key] < (key == std::string("length") ? 0 : 1)) return std::string(key) + " is no count";
+    if (j["version"] != 2 || (j["bits"] != 8 && j["bits"] != 16)) return "version or bits";
+    const int limit = 1 << (int(j["bits"]) - 1);
+    if (!j["data"].is_array() || j["data"].size() != std::size_t(j["length"]) * int(j["channels"]) * 2) return "data size";
+    for (const json& v : j["data"])
+        if (!v.is_number_integer() || v < -limit || v >= limit) return "a value out of range: " + v.dump();
+    return "";
+}
+
+// A 24-bit stereo file with known samples: the exact data at each bit depth, a last pixel of one frame.
+TEST(ExternalCliPeaks, KnownSamplesGiveExactData) {
+    TempDir dir;
+    const std::int32_t samples[] = {0x123456, -0x800000, -0x100, 0x7FFFFF, 0x7FFFFF, 0x100, -0x800000, -1, 0x100, 0x345678};
+    Bytes audio;
+    for (std::int32_t v : samples) audio.insert(audio.end(), {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)});
+    testing::WavWriter().fmt(2, 48000, 24).data(audio).write(dir / "in.wav");
+    const json data16 = {-1, 4660, -32768, 32767, -32768, 32767, -1, 1, 1, 1, 13398, 13398};
+    const json data8 = {-1, 18, -128, 127, -128, 127, -1, 0, 0, 0, 52, 52};
+    const std::tuple<std::string, int, json> cases[] = {{"--samples-per-pixel 2", 16, data16},
+                                                        {"--pixels-per-second 20000 --bits 16", 16, data16},  // 2.4
+                                                        {"--samples-per-pixel 2 --bits 8", 8, data8}};
+    for (const auto& [args, bits, data] : cases) {
+        SCOPED_TRACE(args);
+        const Result r = keeptime({"peaks", dir / "in.wav"}, args), toFile = keeptime({"peaks", dir / "in.wav", "-o",
+                                                                                      dir / "out.json"}, args);
+        ASSERT_EQ(std::tuple(r.status, r.err, toFile.status, toFile.out + toFile.err), std::tuple(0, "", 0, ""));
+        const json got = json::parse(r.out);
+        EXPECT_EQ(waveformDataErrors(got), "");
+        EXPECT_EQ(got, json({{"version", 2}, {"channels", 2}, {"sample_rate", 48000}, {"samples_per_pixel", 2},
+                             {"bits", bits}, {"length", 3}, {"data", data}}));
+        EXPECT_EQ(text(dir / "out.json"), r.out);
+    }
+    for (const std::string args : {"--bits 12", "--samples-per-pixel 0", "--samples-per-pixel 2 --pixels-per-second 9"})
+        EXPECT_EQ(keeptime({"peaks", dir / "in.wav"}, args).status, 2) << args;
+    const Result refused = keeptime({"peaks", dir / "in.wav", "-o", dir / "in.wav"});  // never over the recording
+    EXPECT_EQ(std::tuple(refused.status, split(refused.err).size()), std::tuple(2, 1u));
+    EXPECT_EQ(testing::readFile(dir / "in.wav").size(), 44 + audio.size());
+}
+
+// Files sox wrote, against ffmpeg's decoding to 16 bits (the top 16 bits, as the format's values are).
+TEST(ExternalCliPeaks, PeaksOfSoxFilesMatchFfmpegsSamples) {
+    if (!onPath("sox") || !onPath("ffmpeg")) GTEST_SKIP() << "sox or ffmpeg is not installed";
+    for (const std::string layout : {"-c 2 -b 24", "-c 1 -b 8", "-c 6 -b 32"}) {
+        SCOPED_TRACE(layout);
+        TempDir dir;
+        const int channels = layout[3] - '0';
+        ASSERT_EQ(run({"sh", "-c", "sox -n -r 44100 " + layout + " " + (dir / "in.wav").string() +
+                                   " synth 0.7 whitenoise vol 0.9"}).status, 0);
+        const Result raw = run({"ffmpeg", "-v", "error", "-i", dir / "in.wav", "-f", "s16le", "-c:a", "pcm_s16le", "-"});
+        const Result r = keeptime({"peaks", dir / "in.wav", "--samples-per-pixel", "1000"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::int16_t> s(raw.out.size() / 2);
+        std::memcpy(s.data(), raw.out.data(), s.size() * 2);
+        json data = json::array();
+        for (std::size_t frame = 0; frame * channels < s.size(); frame += 1000)
+            for (int c = 0; c < channels; ++c) {
+                std::int16_t lo = INT16_MAX, hi = INT16_MIN;
+                for (std::size_t i = frame * channels + c; i < std::min(s.size(), (frame + 1000) * channels); i += channels)
+                    lo = std::min(lo, s[i]), hi = std::max(hi, s[i]);
+                data.push_back(lo), data.push_back(hi);
+            }
+        const json got = json::parse(r.out);
+        EXPECT_EQ(waveformDataErrors(got), "");
+        EXPECT_EQ(std::tuple(got["length"], got["channels"]), std::tuple(json(31), json(channels)));
+        EXPECT_EQ(got["data"], data);
+    }
+}
+
 }  // namespace
 }  // namespace keeptime::external

@@ -1,0 +1,130 @@
+#include "cli/PeaksCommand.hpp"
+
+#include <charconv>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "bwf/BWFError.hpp"
+#include "bwf/BWFParser.hpp"
+#include "bwf/OutputFile.hpp"
+#include "bwf/Peaks.hpp"
+#include "cli/Output.hpp"
+
+namespace keeptime::cli {
+
+namespace {
+
+constexpr std::int64_t kDefaultSamplesPerPixel = 256;
+// The peaks are read and written a slice at a time, so that memory stays bounded
+// however many pixels the file makes.
+constexpr std::int64_t kSliceBytes = std::int64_t{32} << 20;
+constexpr std::int64_t kSliceValues = std::int64_t{1} << 21;
+constexpr std::size_t kFlushAt = 1 << 20;
+
+// Text gathered and handed on in pieces of about a mebibyte.
+class TextSink {
+public:
+    explicit TextSink(std::function<void(const std::string&)> write) : write_(std::move(write)) {}
+    TextSink& operator<<(const std::string& text) { return text_ += text, flushIfFull(); }
+    TextSink& operator<<(std::int64_t value) {
+        char digits[24];
+        text_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+        return flushIfFull();
+    }
+    void flush() {
+        if (!text_.empty()) write_(text_);
+        text_.clear();
+    }
+
+private:
+    TextSink& flushIfFull() {
+        if (text_.size() >= kFlushAt) flush();
+        return *this;
+    }
+    std::function<void(const std::string&)> write_;
+    std::string text_;
+};
+
+// The header, then each pixel's min and max per channel, at the chosen bits.
+void writeJson(const PcmReader& reader, std::int64_t perPixel, int bits, TextSink& out) {
+    const int channels = reader.format().channels;
+    const std::int64_t pixels = (reader.frames() + perPixel - 1) / perPixel;
+    out << "{\"version\":2,\"channels\":" << channels << ",\"sample_rate\":" << reader.sampleRate()
+        << ",\"samples_per_pixel\":" << perPixel << ",\"bits\":" << bits << ",\"length\":" << pixels
+        << ",\"data\":[";
+    const std::int64_t slicePixels = std::max<std::int64_t>(
+        1, std::min(kSliceBytes / reader.bytesPerFrame() / perPixel, kSliceValues / (2 * channels)));
+    const char* comma = "";
+    for (std::int64_t pixel = 0; pixel < pixels; pixel += slicePixels) {
+        const Peaks peaks = PeakReader(reader, perPixel, pixel * perPixel, slicePixels * perPixel).run();
+        for (const std::int16_t value : peaks.values) {
+            out << comma << std::int64_t{bits == 8 ? value >> 8 : value};
+            comma = ",";
+        }
+    }
+    out << "]}\n";
+    out.flush();
+}
+
+}  // namespace
+
+int runPeaks(const PeaksOptions& options) {
+    std::shared_ptr<const FileHandle> input;
+    std::unique_ptr<BWFParser> parser;
+    std::unique_ptr<PcmReader> reader;
+    try {
+        input = std::make_shared<const FileHandle>(FileHandle::openForReading(options.file));
+        parser = std::make_unique<BWFParser>(*input);
+        reader = std::make_unique<PcmReader>(input, *parser);
+    } catch (const BWFError& error) {
+        complain(error.what());
+        return kRefused;
+    }
+    const std::int64_t perPixel =
+        options.samplesPerPixel ? *options.samplesPerPixel
+        : options.pixelsPerSecond ? std::max<std::int64_t>(1, reader->sampleRate() / *options.pixelsPerSecond)
+                                  : kDefaultSamplesPerPixel;
+
+    if (!options.output) {
+        TextSink out([](const std::string& text) {
+            // A closed pipe: stop reading; main() reports the failed write.
+            if (!std::cout.write(text.data(), std::ssize(text))) throw BWFError(BWFError::Kind::Output, "");
+        });
+        try {
+            writeJson(*reader, perPixel, options.bits, out);
+        } catch (const BWFError& error) {
+            if (!std::cout) return kCopyFailed;
+            std::cout << std::endl;  // what was written is cut off; the status and the line say so
+            complain(error.what());
+            return kCopyFailed;
+        }
+        return kOk;
+    }
+    if (sameFile(*options.output, options.file)) {
+        complain(options.output->string(), "is the recording itself; choose another file for the peaks");
+        return kRefused;
+    }
+    std::unique_ptr<OutputFile> file;
+    try {
+        file = std::make_unique<OutputFile>(checkOutput(*options.output, true), true);
+    } catch (const BWFError& error) {
+        complain(error.what());
+        return kRefused;
+    }
+    try {
+        std::int64_t offset = 0;
+        TextSink out([&](const std::string& text) {
+            file->writeAt(offset, ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+            offset += std::ssize(text);
+        });
+        writeJson(*reader, perPixel, options.bits, out);
+        file->commit([] { return true; });
+    } catch (const BWFError& error) {  // the unfinished file is removed with its OutputFile
+        complain(error.what());
+        return kCopyFailed;
+    }
+    return kOk;
+}
+
+}  // namespace keeptime::cli
