@@ -22,6 +22,7 @@ public:
     std::int64_t frames() const { return frames_; }
     std::int32_t sampleRate() const { return sampleRate_; }
     int bytesPerFrame() const { return bytesPerFrame_; }
+    const std::filesystem::path& path() const { return file_->path(); }
 
     // The raw bytes of frames [first, first + count), clipped to the audio.
     // Throws BWFError (Unreadable) on a read error.
