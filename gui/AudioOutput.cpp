@@ -93,8 +93,7 @@ AudioOutput::AudioOutput(QObject* parent) : QObject(parent) {
 }
 
 AudioOutput::~AudioOutput() {
-    if (sink_) sink_->stop();
-    if (playback_) playback_->stop();
+    if (sink_) release();
 }
 
 bool AudioOutput::deviceAvailable() const { return !QMediaDevices::defaultAudioOutput().isNull(); }
