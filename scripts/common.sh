@@ -4,11 +4,12 @@
 KEEPTIME_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What building needs.
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libcli11-dev nlohmann-json3-dev libgtest-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libcli11-dev nlohmann-json3-dev libgtest-dev)
 # What the whole test suite needs besides: the fuzzers, the writers and readers that
-# check our files from outside, and an X server for the window.
+# check our files from outside, an X server for the window, and a sound server to
+# record what the window plays.
 TEST_PACKAGES=(clang libclang-rt-14-dev ffmpeg sox sndfile-programs python3 python3-mutagen nodejs
-    xvfb xauth)
+    xvfb xauth pulseaudio pulseaudio-utils)
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 

@@ -1,0 +1,58 @@
+// Plays a Playback on the default audio output through Qt Multimedia. The
+// device pulls frames from the playback's ring on its own schedule; decoding
+// stays on the playback's thread, so the window never waits for the disk.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+
+#include "trim/Playback.hpp"
+
+class QAudioSink;
+
+namespace keeptime {
+
+class PlaybackDevice;
+
+class AudioOutput : public QObject {
+    Q_OBJECT
+public:
+    explicit AudioOutput(QObject* parent = nullptr);
+    ~AudioOutput() override;
+
+    bool deviceAvailable() const;
+    // Starts the playback on the default output (stopping any before); false,
+    // with the reason in lastError(), when there is no output that plays
+    // sampleRate stereo.
+    bool play(std::shared_ptr<Playback> playback, int sampleRate);
+    // Stops at once; emits stopped() when something was playing.
+    void stop();
+    bool playing() const { return sink_ != nullptr; }
+    // The frame of the file being heard now: from plus the frames the device has
+    // played, up to until. After the end or a stop, where it stood then.
+    std::int64_t playheadFrame() const;
+    // Why play() failed or the playback ended early (a read error, a failed device).
+    QString lastError() const { return lastError_; }
+
+signals:
+    void stopped();  // reached the end, stopped, or failed
+
+private:
+    void finish(const QString& error);  // ends what plays, telling the window
+    void release();                     // ends what plays, quietly
+    void checkEnd();
+    std::int64_t framesPlayed() const;
+
+    std::shared_ptr<Playback> playback_;
+    QAudioSink* sink_ = nullptr;        // owns the device that feeds it
+    PlaybackDevice* device_ = nullptr;
+    int sampleRate_ = 0;
+    std::int64_t lastPlayhead_ = 0;
+    QTimer endCheck_;
+    QString lastError_;
+};
+
+}  // namespace keeptime

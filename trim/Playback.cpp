@@ -1,0 +1,115 @@
+#include "trim/Playback.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+#include "bwf/BWFError.hpp"
+
+namespace keeptime {
+
+namespace {
+
+int channelCount(const PcmReader& reader) { return reader.format().channels; }
+
+int checkedChannel(const PcmReader& reader, int channel) {
+    if (channel < -1 || channel >= channelCount(reader))
+        throw std::invalid_argument("channel " + std::to_string(channel + 1) + " is not one of the " +
+                                    std::to_string(channelCount(reader)) + " channels of " + reader.path().string());
+    return channel;
+}
+
+}  // namespace
+
+Playback::Playback(std::shared_ptr<const PcmReader> reader, std::int64_t from, std::optional<std::int64_t> until,
+                   int channel)
+    : reader_(std::move(reader)),
+      from_(std::clamp<std::int64_t>(from, 0, reader_->frames())),
+      until_(std::clamp<std::int64_t>(until.value_or(reader_->frames()), from_, reader_->frames())),
+      left_(checkedChannel(*reader_, channel) >= 0 ? channel : 0),
+      right_(channel >= 0 ? channel : std::min(1, channelCount(*reader_) - 1)),
+      // 50 ms blocks, 16 of them ahead: small enough to start at once, large
+      // enough to ride over a slow disk.
+      block_(std::max<std::int64_t>(1024, reader_->sampleRate() / 20)),
+      capacity_(block_ * 16),
+      ring_(std::make_unique<float[]>(static_cast<std::size_t>(capacity_) * 2)) {}
+
+Playback::~Playback() { stop(); }
+
+void Playback::start() {
+    if (!thread_.joinable() && !stopping_) thread_ = std::thread([this] { decode(); });
+}
+
+void Playback::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+std::int64_t Playback::freeFrames() const {
+    return capacity_ - (written_.load(std::memory_order_relaxed) - pulled_.load(std::memory_order_acquire));
+}
+
+void Playback::decode() {
+    std::vector<float> decoded;
+    const int channels = channelCount(*reader_);
+    try {
+        for (std::int64_t done = 0; done < until_ - from_;) {
+            const std::int64_t want = std::min(block_, until_ - from_ - done);
+            {
+                // The consumer does not signal (it must not touch the lock), so re-check often.
+                std::unique_lock lock(mutex_);
+                while (!stopping_ && freeFrames() < want) wake_.wait_for(lock, std::chrono::milliseconds(5));
+            }
+            if (stopping_) return;
+            const std::int64_t got = reader_->readFloat(from_ + done, want, decoded);
+            for (std::int64_t i = 0; i < got; ++i) {
+                const float* frame = decoded.data() + i * channels;
+                float* slot = ring_.get() + ((done + i) % capacity_) * 2;
+                slot[0] = frame[left_];
+                slot[1] = frame[right_];
+            }
+            done += got;
+            written_.store(done, std::memory_order_release);
+            if (got < want)
+                throw BWFError(BWFError::Kind::Unreadable, reader_->path(),
+                               "the audio ends at frame " + std::to_string(from_ + done) + ", before the " +
+                                   std::to_string(reader_->frames()) +
+                                   " frames its header gives: the file was cut short after it was opened");
+        }
+    } catch (const std::exception& e) {
+        error_ = e.what();
+        failed_.store(true, std::memory_order_release);
+    }
+}
+
+std::int64_t Playback::pull(float* out, std::int64_t frames) {
+    if (stopping_.load(std::memory_order_relaxed)) return 0;
+    const std::int64_t pulled = pulled_.load(std::memory_order_relaxed);
+    const std::int64_t count = std::clamp<std::int64_t>(written_.load(std::memory_order_acquire) - pulled, 0, frames);
+    for (std::int64_t done = 0; done < count;) {
+        const std::int64_t at = (pulled + done) % capacity_;
+        const std::int64_t run = std::min(count - done, capacity_ - at);
+        std::copy_n(ring_.get() + at * 2, run * 2, out + done * 2);
+        done += run;
+    }
+    pulled_.store(pulled + count, std::memory_order_release);
+    return count;
+}
+
+bool Playback::finished() const {
+    const bool failed = failed_.load(std::memory_order_acquire);
+    const std::int64_t pulled = framesPulled();
+    return pulled == until_ - from_ || (failed && pulled == written_.load(std::memory_order_acquire));
+}
+
+std::optional<std::string> Playback::error() const {
+    if (!failed_.load(std::memory_order_acquire)) return std::nullopt;
+    return error_;
+}
+
+}  // namespace keeptime
