@@ -37,7 +37,7 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     layout->addLayout(buttons);
     view_->attachScrollBar(scrollBar_);
 
-    QAction* play = addKey(tr("Play"), Qt::Key_Space, &TimelinePanel::playOrStop);
+    QAction* playAction = addKey(tr("Play"), Qt::Key_Space, &TimelinePanel::playOrStop);
     addKey(tr("Set In at the Playhead"), Qt::Key_I, &TimelinePanel::markIn);
     addKey(tr("Set Out at the Playhead"), Qt::Key_O, &TimelinePanel::markOut);
     addKey(tr("Play up to the In Point"), Qt::SHIFT | Qt::Key_I, &TimelinePanel::previewIn);
@@ -52,7 +52,7 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     QAction* whole = addKey(tr("Whole Take"), Qt::CTRL | Qt::Key_0, nullptr);
     connect(whole, &QAction::triggered, view_, &WaveformView::showWholeTake);
 
-    playButton_->setDefaultAction(play);
+    playButton_->setDefaultAction(playAction);
     playButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     buttons->addWidget(playButton_);
     channelButton_->setMenu(channelMenu_);
