@@ -93,7 +93,11 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     updateSaveButton();
 }
 
-TrimWindow::~TrimWindow() { stopAllCopies(); }
+TrimWindow::~TrimWindow() {
+    stopAllCopies();
+    // The controls outlive ui_ and the model: their last focus changes must not reach them.
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->disconnect(this);
+}
 
 bool TrimWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui_->startSlider && event->type() == QEvent::KeyPress) {
@@ -113,8 +117,6 @@ void TrimWindow::connectField(QLineEdit* edit, void (TrimWindow::*action)()) {
     // passed through keeps the point exactly as a slider left it.
     connect(edit, &QLineEdit::editingFinished, this, [this, edit, action] {
         if (edit->isModified()) (this->*action)();
-        edit->setModified(false);
-        updateSaveButton();
     });
     // Save follows the typing, before it is applied.
     connect(edit, &QLineEdit::textEdited, this, &TrimWindow::updateSaveButton);
@@ -414,15 +416,16 @@ std::unique_ptr<QMessageBox> TrimWindow::problemBox(const QString& summary, cons
     auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, tr("Keeptime"), summary, QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     const QFontMetrics metrics(box->font());
-    // QMessageBox sizes itself to its texts: a spacer across its grid sets the least width.
-    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(new QSpacerItem(metrics.averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
-                      grid->rowCount(), 0, 1, grid->columnCount());
     // Elided to fit one line, and joined with no-break spaces, so that it never wraps mid-name.
     QString shown = metrics.elidedText(path, Qt::ElideMiddle, metrics.averageCharWidth() * kPathChars);
     shown.replace(QLatin1Char(' '), QChar(QChar::Nbsp));
     box->setInformativeText(path.isEmpty() ? reason : shown + QLatin1Char('\n') + reason);
     if (shown != path && !path.isEmpty()) box->setDetailedText(path + QLatin1Char('\n') + reason);
+    // QMessageBox sizes itself to its texts, and lays itself out anew when they change: a
+    // spacer across its grid, added last, sets the least width.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(metrics.averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     return box;
 }
 
