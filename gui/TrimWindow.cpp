@@ -90,6 +90,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     copyThreads_.setMaxThreadCount(64);
     restoreGeometry(settings_.windowGeometry());
     enableFileControls(false);
+    ui_->detailsText->hide();
     updateSaveButton();
 }
 
@@ -231,6 +232,7 @@ bool TrimWindow::openFile(const QString& given) {
     ui_->noticeText->setText(notice ? tr("Note: %1.").arg(QString::fromStdString(*notice)) : QString());
     ui_->noticeText->setVisible(notice.has_value());
     ui_->detailsText->setText(QString::fromStdString(detailsText(*controller_.parser)));
+    ui_->detailsText->show();
     controller_.updateDisplay();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
     updateSaveButton();
@@ -377,6 +379,10 @@ void TrimWindow::updateSaveButton() {
     ui_->saveButton->setText(copying ? tr("Cancel") : tr("Save"));
     ui_->saveButton->setEnabled(copying || !refusal);
     ui_->saveReasonText->setText(refusal ? QString::fromStdString(*refusal) : QString());
+    // The reason takes the bar's place: while no copy can be made, none is under way.
+    ui_->saveReasonText->setVisible(refusal.has_value());
+    ui_->saveReasonText->setToolTip(ui_->saveReasonText->text());  // a narrow window cuts it short
+    ui_->progressBar->setVisible(!refusal);
     // The menu offers only what the keys would do now.
     ui_->saveAction->setEnabled(!copying && !refusal);
     ui_->cancelCopyAction->setEnabled(copying);

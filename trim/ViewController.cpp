@@ -130,7 +130,7 @@ std::optional<std::string> ViewController::saveRefusal(std::optional<Element> ty
     if (!parser) return "Open a recording first.";
     std::int64_t in = *newStart, out = *newEnd;
     if (const auto typed = typedField ? typedPoint(*typedField) : std::nullopt) (typed->second ? out : in) = typed->first;
-    if (in == out) return "The in and out points are the same: the copy would hold no audio.";
+    if (in == out) return "In and out are the same: the copy would be empty.";
     if (in > out) return "The out point must come after the in point.";
     return std::nullopt;
 }

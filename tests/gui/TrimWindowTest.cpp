@@ -144,7 +144,7 @@ private slots:
         QCOMPARE(state(), std::pair(false, QString("Open a recording first.")));
         open(*w, take("take.wav", 60));
         for (const char* name : fileControls) QVERIFY2(ctl<QWidget>(name)->isEnabled(), name);
-        const QString same = "The in and out points are the same: the copy would hold no audio.";
+        const QString same = "In and out are the same: the copy would be empty.";
         const QString reversed = "The out point must come after the in point.";
         const std::tuple<const char*, const char*, bool, QString> steps[] = {
             {"endFileText", "0:00", false, same}, {"endFileText", "0:30", true, ""},
