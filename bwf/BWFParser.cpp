@@ -124,6 +124,24 @@ void BWFParser::findTrailingChunks(const FileHandle& file) {
     notCarriedOffset_ = after.faultOffset;
 }
 
+namespace {
+
+void readTakeNotes(ByteView ixml, TakeNotes& notes) {
+    const std::pair<std::optional<std::string>*, const char*> fields[] = {
+        {&notes.scene, "SCENE"}, {&notes.take, "TAKE"}, {&notes.tape, "TAPE"}, {&notes.note, "NOTE"}};
+    for (const auto& [field, name] : fields)
+        if (auto value = ixmlValue(ixml, name); value && !field->has_value() && !ixmlPlain(*value).empty())
+            *field = ixmlPlain(*value);
+    if (!notes.trackNames.empty()) return;
+    const auto list = ixmlValue(ixml, "TRACK_LIST");
+    if (!list) return;
+    for (const std::string& track : ixmlValues(asBytes(*list), "TRACK"))
+        if (auto name = ixmlValue(asBytes(track), "NAME"); name && !ixmlPlain(*name).empty())
+            notes.trackNames.push_back(ixmlPlain(*name));
+}
+
+}  // namespace
+
 void BWFParser::findStamp(const FileHandle& file) {
     std::vector<Bytes> held;  // bodies read from after the audio
     std::vector<ByteView> ixml, bext;
@@ -153,6 +171,7 @@ void BWFParser::findStamp(const FileHandle& file) {
         if (!timecodeRate_) timecodeRate_ = ixmlValue(text, "TIMECODE_RATE");
         if (!timecodeFlag_) timecodeFlag_ = ixmlValue(text, "TIMECODE_FLAG");
         if (!stampSampleRate_) stampSampleRate_ = ixmlValue(text, "TIMESTAMP_SAMPLE_RATE");
+        readTakeNotes(text, takeNotes_);
     }
 }
 

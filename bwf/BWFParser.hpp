@@ -20,6 +20,12 @@
 
 namespace keeptime {
 
+// What the recorder wrote about the take in its iXML, as a person reads it.
+struct TakeNotes {
+    std::optional<std::string> scene, take, tape, note;
+    std::vector<std::string> trackNames;  // TRACK_LIST's tracks that have a NAME, in order
+};
+
 class BWFParser {
 public:
     static constexpr std::int64_t MAXSEARCH = keeptime::MAXSEARCH;
@@ -48,6 +54,8 @@ public:
     const std::optional<std::string>& timecodeRate() const { return timecodeRate_; }
     const std::optional<std::string>& timecodeFlag() const { return timecodeFlag_; }
     const std::optional<std::string>& stampSampleRate() const { return stampSampleRate_; }
+    // SCENE, TAKE, TAPE, NOTE and the track names: each from the first iXML that has it.
+    const TakeNotes& takeNotes() const { return takeNotes_; }
     const Landmarks& landmarks() const { return info_.at; }
     // The chunks before the data chunk as far as the walk could follow them.
     const ChunkWalk& head() const { return info_.walk; }
@@ -86,6 +94,7 @@ private:
     std::optional<std::string> notice_;
     Stamp stamp_;
     std::optional<std::string> timecodeRate_, timecodeFlag_, stampSampleRate_;
+    TakeNotes takeNotes_;
 };
 
 // The body of an iXML chunk that is searched for the stamp: at most this much.

@@ -124,11 +124,36 @@ Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day) {
     return out;
 }
 
-std::optional<std::string> ixmlValue(ByteView text, std::string_view name) {
+std::vector<std::string> ixmlValues(ByteView text, std::string_view name) {
     const std::string start = "<" + std::string(name) + ">", end = "</" + std::string(name) + ">";
-    const auto found = tagTexts(text, {start, end});
-    if (found.empty()) return std::nullopt;
-    return std::string(found.front().text);
+    std::vector<std::string> values;
+    for (const TagText& found : tagTexts(text, {start, end})) values.emplace_back(found.text);
+    return values;
+}
+
+std::optional<std::string> ixmlValue(ByteView text, std::string_view name) {
+    auto values = ixmlValues(text, name);
+    if (values.empty()) return std::nullopt;
+    return std::move(values.front());
+}
+
+std::string ixmlPlain(std::string_view written) {
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string plain;
+    for (std::size_t i = 0; i < written.size();) {
+        auto entity = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                   [&](const auto& e) { return written.substr(i).starts_with(e.first); });
+        if (entity != std::end(kEntities)) {
+            plain += entity->second, i += entity->first.size();
+        } else {
+            plain += written[i++];
+        }
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!plain.empty() && blank(plain.back())) plain.pop_back();
+    const auto first = std::find_if_not(plain.begin(), plain.end(), blank);
+    return plain.substr(static_cast<std::size_t>(first - plain.begin()));
 }
 
 std::optional<std::int64_t> readBextStamp(ByteView body) {

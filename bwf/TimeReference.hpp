@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bwf/BWFFormat.hpp"
 #include "bwf/Bytes.hpp"
@@ -45,6 +46,11 @@ Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day = 0);
 
 // The text of the first <name>…</name> element in text, as written.
 std::optional<std::string> ixmlValue(ByteView text, std::string_view name);
+// The texts of every <name>…</name> element in text, in order, as written.
+std::vector<std::string> ixmlValues(ByteView text, std::string_view name);
+// An element's text as a person reads it: the five XML entities replaced, blanks
+// around it dropped.
+std::string ixmlPlain(std::string_view written);
 
 // bext's TimeReference, when the body is long enough to hold one.
 std::optional<std::int64_t> readBextStamp(ByteView body);

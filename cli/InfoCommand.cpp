@@ -39,6 +39,8 @@ int runInfo(const InfoOptions& options) {
     const TimeReferenceSource source = parser->timeReferenceSource();
     auto where = [](Where place) { return place == Where::Before ? "before" : place == Where::Audio ? "audio" : "after"; };
 
+    const TakeNotes& notes = parser->takeNotes();
+    auto orNull = [](const std::optional<std::string>& value) { return value ? nlohmann::json(*value) : nullptr; };
     if (options.json) {
         nlohmann::ordered_json info = {
             {"rf64", parser->rf64()},
@@ -62,6 +64,11 @@ int runInfo(const InfoOptions& options) {
             {"chunks", nlohmann::json::array()},
             {"notCarried", nullptr},
             {"notice", parser->notice() ? nlohmann::json(*parser->notice()) : nullptr},
+            {"scene", orNull(notes.scene)},
+            {"take", orNull(notes.take)},
+            {"tape", orNull(notes.tape)},
+            {"note", orNull(notes.note)},
+            {"trackNames", notes.trackNames},
         };
         for (const Chunk& chunk : parser->chunks()) {
             nlohmann::ordered_json entry = {{"id", chunk.name()}, {"offset", chunk.offset},
@@ -95,6 +102,15 @@ int runInfo(const InfoOptions& options) {
                           << (options.times.weirdTC ? " (counted 0.1 % fast: 48.048 kHz time code)" : "") << '\n';
     }
     if (times->rate) row("Timecode rate") << rateText(*times->rate) << (times->rate->dropFrame ? " drop-frame" : "") << '\n';
+    const std::pair<const char*, const std::optional<std::string>*> noted[] = {
+        {"Scene", &notes.scene}, {"Take", &notes.take}, {"Tape", &notes.tape}, {"Note", &notes.note}};
+    for (const auto& [label, value] : noted)
+        if (*value) row(label) << **value << '\n';
+    if (!notes.trackNames.empty()) {
+        row("Tracks");
+        for (std::size_t i = 0; i < notes.trackNames.size(); ++i) std::cout << (i ? ", " : "") << notes.trackNames[i];
+        std::cout << '\n';
+    }
     row("Start") << startLabel << '\n';
     row("End") << endLabel << '\n';
     row("Length") << lengthLabel << '\n';

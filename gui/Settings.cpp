@@ -10,6 +10,14 @@ QString Settings::timecodeRate() const { return store_.value(rateKey).toString()
 
 void Settings::setTimecodeRate(const QString& name) { store_.setValue(rateKey, name); }
 
+QString Settings::openFolder() const { return store_.value(openFolderKey).toString(); }
+
+void Settings::setOpenFolder(const QString& folder) { store_.setValue(openFolderKey, folder); }
+
+QString Settings::saveFolder() const { return store_.value(saveFolderKey).toString(); }
+
+void Settings::setSaveFolder(const QString& folder) { store_.setValue(saveFolderKey, folder); }
+
 QByteArray Settings::windowGeometry() const { return store_.value(geometryKey).toByteArray(); }
 
 void Settings::setWindowGeometry(const QByteArray& geometry) { store_.setValue(geometryKey, geometry); }

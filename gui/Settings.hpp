@@ -1,5 +1,6 @@
 // What Keeptime remembers between runs: weird-TC mode, the timecode rate for
-// recordings that name none, and the window's place.
+// recordings that name none, the window's place, and the folders last opened
+// from and saved to.
 // Kept in the user's QSettings store under the application's names; a key that
 // was never written reads as off / no geometry.
 #pragma once
@@ -19,12 +20,20 @@ public:
     QString timecodeRate() const;
     void setTimecodeRate(const QString& name);
 
+    // Where the open and save dialogs start when no recording's folder is at hand; empty: never used.
+    QString openFolder() const;
+    void setOpenFolder(const QString& folder);
+    QString saveFolder() const;
+    void setSaveFolder(const QString& folder);
+
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);
 
     static constexpr const char* weirdTCKey = "tc_48048";
     static constexpr const char* geometryKey = "window/geometry";
     static constexpr const char* rateKey = "timecode/rate";
+    static constexpr const char* openFolderKey = "folders/open";
+    static constexpr const char* saveFolderKey = "folders/save";
 
 private:
     QSettings store_;

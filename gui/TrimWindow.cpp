@@ -2,11 +2,13 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -18,6 +20,7 @@
 
 #include "bwf/BWFError.hpp"
 #include "bwf/File.hpp"
+#include "trim/Details.hpp"
 #include "ui_TrimWindow.h"
 
 namespace keeptime {
@@ -26,14 +29,18 @@ namespace {
 
 std::filesystem::path toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+QString fromPath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+
 QString fileName(const QString& path) { return QFileInfo(path).fileName(); }
 
-// The reason a file was refused, naming the file.
-QString describe(const std::exception& error, const QString& path) {
-    auto* bwfError = dynamic_cast<const BWFError*>(&error);
-    if (bwfError && !bwfError->path().empty()) return QString::fromStdString(error.what());
-    return path + QStringLiteral(": ") + QString::fromLocal8Bit(error.what());
-}
+QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+// A message box this many average characters wide holds a path of about kPathChars on one line.
+constexpr int kBoxChars = 72;
+constexpr int kPathChars = 56;
+
+// What the quit question ends with when the last copy ended while it was open.
+constexpr int kNothingLeftToStop = 0x7fff;
 
 }  // namespace
 
@@ -73,6 +80,8 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     connectField(ui_->endFileText, &TrimWindow::endFileFilled);
     connectField(ui_->startFromEndText, &TrimWindow::startFromEndFilled);
     connectField(ui_->endFromEndText, &TrimWindow::endFromEndFilled);
+    connect(ui_->showInFolderButton, &QPushButton::clicked, this,
+            [this] { openExternally(QUrl::fromLocalFile(savedFolder_)); });
 
     // Qt's Home and End ignore invertedControls; the start slider runs backwards.
     ui_->startSlider->installEventFilter(this);
@@ -80,10 +89,16 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     // Copies wait for no free thread: each starts when the user asks for it.
     copyThreads_.setMaxThreadCount(64);
     restoreGeometry(settings_.windowGeometry());
+    enableFileControls(false);
+    ui_->detailsText->hide();
     updateSaveButton();
 }
 
-TrimWindow::~TrimWindow() { stopAllCopies(); }
+TrimWindow::~TrimWindow() {
+    stopAllCopies();
+    // The controls outlive ui_ and the model: their last focus changes must not reach them.
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->disconnect(this);
+}
 
 bool TrimWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui_->startSlider && event->type() == QEvent::KeyPress) {
@@ -104,6 +119,22 @@ void TrimWindow::connectField(QLineEdit* edit, void (TrimWindow::*action)()) {
     connect(edit, &QLineEdit::editingFinished, this, [this, edit, action] {
         if (edit->isModified()) (this->*action)();
     });
+    // Save follows the typing, before it is applied.
+    connect(edit, &QLineEdit::textEdited, this, &TrimWindow::updateSaveButton);
+}
+
+std::optional<Element> TrimWindow::pendingField() const {
+    for (Element element : {Element::startTCText, Element::startFileText, Element::startFromEndText, Element::endTCText,
+                            Element::endFileText, Element::endFromEndText})
+        if (field(element)->isModified()) return element;
+    return std::nullopt;
+}
+
+void TrimWindow::enableFileControls(bool on) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui_->startTCText, ui_->startFileText, ui_->startFromEndText, ui_->endTCText, ui_->endFileText,
+             ui_->endFromEndText, ui_->startSlider, ui_->endSlider, ui_->rateBox})
+        control->setEnabled(on);
 }
 
 QLineEdit* TrimWindow::field(Element element) const {
@@ -171,9 +202,18 @@ bool TrimWindow::openFile(const QString& given) {
     try {
         controller_.loadFile(toPath(path));
     } catch (const std::exception& error) {
-        showProblem(tr("“%1” cannot be opened.").arg(fileName(path)), describe(error, path));
+        const auto* bwfError = dynamic_cast<const BWFError*>(&error);
+        const bool named = bwfError && !bwfError->path().empty();
+        showProblem(tr("“%1” cannot be opened.").arg(fileName(path)), named ? fromPath(bwfError->path()) : path,
+                    named ? QString::fromStdString(bwfError->reason()) : QString::fromLocal8Bit(error.what()));
         return false;
     }
+    settings_.setOpenFolder(folderOf(path));
+    enableFileControls(true);
+    // A fresh state: nothing said about an earlier file's copy.
+    ui_->progressBar->setValue(0);
+    ui_->statusText->clear();
+    ui_->showInFolderButton->hide();
     // The rate box is for files that name no timecode rate of their own; for the
     // others it shows their rate, without changing the choice remembered.
     const auto own = fileTimecodeRate(*controller_.parser);
@@ -191,6 +231,8 @@ bool TrimWindow::openFile(const QString& given) {
     const auto& notice = controller_.parser->notice();
     ui_->noticeText->setText(notice ? tr("Note: %1.").arg(QString::fromStdString(*notice)) : QString());
     ui_->noticeText->setVisible(notice.has_value());
+    ui_->detailsText->setText(QString::fromStdString(detailsText(*controller_.parser)));
+    ui_->detailsText->show();
     controller_.updateDisplay();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
     updateSaveButton();
@@ -198,8 +240,17 @@ bool TrimWindow::openFile(const QString& given) {
 }
 
 void TrimWindow::filePickerPressed() {
-    const QString path = chooseInputFile();
+    const QString path = chooseInputFile(controller_.selectedFile ? folderOf(fromPath(*controller_.selectedFile))
+                                                                   : settings_.openFolder());
     if (!path.isEmpty()) openFile(path);
+}
+
+QString TrimWindow::suggestedOutput() const {
+    // Beside the recording, unless it stands where nothing can be written (a locked card).
+    QString folder = folderOf(fromPath(*controller_.selectedFile));
+    if (!QFileInfo(folder).isWritable() && !settings_.saveFolder().isEmpty()) folder = settings_.saveFolder();
+    const std::string name = copyName(*controller_.selectedFile, *controller_.newStart, controller_.times());
+    return QDir(folder).filePath(QFile::decodeName(name.c_str()));
 }
 
 void TrimWindow::weirdTCChecked(bool on) {
@@ -214,14 +265,14 @@ void TrimWindow::rateChosen(int index) {
     controller_.rateChosen(seconds ? std::nullopt : std::optional(rates[static_cast<std::size_t>(index - 1)].second));
 }
 
-void TrimWindow::startTCFilled() { controller_.startTCFilled(); }
-void TrimWindow::endTCFilled() { controller_.endTCFilled(); }
-void TrimWindow::startFileFilled() { controller_.startFileFilled(); }
-void TrimWindow::endFileFilled() { controller_.endFileFilled(); }
-void TrimWindow::startFromEndFilled() { controller_.startFromEndFilled(); }
-void TrimWindow::endFromEndFilled() { controller_.endFromEndFilled(); }
-void TrimWindow::startSliderMoved() { controller_.startSliderMoved(); }
-void TrimWindow::endSliderMoved() { controller_.endSliderMoved(); }
+void TrimWindow::startTCFilled() { controller_.startTCFilled(), updateSaveButton(); }
+void TrimWindow::endTCFilled() { controller_.endTCFilled(), updateSaveButton(); }
+void TrimWindow::startFileFilled() { controller_.startFileFilled(), updateSaveButton(); }
+void TrimWindow::endFileFilled() { controller_.endFileFilled(), updateSaveButton(); }
+void TrimWindow::startFromEndFilled() { controller_.startFromEndFilled(), updateSaveButton(); }
+void TrimWindow::endFromEndFilled() { controller_.endFromEndFilled(), updateSaveButton(); }
+void TrimWindow::startSliderMoved() { controller_.startSliderMoved(), updateSaveButton(); }
+void TrimWindow::endSliderMoved() { controller_.endSliderMoved(), updateSaveButton(); }
 
 void TrimWindow::commitPendingEdit() {
     const std::pair<QLineEdit*, void (TrimWindow::*)()> fields[] = {
@@ -246,27 +297,26 @@ void TrimWindow::convertPressed() {
     }
     // Ctrl+S straight after typing: the typed point is what the user means.
     commitPendingEdit();
-    if (*controller_.newStart >= *controller_.newEnd) {  // no dialog for a copy that cannot be made
-        showProblem(tr("There is nothing to save."), tr("The in point must come before the out point."));
-        return;
-    }
-    const QString output = chooseOutputFile();
-    if (!output.isEmpty()) saveTo(output);
+    // No dialog for a copy that cannot be made: the reason stands beside Save.
+    if (controller_.saveRefusal()) return;
+    const QString output = chooseOutputFile(suggestedOutput());
+    if (output.isEmpty()) return;
+    settings_.setSaveFolder(folderOf(output));
+    saveTo(output);
 }
 
 bool TrimWindow::saveTo(const QString& output) {
     if (!controller_.parser) return false;
     if (sameFile(*controller_.selectedFile, toPath(output))) {
-        showProblem(tr("The copy cannot replace the recording it is made from."),
-                    tr("%1 is the file being trimmed, or a link to it. Choose another name for the copy.")
-                        .arg(output));
+        showProblem(tr("The copy cannot replace the recording it is made from."), output,
+                    tr("This is the file being trimmed, or a link to it. Choose another name for the copy."));
         return false;
     }
     std::shared_ptr<Copy> copy;
     try {
         copy = controller_.startCopy(toPath(output));
     } catch (const BWFError& error) {
-        showProblem(tr("The copy was not saved."), QString::fromStdString(error.what()));
+        showProblem(tr("The copy was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
         return false;
     }
     copyThreads_.start([this, copy] {
@@ -285,6 +335,7 @@ bool TrimWindow::saveTo(const QString& output) {
         QMetaObject::invokeMethod(this, [this, copy, outcome] { handleCopyEnd(copy, outcome); }, Qt::QueuedConnection);
     });
     ui_->statusText->setText(tr("Saving %1…").arg(output));
+    ui_->showInFolderButton->hide();
     updateSaveButton();
     return true;
 }
@@ -298,6 +349,8 @@ void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutc
     switch (outcome.status) {
         case CopyOutcome::Status::Completed:
             ui_->statusText->setText(tr("Saved %1").arg(output));
+            savedFolder_ = folderOf(output);
+            ui_->showInFolderButton->show();
             break;
         case CopyOutcome::Status::Cancelled:
             // Also when it was stopped before it had reported anything.
@@ -311,17 +364,27 @@ void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutc
                 ui_->progressBar->setValue(0);
                 ui_->statusText->setText(tr("The copy to %1 failed.").arg(output));
             }
-            showProblem(tr("The copy was not saved."), message);
+            showProblem(tr("The copy was not saved."), outcome.error ? fromPath(outcome.error->path()) : output,
+                        outcome.error ? QString::fromStdString(outcome.error->reason()) : message);
             break;
     }
+    // The user asked to quit and nothing is left to stop.
+    if (stopQuestion_ && !copyInProgress()) stopQuestion_->done(kNothingLeftToStop);
     emit copyEnded(output, outcome.completed(), message);
 }
 
 void TrimWindow::updateSaveButton() {
     const bool copying = controller_.newestRunning();
+    const auto refusal = copying ? std::nullopt : controller_.saveRefusal(pendingField());
     ui_->saveButton->setText(copying ? tr("Cancel") : tr("Save"));
+    ui_->saveButton->setEnabled(copying || !refusal);
+    ui_->saveReasonText->setText(refusal ? QString::fromStdString(*refusal) : QString());
+    // The reason takes the bar's place: while no copy can be made, none is under way.
+    ui_->saveReasonText->setVisible(refusal.has_value());
+    ui_->saveReasonText->setToolTip(ui_->saveReasonText->text());  // a narrow window cuts it short
+    ui_->progressBar->setVisible(!refusal);
     // The menu offers only what the keys would do now.
-    ui_->saveAction->setEnabled(controller_.parser && !copying);
+    ui_->saveAction->setEnabled(!copying && !refusal);
     ui_->cancelCopyAction->setEnabled(copying);
 }
 
@@ -338,24 +401,42 @@ void TrimWindow::stopAllCopies() {
     copyThreads_.waitForDone();
 }
 
-QString TrimWindow::chooseInputFile() {
-    return QFileDialog::getOpenFileName(this, QString(), QString(),
+QString TrimWindow::chooseInputFile(const QString& folder) {
+    return QFileDialog::getOpenFileName(this, QString(), folder,
                                         tr("Broadcast-WAV recordings (*.wav *.WAV *.bwf *.BWF);;All files (*)"));
 }
 
-QString TrimWindow::chooseOutputFile() {
+QString TrimWindow::chooseOutputFile(const QString& suggested) {
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDirectory(folderOf(suggested));
+    dialog.selectFile(fileName(suggested));
     dialog.setNameFilter(tr("WAV files (*.wav)"));
     dialog.setDefaultSuffix(QStringLiteral("wav"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().constFirst();
 }
 
-void TrimWindow::showProblem(const QString& summary, const QString& detail) {
-    QMessageBox box(QMessageBox::Warning, tr("Keeptime"), summary, QMessageBox::Ok, this);
-    box.setInformativeText(detail);
-    box.exec();
+std::unique_ptr<QMessageBox> TrimWindow::problemBox(const QString& summary, const QString& path,
+                                                    const QString& reason) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, tr("Keeptime"), summary, QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText);
+    const QFontMetrics metrics(box->font());
+    // Elided to fit one line, and joined with no-break spaces, so that it never wraps mid-name.
+    QString shown = metrics.elidedText(path, Qt::ElideMiddle, metrics.averageCharWidth() * kPathChars);
+    shown.replace(QLatin1Char(' '), QChar(QChar::Nbsp));
+    box->setInformativeText(path.isEmpty() ? reason : shown + QLatin1Char('\n') + reason);
+    if (shown != path && !path.isEmpty()) box->setDetailedText(path + QLatin1Char('\n') + reason);
+    // QMessageBox sizes itself to its texts, and lays itself out anew when they change: a
+    // spacer across its grid, added last, sets the least width.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(metrics.averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return box;
+}
+
+void TrimWindow::showProblem(const QString& summary, const QString& path, const QString& reason) {
+    problemBox(summary, path, reason)->exec();
 }
 
 bool TrimWindow::confirmStopCopy() {
@@ -364,9 +445,12 @@ bool TrimWindow::confirmStopCopy() {
     box.setInformativeText(tr("Stop it? The unfinished copy will be removed."));
     QPushButton* stop = box.addButton(tr("Stop and Close"), QMessageBox::DestructiveRole);
     box.addButton(tr("Keep Saving"), QMessageBox::RejectRole);
-    box.exec();
-    return box.clickedButton() == stop;
+    stopQuestion_ = &box;
+    const int answer = box.exec();
+    return answer == kNothingLeftToStop || box.clickedButton() == stop;
 }
+
+void TrimWindow::openExternally(const QUrl& url) { QDesktopServices::openUrl(url); }
 
 void TrimWindow::closeEvent(QCloseEvent* event) {
     if (copyInProgress() && !confirmStopCopy()) {

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QThreadPool>
 #include <memory>
 #include <ostream>
@@ -15,6 +17,7 @@
 #include "trim/ViewController.hpp"
 
 class QLineEdit;
+class QMessageBox;
 class QSlider;
 
 namespace Ui {
@@ -71,17 +74,28 @@ public slots:
     void endFromEndFilled();
     void startSliderMoved();
     void endSliderMoved();
-    // "Cancel" while the newest copy runs, otherwise "Save".
+    // "Cancel" while the newest copy runs, otherwise "Save": enabled only when a
+    // copy can be made, else the reason stands beside it.
     void updateSaveButton();
     // A copy's whole percent, on the main thread.
     void reportProgress(qint64 percent);
 
 protected:
     // The questions the window asks the user. Tests answer them without dialogs.
-    virtual QString chooseInputFile();
-    virtual QString chooseOutputFile();
-    virtual void showProblem(const QString& summary, const QString& detail);
+    // folder: where the open dialog starts; suggested: the save dialog's folder and name.
+    virtual QString chooseInputFile(const QString& folder);
+    virtual QString chooseOutputFile(const QString& suggested);
+    // path, when given, is the file concerned; it is shown apart from the reason.
+    virtual void showProblem(const QString& summary, const QString& path, const QString& reason);
+    // True to stop the copies and close. The question closes itself, with true,
+    // when the last copy ends while it is open.
     virtual bool confirmStopCopy();
+    // Opens a folder in the desktop's file manager.
+    virtual void openExternally(const QUrl& url);
+
+    // The box showProblem shows: wide enough for a path, which stands on a line of
+    // its own, elided in the middle when long, and whole in the box's details.
+    std::unique_ptr<QMessageBox> problemBox(const QString& summary, const QString& path, const QString& reason);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -93,6 +107,10 @@ private:
     QLineEdit* field(Element element) const;
     QSlider* slider(Element element) const;
     void commitPendingEdit();
+    // The time field holding typed text not yet applied, if any.
+    std::optional<Element> pendingField() const;
+    void enableFileControls(bool on);
+    QString suggestedOutput() const;
     void handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome);
 
     std::unique_ptr<Ui::TrimWindow> ui_;
@@ -100,6 +118,10 @@ private:
     Settings settings_;
     // The copies' threads; each copy is the controller's.
     QThreadPool copyThreads_;
+    // "A copy is still being saved" while it is open.
+    QPointer<QMessageBox> stopQuestion_;
+    // The folder of the copy saved last, for "Show in Folder".
+    QString savedFolder_;
 };
 
 }  // namespace keeptime

@@ -7,6 +7,7 @@
 #include "bwf/BWFError.hpp"
 #include "tests/WavWriter.hpp"
 #include "timecode/TimeString.hpp"
+#include "trim/Details.hpp"
 #include "trim/ViewController.hpp"
 
 using namespace keeptime;
@@ -197,6 +198,45 @@ TEST_F(ViewControllerTest, CopiesAreTrackedAndCancelled) {
     worker.join();
     EXPECT_EQ(outcome.status, CopyOutcome::Status::Cancelled);
     EXPECT_FALSE(controller.anyRunning() || std::filesystem::exists(dir / "long.wav"));
+}
+
+// The details line up the format and the recorder's notes, skipping what a file does not say;
+// the iXML is read as text a person reads, and only a track's own NAME is a track name.
+TEST(DetailsTest, TheRecordingInAFewLines) {
+    TempDir dir;
+    const std::string full = "<BWFXML><SCENE>12A</SCENE><TAKE>3</TAKE><TAPE>0417</TAPE><NOTE> Boom &amp; lav\nclose </NOTE>"
+                             "<TIMECODE_RATE>30000/1001</TIMECODE_RATE><TIMECODE_FLAG>DF</TIMECODE_FLAG><TRACK_LIST>"
+                             "<TRACK><NAME>Boom</NAME></TRACK><TRACK><CHANNEL_INDEX>2</CHANNEL_INDEX></TRACK>"
+                             "<TRACK><NAME>Lav 1</NAME></TRACK></TRACK_LIST></BWFXML>";
+    const std::string odd = "<BWFXML><NAME>Mix</NAME><SCENE> </SCENE><TAKE>4<TIMECODE_RATE>25/1</TIMECODE_RATE>"
+                            "<TRACK_LIST><TRACK><NAME>Boom</TRACK></BWFXML>";
+    const std::tuple<const char*, WavWriter, std::string> cases[] = {
+        {"everything", WavWriter().fmt(2, 48000, 24).ixml(full).sparseData(600),
+         "48 kHz · 24-bit · 2 channels · 29.97 fps drop-frame\nScene 12A · Take 3 · Tape 0417\nTracks: Boom, Lav 1\n"
+         "Note: Boom & lav close"},
+        {"no iXML", WavWriter().bext(0).fmt(1, 44100, 16).sparseData(600), "44.1 kHz · 16-bit · 1 channel"},
+        {"unclosed and empty tags, after the audio", WavWriter().fmt(2, 96000, 24).data(audioPattern(600)).ixml(odd),
+         "96 kHz · 24-bit · 2 channels · 25 fps"},
+    };
+    for (const auto& [name, wav, expected] : cases) {
+        wav.write(dir / "take.wav");
+        EXPECT_EQ(detailsText(BWFParser(dir / "take.wav")), expected) << name;
+    }
+}
+
+TEST(DetailsTest, ACopyIsOfferedUnderItsInPointsLabel) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"25", "10:00:05:12", "scene.12_10000512.wav"},
+        {"29.97df", "10:00:05;12", "scene.12_10000512.wav"},
+        {"23.976", "23:59:59:23", "scene.12_23595923.wav"},
+        {"seconds", "10:00:05.5", "scene.12_trim.wav"},
+    };
+    for (const auto& [rate, label, expected] : cases) {
+        const FileTimes file{600 * 48000, 48000, 1728000000 - 48000, {48000, 1}, parseRateOption(rate)};
+        const auto frame = frameFromText(Notation::TimeOfDay, label, file);
+        ASSERT_TRUE(frame) << label;
+        EXPECT_EQ(copyName("/takes/scene.12.WAV", *frame, file), expected) << label;
+    }
 }
 
 }  // namespace

@@ -48,26 +48,47 @@ void ViewController::updateDisplay() {
     view_.showRange(*newStart, *newEnd);
 }
 
-void ViewController::pointFilled(Element field, Notation notation, std::optional<std::int64_t>& point) {
+namespace {
+
+struct TimeField {
+    Element field;
+    Notation notation;
+    bool out;
+};
+constexpr TimeField kTimeFields[] = {
+    {Element::startTCText, Notation::TimeOfDay, false}, {Element::startFileText, Notation::FromStart, false},
+    {Element::startFromEndText, Notation::FromEnd, false}, {Element::endTCText, Notation::TimeOfDay, true},
+    {Element::endFileText, Notation::FromStart, true},     {Element::endFromEndText, Notation::FromEnd, true},
+};
+
+}  // namespace
+
+std::optional<std::pair<std::int64_t, bool>> ViewController::typedPoint(Element field) const {
+    const auto* time = std::find_if(std::begin(kTimeFields), std::end(kTimeFields),
+                                    [&](const TimeField& t) { return t.field == field; });
+    if (!parser || time == std::end(kTimeFields)) return std::nullopt;
+    const FileTimes file = times();
+    const auto frame = frameFromText(time->notation, view_.text(field), file);
+    if (!frame) return std::nullopt;
+    return std::pair(time->out ? clampEnd(snapEnd(*frame, file), file) : clampStart(*frame, file), time->out);
+}
+
+void ViewController::pointFilled(Element field) {
     if (!parser) return;
     // Unreadable text keeps the point; the redraw then puts its value back, and the user hears why.
-    const std::string typed = view_.text(field);
-    const FileTimes file = times();
-    if (auto frame = frameFromText(notation, typed, file))
-        point = &point == &newEnd ? snapEnd(*frame, file) : *frame;
+    if (const auto point = typedPoint(field))
+        (point->second ? newEnd : newStart) = point->first;
     else
-        view_.showStatus(TimeString::notATime(typed));
+        view_.showStatus(TimeString::notATime(view_.text(field)));
     updateDisplay();
 }
 
-void ViewController::startTCFilled() { pointFilled(Element::startTCText, Notation::TimeOfDay, newStart); }
-void ViewController::endTCFilled() { pointFilled(Element::endTCText, Notation::TimeOfDay, newEnd); }
-void ViewController::startFileFilled() { pointFilled(Element::startFileText, Notation::FromStart, newStart); }
-void ViewController::endFileFilled() { pointFilled(Element::endFileText, Notation::FromStart, newEnd); }
-void ViewController::startFromEndFilled() {
-    pointFilled(Element::startFromEndText, Notation::FromEnd, newStart);
-}
-void ViewController::endFromEndFilled() { pointFilled(Element::endFromEndText, Notation::FromEnd, newEnd); }
+void ViewController::startTCFilled() { pointFilled(Element::startTCText); }
+void ViewController::endTCFilled() { pointFilled(Element::endTCText); }
+void ViewController::startFileFilled() { pointFilled(Element::startFileText); }
+void ViewController::endFileFilled() { pointFilled(Element::endFileText); }
+void ViewController::startFromEndFilled() { pointFilled(Element::startFromEndText); }
+void ViewController::endFromEndFilled() { pointFilled(Element::endFromEndText); }
 
 void ViewController::startSliderMoved() {
     if (!parser) return;
@@ -120,12 +141,20 @@ bool Copy::cancelled() const {
     return cancelled_;
 }
 
+std::optional<std::string> ViewController::saveRefusal(std::optional<Element> typedField) const {
+    if (!parser) return "Open a recording first.";
+    std::int64_t in = *newStart, out = *newEnd;
+    if (const auto typed = typedField ? typedPoint(*typedField) : std::nullopt) (typed->second ? out : in) = typed->first;
+    if (in == out) return "In and out are the same: the copy would be empty.";
+    if (in > out) return "The out point must come after the in point.";
+    return std::nullopt;
+}
+
 std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output, bool replace) {
-    if (!parser) throw BWFError(BWFError::Kind::BadRange, "no recording is open");
-    if (*newStart >= *newEnd)
-        throw BWFError(BWFError::Kind::BadRange, *selectedFile,
-                       *newStart == *newEnd ? "the in and out points are the same: the copy would hold no audio"
-                                            : "the in point lies after the out point");
+    if (auto refusal = saveRefusal()) {
+        if (!parser) throw BWFError(BWFError::Kind::BadRange, *refusal);
+        throw BWFError(BWFError::Kind::BadRange, *selectedFile, *refusal);
+    }
     newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, *newStart, *newEnd, weirdTC, replace});
     copies_.push_back(newest_);
     return newest_;

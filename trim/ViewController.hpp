@@ -85,6 +85,11 @@ public:
     // The times of the loaded file as the fields show them.
     FileTimes times() const;
 
+    // Why no copy can be made now, in a sentence for the user; nothing when one can.
+    // A text typed into one of the six time fields and not yet committed counts as
+    // committed, so that the answer follows the typing.
+    std::optional<std::string> saveRefusal(std::optional<Element> typedField = {}) const;
+
     // Starts a copy of the chosen range to output: it becomes the newest copy.
     // Its thread then calls runCopy. Throws BWFError, and starts nothing, when
     // no file is loaded or the range is empty or reversed.
@@ -103,7 +108,9 @@ public:
     void cancelAllCopies();
 
 private:
-    void pointFilled(Element field, Notation notation, std::optional<std::int64_t>& point);
+    void pointFilled(Element field);
+    // The point the text in field names: its frame, and whether it is the out point.
+    std::optional<std::pair<std::int64_t, bool>> typedPoint(Element field) const;
 
     TrimView& view_;
     std::ostream* log_;

@@ -13,13 +13,24 @@ using namespace keeptime::testing;
 
 // Answers the window's questions from lists instead of dialogs.
 struct ScriptedWindow : TrimWindow {
-    QStringList inputs, outputs, problems;  // problems: summary and detail of each message
+    QStringList inputs, outputs, problems;  // problems: summary, path and reason of each message
+    QStringList offered;  // the folder or name each dialog started with
+    QList<QUrl> opened;
     bool stopAnswer = false;  // to "Stop the copy?"
+    bool realQuestion = false;  // ask it with the window's own box
     int stopQuestions = 0;
-    QString chooseInputFile() override { return inputs.isEmpty() ? QString() : inputs.takeFirst(); }
-    QString chooseOutputFile() override { return outputs.isEmpty() ? QString() : outputs.takeFirst(); }
-    void showProblem(const QString& summary, const QString& detail) override { problems << summary + "\n" + detail; }
-    bool confirmStopCopy() override { return ++stopQuestions, stopAnswer; }
+    QString chooseInputFile(const QString& folder) override {
+        return offered << folder, inputs.isEmpty() ? QString() : inputs.takeFirst();
+    }
+    QString chooseOutputFile(const QString& suggested) override {
+        return offered << suggested, outputs.isEmpty() ? QString() : outputs.takeFirst();
+    }
+    void showProblem(const QString& summary, const QString& path, const QString& reason) override {
+        problems << summary + "\n" + path + "\n" + reason;
+    }
+    bool confirmStopCopy() override { return ++stopQuestions, realQuestion ? TrimWindow::confirmStopCopy() : stopAnswer; }
+    void openExternally(const QUrl& url) override { opened << url; }
+    using TrimWindow::problemBox;
 };
 static QByteArray contents(const QString& p) { QFile f(p); return f.open(QFile::ReadOnly) ? f.readAll() : ""; }
 
@@ -35,7 +46,7 @@ class TrimWindowTest : public QObject {
         auto* found = (in ? in : w.get())->findChild<C*>(name);
         return found ? found : (qFatal("no control named %s", name), nullptr);
     }
-    QString text(const char* name) const { return ctl(name)->text(); }
+    QString text(const char* name) const { return ctl<QWidget>(name)->property("text").toString(); }
     QPushButton* saveButton() const { return ctl<QPushButton>("saveButton"); }
     int bar() const { return ctl<QProgressBar>("progressBar")->value(); }
     std::int64_t in() const { return *w->controller().newStart; }
@@ -103,6 +114,7 @@ private slots:
     void anOpenedFileStaysWhenTheNextIsRefused() {
         open(*w, take("good.wav", 60));
         QVERIFY(w->windowTitle() == "good.wav — Keeptime" && text("fileEndText") == "10:01:00");
+        QCOMPARE(ctl<QLabel>("detailsText")->text(), QString("48 kHz · 24-bit · 2 channels"));
         type("startFileText", "0:10");
         std::ofstream(path("notes.wav").toStdString()) << "not samples";
         open(*w, path("notes.wav"));
@@ -119,6 +131,46 @@ private slots:
         QVERIFY(ctl<QLabel>("statusText")->text().contains(path("scene.wav")));
         BWFReconstructor reference({path("take.wav").toStdString(), path("ref.wav").toStdString(), 48000, 192000});
         QVERIFY(reference.process().completed() && contents(path("scene.wav")) == contents(path("ref.wav")));
+        QTest::mouseClick(ctl<QPushButton>("showInFolderButton"), Qt::LeftButton);
+        QCOMPARE(w->opened, QList<QUrl>{QUrl::fromLocalFile(dir->path())});
+        open(*w, path("ref.wav"));  // another file: nothing said of the last one's copy
+        QVERIFY(bar() == 0 && text("statusText").isEmpty() && !ctl<QPushButton>("showInFolderButton")->isVisible());
+    }
+    void saveFollowsTheRangeAsItIsTyped() {
+        const char* fileControls[] = {"startTCText", "startFileText", "startFromEndText", "endTCText", "endFileText",
+                                      "endFromEndText", "startSlider", "endSlider", "rateBox"};
+        auto state = [&] { return std::pair(saveButton()->isEnabled(), text("saveReasonText")); };
+        for (const char* name : fileControls) QVERIFY2(!ctl<QWidget>(name)->isEnabled(), name);
+        QCOMPARE(state(), std::pair(false, QString("Open a recording first.")));
+        open(*w, take("take.wav", 60));
+        for (const char* name : fileControls) QVERIFY2(ctl<QWidget>(name)->isEnabled(), name);
+        const QString same = "In and out are the same: the copy would be empty.";
+        const QString reversed = "The out point must come after the in point.";
+        const std::tuple<const char*, const char*, bool, QString> steps[] = {
+            {"endFileText", "0:00", false, same}, {"endFileText", "0:30", true, ""},
+            {"startFileText", "0:40", false, reversed}, {"startFileText", "0:10", true, ""},
+            {"endFromEndText", "0:50", false, same}, {"endFromEndText", "0:55", false, reversed}};
+        for (const auto& [field, typed, enabled, reason] : steps) {
+            ctl(field)->selectAll(), QTest::keyClicks(ctl(field), typed);  // still typing
+            QVERIFY2(state() == std::pair(enabled, reason), typed);
+            QTest::keyClick(ctl(field), Qt::Key_Return);
+            QVERIFY2(state() == std::pair(enabled, reason), typed);
+        }
+        QTest::mouseClick(saveButton(), Qt::LeftButton), QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(w->offered.size() == 1 && w->problems.isEmpty());  // only the open dialog
+    }
+    void dialogsStartBesideTheRecordingAndOfferAName() {
+        open(*w, take("take.wav", 60));  // nothing remembered yet
+        w->filePickerPressed();
+        ctl<QComboBox>("rateBox")->setCurrentText("29.97 DF fps");
+        type("startTCText", "10:00:05;12");
+        save("");
+        ctl<QComboBox>("rateBox")->setCurrentText("Seconds");
+        save("");
+        QCOMPARE(w->offered, QStringList({"", dir->path(), path("take_10000512.wav"), path("take_trim.wav")}));
+        ScriptedWindow fresh;  // no recording open: where the last was opened from
+        fresh.filePickerPressed();
+        QCOMPARE(fresh.offered, QStringList{dir->path()});
     }
     void aCopyIsStoppedByEscapeOrByClosing() {
         std::ofstream(path("scene.wav").toStdString()) << "an earlier copy";
@@ -137,6 +189,31 @@ private slots:
         w->stopAnswer = true;
         QVERIFY(w->close() && w->stopQuestions == 2);
         QCOMPARE(files(), QStringList({"long.wav", "scene.wav"}));  // removed before close() returned
+    }
+    void theQuitQuestionClosesItselfWhenTheCopyEnds() {
+        open(*w, take("long.wav", 10000));
+        save(path("scene.wav"));
+        QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);
+        w->realQuestion = true;
+        // While the question is open the copy ends (cancelled from elsewhere). A box still open later says "Keep Saving".
+        QTimer::singleShot(200, w.get(), [this] { w->convertPressed(); });
+        QTimer::singleShot(20000, w.get(), [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
+        });
+        QVERIFY(w->close() && !w->isVisible() && w->stopQuestions == 1);
+    }
+    void longPathsAreElidedInTheMiddle() {
+        const QString longPath = "/" + QString("recordings of the day/").repeated(12) + "take 7.wav";
+        for (const QString& given : {longPath, QString("/short/take.wav")}) {
+            auto box = w->problemBox("The copy was not saved.", given, "no room left on the device");
+            box->show();
+            const QString shown = box->informativeText().section('\n', 0, 0);
+            auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+            QVERIFY(label && label->fontMetrics().horizontalAdvance(shown) <= label->width());  // on one line
+            QVERIFY(!shown.contains(' ') && shown.endsWith(given.section('/', -1).replace(' ', QChar(QChar::Nbsp))));
+            QCOMPARE(shown.contains("…"), given == longPath);
+            QCOMPARE(box->detailedText().contains(given), given == longPath);  // the whole path, when cut
+        }
     }
     void badOutputsAreReported() {
         const QByteArray before = contents(take("take.wav", 2, false));
