@@ -153,6 +153,7 @@ int runTrim(const TrimOptions& options) {
             {"startTimecode", label(0)},
             {"endTimecode", label(plan.frames)},
             {"chunks", plan.chunks},
+            {"sharedBytes", outcome.sharedBytes},
         };
         std::cout << copy.dump(2) << std::endl;
     }
