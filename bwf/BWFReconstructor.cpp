@@ -303,7 +303,8 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
             std::int64_t length = std::min(copyBlockSize, audio - written), copied = 0;
             if (written >= middleFrom && written < middleTo && copier.sharing()) {
                 // A piece cut short by a failure is finished through the buffer in the next rounds.
-                const auto piece = copier.share(readFrom + written, at, std::min(sharePieceSize, middleTo - written), fault);
+                const std::int64_t want = std::min(sharePieceSize, middleTo - written);
+                const auto piece = copier.share(readFrom + written, at, want, fault);
                 length = copied = piece.copied;
                 outcome.sharedBytes += piece.shared;
             } else {

@@ -31,9 +31,10 @@ BlockCopier::Shared BlockCopier::share(std::int64_t inOffset, std::int64_t outOf
     // copy(), whose reads and writes report what is really wrong.
     std::int64_t done = 0;
     while (way_ == Way::CopyRange && done < length) {
-        const std::int64_t copied =
-            injected("copy_file_range") ? -1
-                                        : shared::copyRange(in_.fd(), inOffset + done, out_, outOffset + done, length - done);
+        const std::int64_t copied = injected("copy_file_range")
+                                        ? -1
+                                        : shared::copyRange(in_.fd(), inOffset + done, out_, outOffset + done,
+                                                            length - done);
         if (copied > 0) done += copied;
         else way_ = Way::Buffer;  // 0: the input ended, which the buffered copy finds too
     }

@@ -16,16 +16,23 @@ TEST(SharedBlocks, TheCopyIsRightHoweverItsBlocksWereMade) {
     const char* folder = std::getenv("KEEPTIME_REFLINK_DIR");
     if (!folder) GTEST_SKIP() << "KEEPTIME_REFLINK_DIR is unset: no file system that shares blocks (./test mounts one)";
     const std::int64_t piece = BWFReconstructor::sharePieceSize, big = piece + (3 << 20), whole = -1;
-    struct Case { const char* name; WavWriter wav; std::int64_t first, end; const char* ids, *failing; std::int64_t shared; };
-    const Case cases[] = {  // failing: the calls that fail from the second piece on
-        {"a JUNK chunk lines the audio up", WavWriter().bext(7).fmt().data(audioPattern(6 << 20)), 1001, 1000000,
-         "bext,fmt ,JUNK,data", "", whole},
-        {"a filler before the data is resized", WavWriter().fmt().chunk("FLLR", Bytes(3000, 'f')).data(audioPattern(6 << 20)),
-         5, 1000000, "fmt ,FLLR,data", "", whole},
-        {"RF64", WavWriter().rf64().ds64().fmt().data(audioPattern(6 << 20)), 3, 1048576, "ds64,fmt ,JUNK,data", "", whole},
-        {"an odd stretch never agrees", WavWriter().fmt(1, 48000, 8).data(audioPattern(6 << 20)), 1, 6000001, "fmt ,data", "", 0},
-        {"clones fail part-way", WavWriter().fmt(1, 48000, 16).data(audioPattern(big)), 10, big / 2 - 1, "fmt ,JUNK,data",
-         "FICLONERANGE", piece},
+    struct Case {
+        const char* name;
+        WavWriter wav;
+        std::int64_t first, end;
+        const char *ids, *failing;  // failing: the calls that fail from the second piece on
+        std::int64_t shared;
+    };
+    const Bytes six = audioPattern(6 << 20);
+    const Case cases[] = {
+        {"a JUNK chunk lines the audio up", WavWriter().bext(7).fmt().data(six), 1001, 1000000, "bext,fmt ,JUNK,data",
+         "", whole},
+        {"a filler before the data is resized", WavWriter().fmt().chunk("FLLR", Bytes(3000, 'f')).data(six), 5, 1000000,
+         "fmt ,FLLR,data", "", whole},
+        {"RF64", WavWriter().rf64().ds64().fmt().data(six), 3, 1048576, "ds64,fmt ,JUNK,data", "", whole},
+        {"an odd stretch never agrees", WavWriter().fmt(1, 48000, 8).data(six), 1, 6000001, "fmt ,data", "", 0},
+        {"clones fail part-way", WavWriter().fmt(1, 48000, 16).data(audioPattern(big)), 10, big / 2 - 1,
+         "fmt ,JUNK,data", "FICLONERANGE", piece},
         {"all sharing fails part-way", WavWriter().fmt(1, 48000, 16).data(audioPattern(big)), 10, big / 2 - 1,
          "fmt ,JUNK,data", "FICLONERANGE copy_file_range", piece},
     };
