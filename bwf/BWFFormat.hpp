@@ -75,6 +75,11 @@ inline constexpr std::size_t kSmplLoopSize = 24;
 inline constexpr std::size_t kSmplLoopStartOffset = 8;
 inline constexpr std::size_t kSmplLoopEndOffset = 12;  // the loop's last frame, not one past it
 
+// Filler chunks: their bodies mean nothing, so a copy may resize one right before
+// the data chunk (or add a "JUNK" chunk there) to line its audio up with the input's.
+inline constexpr std::string_view kJunkId = "JUNK";
+inline constexpr std::string_view kFillerIds[] = {kJunkId, "PAD ", "FLLR"};
+
 // A 32-bit size field holding this value says "the real size is elsewhere".
 inline constexpr std::uint32_t kSizeNotRecorded = 0xFFFFFFFFu;
 // The longest file whose sizes fit the 32-bit RIFF fields.

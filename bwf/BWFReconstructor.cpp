@@ -6,6 +6,7 @@
 #include "bwf/BlockCopier.hpp"
 #include "bwf/Markers.hpp"
 #include "bwf/OutputFile.hpp"
+#include "bwf/SharedBlocks.hpp"
 
 namespace keeptime {
 
@@ -95,6 +96,7 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
     }
     planHeader(edits.shift, edits.day);
     planTrailing(edits.shift, edits.day);
+    planSharing();
     finishSizes();
 
     // The stamp the copy carries, read back from the bytes it will write.
@@ -174,17 +176,66 @@ void BWFReconstructor::planTrailing(std::int64_t shift, std::int64_t day) {
     }
 }
 
-void BWFReconstructor::finishSizes() {
+std::int64_t BWFReconstructor::stretchOffset() const {
+    return parser_.audioOffset() + plan_.startFrame * parser_.bytesPerFrame();
+}
+
+std::uint64_t BWFReconstructor::copyLength() const {
     const std::int64_t audio = plan_.audioBytes;
     std::uint64_t total = fileHeader_.size() + layout::kAudioOffset + static_cast<std::uint64_t>(audio + (audio & 1));
+    for (const auto* pieces : {&before_, &after_})
+        for (const Piece& piece : *pieces) total += piece.size();
+    return total;
+}
+
+// Blocks can be shared only between offsets that agree within a block: a filler
+// chunk right before the data chunk moves the copy's audio there. Planned only
+// when a trial clone works, so that elsewhere the copy is what it always was.
+void BWFReconstructor::planSharing() {
+    const std::int64_t block = request_.share ? shared::blockSize(input_.fd()) : 0;
+    const std::int64_t from = stretchOffset(), firstBlock = block ? (from + block - 1) / block * block : 0;
+    // Chunks start at even offsets, so an odd stretch never agrees; a header whose
+    // sizes do not add up is carried as it was.
+    if (block == 0 || from % 2 != 0 || firstBlock + block > from + plan_.audioBytes || !parser_.landmarks().walked)
+        return;
+    std::int64_t audioAt = static_cast<std::int64_t>(fileHeader_.size() + layout::kAudioOffset);
+    for (const Piece& piece : before_) audioAt += static_cast<std::int64_t>(piece.size());
+    const std::int64_t gap = ((from - audioAt) % block + block) % block;
+    const bool filler = !before_.empty() && std::find(std::begin(layout::kFillerIds), std::end(layout::kFillerIds),
+                                                      before_.back().id) != std::end(layout::kFillerIds);
+    const std::int64_t old = filler ? static_cast<std::int64_t>(before_.back().size()) : 0;
+    // The filler's new length: the shortest that lines the audio up, a header at least.
+    std::int64_t length = old + gap;
+    length = length < std::int64_t{layout::kChunkHeaderSize} ? length + block
+                                                             : length - (length - 8) / block * block;
+    if (gap != 0 && !parser_.rf64() &&
+        static_cast<std::int64_t>(copyLength()) + length - old > layout::kMaxRIFFFileLength)
+        return;
+    try {
+        OutputFile trial(output_, request_.replace);
+        if (shared::clone(input_.fd(), firstBlock, trial.fd(), 0, block) != 0) return;
+    } catch (const BWFError&) {
+        return;  // process() says why the copy cannot be written
+    }
+    plan_.shareBlock = block;
+    if (gap == 0) return;
+    Bytes body(static_cast<std::size_t>(length) - layout::kChunkHeaderSize, 0);
+    if (filler) {  // keeps what it held, as far as it still reaches
+        const ByteView was = ByteView(before_.back().bytes).subspan(layout::kChunkHeaderSize);
+        std::copy_n(was.begin(), std::min(was.size(), body.size()), body.begin());
+        before_.back().bytes = chunkBytes(before_.back().id, body);
+    } else {
+        before_.push_back({std::string(layout::kJunkId), chunkBytes(layout::kJunkId, body)});
+    }
+}
+
+void BWFReconstructor::finishSizes() {
+    const std::int64_t audio = plan_.audioBytes;
     for (const auto* pieces : {&before_, &after_}) {
         if (pieces == &after_) plan_.chunks.push_back("data");
-        for (const Piece& piece : *pieces) {
-            total += piece.size();
-            plan_.chunks.push_back(piece.id.empty() ? "(header bytes)" : piece.id);
-        }
+        for (const Piece& piece : *pieces) plan_.chunks.push_back(piece.id.empty() ? "(header bytes)" : piece.id);
     }
-    plan_.fileBytes = static_cast<std::int64_t>(total);
+    plan_.fileBytes = static_cast<std::int64_t>(copyLength());
     const bool fitsRIFF = plan_.fileBytes <= layout::kMaxRIFFFileLength;
 
     if (parser_.rf64()) {
@@ -235,21 +286,37 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
         put(dataHeader_);
 
         BlockCopier copier(input_, output->fd(), request_.output);
-        const std::int64_t readFrom = parser_.audioOffset() + plan_.startFrame * parser_.bytesPerFrame();
+        const std::int64_t readFrom = stretchOffset(), unit = plan_.shareBlock;
+        // The whole blocks in the middle of the stretch, counted from its start.
+        const std::int64_t middleFrom = unit ? (readFrom + unit - 1) / unit * unit - readFrom : 0;
+        const std::int64_t middleTo = unit ? (readFrom + audio) / unit * unit - readFrom : 0;
+        const BlockCopier::Fault fault = [&](std::string_view call) {
+            return hooks_.shareFault ? hooks_.shareFault(call, outcome.bytesWritten) : 0;
+        };
         std::int64_t lastReported = -1;
         while (outcome.bytesWritten < audio) {
-            const auto percent = static_cast<std::int64_t>(static_cast<double>(outcome.bytesWritten) /
+            const std::int64_t written = outcome.bytesWritten;
+            const auto percent = static_cast<std::int64_t>(static_cast<double>(written) /
                                                            static_cast<double>(audio) * 100.0);
             if (percent > lastReported && progress) progress(percent);
             lastReported = std::max(lastReported, percent);
-            const std::int64_t block = std::min(copyBlockSize, audio - outcome.bytesWritten);
-            const std::int64_t copied = copier.copy(readFrom + outcome.bytesWritten, at, block);
+            std::int64_t length = std::min(copyBlockSize, audio - written), copied = 0;
+            if (written >= middleFrom && written < middleTo && copier.sharing()) {
+                // A piece cut short by a failure is finished through the buffer in the next rounds.
+                const std::int64_t want = std::min(sharePieceSize, middleTo - written);
+                const auto piece = copier.share(readFrom + written, at, want, fault);
+                length = copied = piece.copied;
+                outcome.sharedBytes += piece.shared;
+            } else {
+                if (written < middleFrom) length = std::min(length, middleFrom - written);
+                copied = copier.copy(readFrom + written, at, length);
+            }
             outcome.bytesRead += copied;
             outcome.bytesWritten += copied;
             at += copied;
             if (hooks_.afterBlock) hooks_.afterBlock(outcome.bytesWritten);
             if (cancelled()) return stop(CopyOutcome::Status::Cancelled, {});
-            if (copied < block)
+            if (copied < length)
                 return stop(CopyOutcome::Status::Failed,
                             BWFError(BWFError::Kind::Unreadable, request_.input,
                                      "the input changed while copying (" + std::to_string(outcome.bytesWritten) +

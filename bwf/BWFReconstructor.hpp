@@ -3,7 +3,8 @@
 // byte for byte, RIFF's pad byte, and every whole chunk that stood after the
 // audio. Chunks holding the time stamp or markers are rewritten; every other
 // chunk is carried as it was. The RIFF and ds64 sizes are computed last, from
-// what is written.
+// what is written. Where the file system can share blocks between files, the
+// copy's audio is lined up with the input's and its whole blocks are shared.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bwf/BWFError.hpp"
@@ -31,6 +33,7 @@ struct CopyRequest {
     std::int64_t endFrame = 0;
     bool weirdTC = false;  // the stamp counts 48.048 kHz time code on 48 kHz audio
     bool replace = false;  // an existing file at output may be replaced
+    bool share = true;     // the copy may share the input's blocks where the file system allows
 };
 
 // Points where tests make faults happen: after each block of audio is written,
@@ -38,6 +41,10 @@ struct CopyRequest {
 struct CopyHooks {
     std::function<void(std::int64_t bytesWritten)> afterBlock;
     std::function<void()> beforePlace;
+    // Before each system call that would share the audio's blocks ("FICLONERANGE",
+    // "copy_file_range"), with the audio bytes written so far: a nonzero errno
+    // value makes that call fail as if the system had said so.
+    std::function<int(std::string_view call, std::int64_t bytesWritten)> shareFault;
 };
 
 // What the copy will hold.
@@ -50,6 +57,7 @@ struct CopyPlan {
     std::optional<std::int64_t> stampBefore;  // none when the input has no time reference
     std::optional<std::int64_t> stampAfter;   // read from the header bytes the copy writes
     std::vector<std::string> chunks;          // the IDs the copy holds, in order ("data" among them)
+    std::int64_t shareBlock = 0;  // the copy's audio agrees with the input's within blocks this size; 0: not shared
 };
 
 // How a copy job ended. Nothing is left at the output unless it completed.
@@ -59,6 +67,7 @@ struct CopyOutcome {
     std::optional<BWFError> error;  // why it failed, naming the file concerned
     std::int64_t bytesRead = 0;     // audio bytes
     std::int64_t bytesWritten = 0;
+    std::int64_t sharedBytes = 0;   // of them, bytes that are the input's own blocks
 
     bool completed() const { return status == Status::Completed; }
     std::string message() const { return error ? error->what() : std::string(); }
@@ -67,6 +76,9 @@ struct CopyOutcome {
 class BWFReconstructor {
 public:
     static constexpr std::int64_t copyBlockSize = 1'048'576;
+    // Sharing a block costs no data transfer: larger pieces keep the system calls
+    // few, yet progress and cancel still come many times a second.
+    static constexpr std::int64_t sharePieceSize = 64 * copyBlockSize;
 
     // Opens the input once, parses it (its "Done" line goes to log, when given)
     // and plans the whole copy. Throws BWFError when the input cannot be used or
@@ -106,7 +118,10 @@ public:
 private:
     void planHeader(std::int64_t shift, std::int64_t day);
     void planTrailing(std::int64_t shift, std::int64_t day);
+    void planSharing();
     void finishSizes();
+    std::uint64_t copyLength() const;
+    std::int64_t stretchOffset() const;  // of the first audio byte copied, in the input
 
     enum : int { kRunning, kCancelled, kPlaced };
 

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include "bwf/SharedBlocks.hpp"
+
 namespace keeptime {
 
 std::int64_t BlockCopier::copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length) {
@@ -14,6 +16,29 @@ std::int64_t BlockCopier::copy(std::int64_t inOffset, std::int64_t outOffset, st
     ::sync_file_range(out_, outOffset, static_cast<off_t>(got), SYNC_FILE_RANGE_WRITE);
 #endif
     return static_cast<std::int64_t>(got);
+}
+
+BlockCopier::Shared BlockCopier::share(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length,
+                                       const Fault& fault) {
+    auto injected = [&](std::string_view call) { return fault ? fault(call) : 0; };
+    if (way_ == Way::Clone) {
+        int error = injected("FICLONERANGE");
+        if (error == 0) error = shared::clone(in_.fd(), inOffset, out_, outOffset, length);
+        if (error == 0) return {length, length};
+        way_ = Way::CopyRange;
+    }
+    // Any failure here (EXDEV, EOPNOTSUPP, EINVAL, ENOSPC…) leaves the rest to
+    // copy(), whose reads and writes report what is really wrong.
+    std::int64_t done = 0;
+    while (way_ == Way::CopyRange && done < length) {
+        const std::int64_t copied = injected("copy_file_range")
+                                        ? -1
+                                        : shared::copyRange(in_.fd(), inOffset + done, out_, outOffset + done,
+                                                            length - done);
+        if (copied > 0) done += copied;
+        else way_ = Way::Buffer;  // 0: the input ended, which the buffered copy finds too
+    }
+    return {done, 0};
 }
 
 }  // namespace keeptime

@@ -1,11 +1,14 @@
 // Copies byte ranges from one open file to another through one reused buffer.
 // Measured on ext4, copy_file_range made the final flush slower (smaller write
 // requests) than plain reads and writes with writeback started after each block,
-// which keep pace with `dd conv=fsync`; so the copy uses the latter.
+// which keep pace with `dd conv=fsync`; so the copy uses the latter, except for
+// whole blocks that the file system can share between the files.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <string_view>
 
 #include "bwf/Bytes.hpp"
 #include "bwf/File.hpp"
@@ -22,11 +25,27 @@ public:
     // than length only when the input ends first. Throws BWFError.
     std::int64_t copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length);
 
+    // Before a system call that shares or copies in the kernel ("FICLONERANGE",
+    // "copy_file_range"): a nonzero errno value makes it fail as if the system said so.
+    using Fault = std::function<int(std::string_view call)>;
+    struct Shared {
+        std::int64_t copied = 0;  // as copy() counts
+        std::int64_t shared = 0;  // of them, bytes that are now the input's blocks
+    };
+    // Copies whole blocks at offsets that agree within a block: cloned, else
+    // copied in the kernel. After a failure the next way is kept for good; once
+    // neither works, sharing() is false and fewer than length bytes may have been
+    // copied: the rest is for copy(), so that a copy that cannot share goes on as before.
+    Shared share(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length, const Fault& fault = {});
+    bool sharing() const { return way_ != Way::Buffer; }
+
 private:
+    enum class Way { Clone, CopyRange, Buffer };
     const FileHandle& in_;
     int out_;
     std::filesystem::path outPath_;
     Bytes buffer_;
+    Way way_ = Way::Clone;
 };
 
 }  // namespace keeptime

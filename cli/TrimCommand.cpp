@@ -102,8 +102,9 @@ int runTrim(const TrimOptions& options) {
 
     std::unique_ptr<BWFReconstructor> job;
     try {
-        job = std::make_unique<BWFReconstructor>(
-            CopyRequest{options.input, options.output, first, last, options.times.weirdTC, options.force}, &lines);
+        const CopyRequest request{options.input, options.output, first, last, options.times.weirdTC,
+                                  options.force, !options.noShare};
+        job = std::make_unique<BWFReconstructor>(request, &lines);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
@@ -153,6 +154,7 @@ int runTrim(const TrimOptions& options) {
             {"startTimecode", label(0)},
             {"endTimecode", label(plan.frames)},
             {"chunks", plan.chunks},
+            {"sharedBytes", outcome.sharedBytes},
         };
         std::cout << copy.dump(2) << std::endl;
     }

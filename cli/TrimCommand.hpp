@@ -19,6 +19,7 @@ struct TrimOptions {
     bool force = false;
     bool quiet = false;
     bool json = false;
+    bool noShare = false;  // write every audio byte anew, even where blocks could be shared
 };
 
 // Writes the trimmed copy. Returns the exit status.

@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
     trimCommand->add_flag("--force", trim.force, "Replace OUTPUT if it exists");
     trimCommand->add_flag("-q,--quiet", trim.quiet, "No progress bar");
     trimCommand->add_flag("--json", trim.json, "Print one JSON object describing the copy");
+    trimCommand->add_flag("--no-share", trim.noShare,
+                          "Write every audio byte anew, even on a file system that could share the input's blocks");
 
     PeaksOptions peaks;
     auto* peaksCommand = app.add_subcommand("peaks", "Write a file's waveform as JSON for web waveform players");

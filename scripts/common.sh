@@ -6,10 +6,39 @@ KEEPTIME_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # What building needs.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libcli11-dev nlohmann-json3-dev libgtest-dev)
 # What the whole test suite needs besides: the fuzzers, the writers and readers that
-# check our files from outside, an X server for the window, and a sound server to
-# record what the window plays.
+# check our files from outside, an X server for the window, a sound server to
+# record what the window plays, and xfsprogs for the file system that shares
+# blocks (mount_reflink_image).
 TEST_PACKAGES=(clang libclang-rt-14-dev ffmpeg sox sndfile-programs python3 python3-mutagen nodejs
-    xvfb xauth pulseaudio pulseaudio-utils)
+    xvfb xauth pulseaudio pulseaudio-utils xfsprogs)
+
+# mount_reflink_image: as root, mounts a 2 GB sparse XFS image with reflink on a
+# loop device and sets REFLINK_DIR to it; unmount_reflink_image removes both
+# (call it from an EXIT trap). Returns 1, saying why, when it cannot.
+REFLINK_DIR=""
+REFLINK_IMAGE=""
+mount_reflink_image() {
+    if [ "$(id -u)" -ne 0 ] || ! command -v mkfs.xfs >/dev/null 2>&1; then
+        echo "skipped: no file system that shares blocks (it needs root and mkfs.xfs from xfsprogs)" >&2
+        return 1
+    fi
+    REFLINK_IMAGE=$(mktemp /var/tmp/keeptime-reflink.XXXXXX)
+    REFLINK_DIR=$(mktemp -d /tmp/keeptime-reflink.XXXXXX)
+    if ! { truncate -s 2G "$REFLINK_IMAGE" && mkfs.xfs -q -f -m reflink=1 "$REFLINK_IMAGE" &&
+        mount -o loop "$REFLINK_IMAGE" "$REFLINK_DIR"; }; then
+        echo "skipped: the XFS loop image could not be made or mounted" >&2
+        unmount_reflink_image
+        return 1
+    fi
+}
+unmount_reflink_image() {
+    if [ -n "$REFLINK_DIR" ]; then
+        mountpoint -q "$REFLINK_DIR" && { umount "$REFLINK_DIR" || umount -l "$REFLINK_DIR"; }
+        rmdir "$REFLINK_DIR"
+    fi
+    [ -n "$REFLINK_IMAGE" ] && rm -f "$REFLINK_IMAGE"
+    REFLINK_DIR="" REFLINK_IMAGE=""
+}
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 

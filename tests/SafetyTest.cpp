@@ -48,7 +48,7 @@ TEST(Safety, TheOutputIsKeptWholeOrReplacedWhole) {
                           [&] {
                               if (fault == Appears) writeFile(dir / "out.wav", bytes("appeared"));
                               if (fault == CancelWhileFlushing) job.cancel();
-                          }});
+                          }, {}});
             const CopyOutcome outcome = job.process();
             EXPECT_EQ(outcome.status, status) << outcome.message();
             const std::string out = contents(dir / "out.wav");
@@ -83,7 +83,7 @@ TEST(Safety, HiddenNamesFitAndAreRemovedOrNamed) {
         std::filesystem::rename(hidden = dir / name.substr(0, name.size() - 1), dir / "moved");
         std::filesystem::create_directories(hidden / "in the way");
         job.cancel();
-    }, {}});
+    }, {}, {}});
     const CopyOutcome outcome = job.process();
     EXPECT_EQ(outcome.status, CopyOutcome::Status::Failed);
     EXPECT_EQ(outcome.message().rfind(hidden.string() + ": the unfinished copy could not be removed: ", 0), 0u)

@@ -12,12 +12,15 @@
 namespace keeptime::testing {
 
 struct TempDir {  // removed afterwards
-    TempDir() { if (!::mkdtemp(path_.data())) throw std::runtime_error("no temporary folder"); }
+    explicit TempDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path())
+        : path_((parent / "keeptime-test-XXXXXX").string()) {
+        if (!::mkdtemp(path_.data())) throw std::runtime_error("no temporary folder");
+    }
     ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir&) = delete;
     std::filesystem::path operator/(const std::string& name) const { return path() / name; }
     std::filesystem::path path() const { return path_; }
-    std::string path_ = (std::filesystem::temp_directory_path() / "keeptime-test-XXXXXX").string();
+    std::string path_;
 };
 
 inline Bytes readFile(const std::filesystem::path& path) {

@@ -282,7 +282,7 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
     const Result asJson = keeptime({"trim", in, "-o", out, "--start", "1", "--force", "--json"});
     EXPECT_TRUE(plain.status == 0 && plain.err.empty() && asJson.status == 0) << plain.err << asJson.err;
     EXPECT_EQ(std::pair(plain.out, asJson.err), std::pair(done, done));
-    EXPECT_TRUE(json::parse(asJson.out).is_object());  // throws on anything beside the one value
+    EXPECT_EQ(json::parse(asJson.out)["sharedBytes"], 0) << "on a file system that cannot share";  // one value alone
     for (const char* option : {"--help", "--version"}) EXPECT_EQ(keeptime({option}).status, 0) << option;
 }
 
@@ -307,6 +307,27 @@ TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
     EXPECT_TRUE(state() == before) << "the input changed";
     EXPECT_EQ(keeptime({"info", in, "--json"}, "").status, 0);
     EXPECT_EQ(run({"sh", "-c", kCli + " info " + in.string() + " --json > /dev/full"}).status, 1) << "a full disk";
+}
+
+// On a file system that shares blocks (./test mounts one and names it in KEEPTIME_REFLINK_DIR) the copy's audio is
+// the input's own blocks: readers accept it, `info` lists the JUNK chunk that lines it up, and filefrag marks all
+// but the header's and the ends' blocks shared, so it takes no space (other tests write beside it: df cannot say).
+TEST(ExternalSharedBlocks, ASharedCopyIsReadAndTakesNoSpace) {
+    const char* folder = std::getenv("KEEPTIME_REFLINK_DIR");
+    if (!folder || !onPath("filefrag") || !onPath("ffprobe"))
+        GTEST_SKIP() << "needs KEEPTIME_REFLINK_DIR (a file system that shares blocks), filefrag and ffprobe";
+    TempDir dir(folder);
+    const fs::path in = dir / "in.wav", out = dir / "out.wav";
+    testing::WavWriter().bext(1728000000).fmt().data(testing::audioPattern(48000 * 6 * 40)).write(in);  // 40 s
+    const Result r = keeptime({"trim", in, "-o", out, "--start", "1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(json::parse(r.out)["sharedBytes"].get<std::int64_t>(), 48000 * 6 * 38);
+    const std::string ownBlocks = "filefrag -v '" + out.string() + "' | awk -F: '/^ *[0-9]+:/ && !/shared/ { n += $4 } "
+                                                                   "END { print n + 0 }'";
+    EXPECT_LE(std::stoi(run({"sh", "-c", ownBlocks}).out), 3) << "blocks of its own: the header's and the ends'";
+    EXPECT_EQ(reading("riffcheck", out)["errors"], json::array());
+    EXPECT_EQ(reading("ffprobe", out)["format"]["duration"], "39.000000");
+    EXPECT_NE(keeptime({"info", "--json", out}).out.find("\"JUNK\""), std::string::npos);
 }
 
 // Every notation of a point names the same frames and gives the same bytes; a point lands on its exact
