@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QMenuBar>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -20,6 +22,8 @@
 
 #include "bwf/BWFError.hpp"
 #include "bwf/File.hpp"
+#include "gui/TimelinePanel.hpp"
+#include "gui/WaveformView.hpp"
 #include "trim/Details.hpp"
 #include "ui_TrimWindow.h"
 
@@ -45,8 +49,23 @@ constexpr int kNothingLeftToStop = 0x7fff;
 }  // namespace
 
 TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
-    : QMainWindow(parent), ui_(std::make_unique<Ui::TrimWindow>()), controller_(*this, log) {
+    : QMainWindow(parent), ui_(std::make_unique<Ui::TrimWindow>()), timeline_(nullptr), controller_(*this, log) {
     ui_->setupUi(this);
+    auto* timelineLayout = new QVBoxLayout(ui_->timelineArea);
+    timelineLayout->setContentsMargins(0, 0, 0, 0);
+    timeline_ = new TimelinePanel(ui_->timelineArea);
+    timelineLayout->addWidget(timeline_);
+    QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
+    playbackMenu->addActions(timeline_->keyActions());
+    connect(timeline_, &TimelinePanel::inWanted, this, [this](std::int64_t frame) {
+        controller_.inPointAt(frame);
+        updateSaveButton();
+    });
+    connect(timeline_, &TimelinePanel::outWanted, this, [this](std::int64_t frame) {
+        controller_.outPointAt(frame);
+        updateSaveButton();
+    });
+    connect(timeline_, &TimelinePanel::message, ui_->statusText, &QLabel::setText);
 
     connect(ui_->openButton, &QPushButton::clicked, this, &TrimWindow::filePickerPressed);
     connect(ui_->openAction, &QAction::triggered, this, &TrimWindow::filePickerPressed);
@@ -193,6 +212,12 @@ void TrimWindow::setSliderRange(Element element, std::int64_t steps, std::int64_
     target->setPageStep(static_cast<int>(perSecond > 1 ? perSecond : 10));
 }
 
+void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
+    // Called with every redraw, also after a change of rate or weird-TC mode.
+    timeline_->setTimes(controller_.times());
+    timeline_->setRange(in, out);
+}
+
 void TrimWindow::showStatus(const std::string& message) { ui_->statusText->setText(QString::fromStdString(message)); }
 
 bool TrimWindow::openFile(const QString& given) {
@@ -233,7 +258,10 @@ bool TrimWindow::openFile(const QString& given) {
     ui_->noticeText->setVisible(notice.has_value());
     ui_->detailsText->setText(QString::fromStdString(detailsText(*controller_.parser)));
     ui_->detailsText->show();
+    timeline_->load(controller_.input, *controller_.parser, controller_.times());
     controller_.updateDisplay();
+    // The keys act at once: play, mark in and out, save.
+    timeline_->view()->setFocus();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
     updateSaveButton();
     return true;

@@ -26,6 +26,8 @@ class TrimWindow;
 
 namespace keeptime {
 
+class TimelinePanel;
+
 class TrimWindow : public QMainWindow, public TrimView {
     Q_OBJECT
 
@@ -41,8 +43,11 @@ public:
     double sliderValue(Element slider) const override;
     void showStatus(const std::string& message) override;
     void setSliderRange(Element slider, std::int64_t steps, std::int64_t perSecond) override;
+    void showRange(std::int64_t in, std::int64_t out) override;
 
     const ViewController& controller() const { return controller_; }
+    // The waveform, its playback and its keys.
+    TimelinePanel* timeline() const { return timeline_; }
 
     // Opens path as if it had been chosen in the open dialog. A refused file is
     // reported to the user and leaves the window as it was; returns whether it opened.
@@ -114,6 +119,7 @@ private:
     void handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome);
 
     std::unique_ptr<Ui::TrimWindow> ui_;
+    TimelinePanel* timeline_;
     ViewController controller_;
     Settings settings_;
     // The copies' threads; each copy is the controller's.

@@ -219,16 +219,16 @@ void WaveformView::paintEvent(QPaintEvent*) {
     const QRectF lanes(0, kRulerHeight, width(), height() - kRulerHeight);
     painter.fillRect(QRectF(lanes.left(), lanes.top(), std::clamp(inX, 0.0, lanes.width()), lanes.height()), kOutside);
     if (outX < width()) painter.fillRect(QRectF(std::max(outX, 0.0), lanes.top(), width() - std::max(outX, 0.0), lanes.height()), kOutside);
-    // The handles: a line and a flag in the ruler, the flag pointing into the range.
+    // The handles: a line and a flag just under the ruler, pointing into the range.
     for (const auto& [x, into] : {std::pair{inX, 1.0}, std::pair{outX, -1.0}}) {
         if (x < -10 || x > width() + 10) continue;
         painter.setPen(QPen(kHandle, 2));
-        painter.drawLine(QPointF(x, 0), QPointF(x, height()));
+        painter.drawLine(QPointF(x, kRulerHeight), QPointF(x, height()));
         QPainterPath flag;
-        flag.moveTo(x, 0);
-        flag.lineTo(x + into * 10, 0);
-        flag.lineTo(x + into * 10, 8);
-        flag.lineTo(x, 14);
+        flag.moveTo(x, kRulerHeight);
+        flag.lineTo(x + into * 10, kRulerHeight);
+        flag.lineTo(x + into * 10, kRulerHeight + 8);
+        flag.lineTo(x, kRulerHeight + 14);
         painter.fillPath(flag, kHandle);
     }
     const double playX = timeline_.xAt(playhead_);

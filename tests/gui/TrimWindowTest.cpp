@@ -5,7 +5,9 @@
 
 #include "bwf/BWFReconstructor.hpp"
 #include "gui/Settings.hpp"
+#include "gui/TimelinePanel.hpp"
 #include "gui/TrimWindow.hpp"
+#include "gui/WaveformView.hpp"
 #include "tests/WavWriter.hpp"
 
 using namespace keeptime;
@@ -95,6 +97,42 @@ private slots:
         QCOMPARE(text("durationText"), QString("0:35"));
         QTest::keyClick(ctl<QSlider>("endSlider"), Qt::Key_Home);  // pushes the in point
         QCOMPARE(std::pair(*w->controller().newEnd, in()), std::pair(std::int64_t(0), std::int64_t(0)));
+    }
+    void theWaveformHandlesAndKeysMoveThePoints() {
+        open(*w, take("take.wav", 60));
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        WaveformView* view = w->timeline()->view();
+        const Timeline& shown = view->timeline();
+        auto key = [&](int k, Qt::KeyboardModifiers m = {}) { QTest::keyClick(w.get(), Qt::Key(k), m); };
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() / 4, 60));  // a click moves the playhead
+        const std::int64_t clicked = shown.frameAt(view->width() / 4);
+        QCOMPARE(view->playhead(), clicked);
+        key(Qt::Key_I);
+        QCOMPARE(in(), clicked);
+        QTest::keyClick(view, Qt::Key_Right), QTest::keyClick(view, Qt::Key_Right, Qt::ShiftModifier);
+        key(Qt::Key_O);  // a frame and a second later, on the frame's boundary
+        QCOMPARE(*w->controller().newEnd, (clicked / 1920 + 1 + 25) * 1920);
+        key(Qt::Key_BracketLeft);
+        QCOMPARE(view->playhead(), in());
+        // A typed point moves its handle: dragging from where the field put it lands where it is dropped.
+        type("startTCText", "10:00:05:00");
+        const int from = qRound(shown.xAt(in())), to = from + 40;
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(from, 80));
+        QTest::mouseMove(view, QPoint(to, 80));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(to, 80));
+        QCOMPARE(in(), shown.frameAt(to));
+        QCOMPARE(text("startTCText").toStdString(), pointText(Notation::TimeOfDay, in(), w->controller().times()));
+        // Zooming in keeps the playhead where it stands, down to single frames.
+        const double before = shown.xAt(view->playhead());
+        for (int i = 0; i < 30; ++i) key(Qt::Key_Plus, Qt::ControlModifier);
+        QVERIFY(std::abs(shown.xAt(view->playhead()) - before) < 1 && shown.framesPerPixel() < 1);
+        key(Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(shown.wholeInView());
+        // Without a sound device the window says so, once, and goes on working.
+        key(Qt::Key_Space);
+        QVERIFY2(text("statusText").contains("No audio output"), qPrintable(text("statusText")));
+        ctl<QLabel>("statusText")->clear(), key(Qt::Key_Space), key(Qt::Key_BracketRight);
+        QVERIFY(text("statusText").isEmpty() && view->playhead() == *w->controller().newEnd);
     }
     void modeAndRateKeepThePointsAndAreRemembered() {
         QVERIFY(!Settings().weirdTC());  // never written
