@@ -124,7 +124,8 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
         emit message(QString::fromStdString(error.reason()));
     }
     const int channels = reader_ ? reader_->format().channels : 1;
-    view_->setFile(times, channels);
+    const std::vector<std::string>& names = parser.takeNotes().trackNames;
+    view_->setFile(times, channels, names);
     in_ = 0;
     out_ = times.frames;
     for (QAction* action : keys_) action->setEnabled(true);
@@ -134,8 +135,12 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
     chooseChannel(-1);
     if (reader_ && channels > 2) {
         channelMenu_->addAction(tr("Channels 1 and 2"), this, [this] { chooseChannel(-1); });
-        for (int c = 0; c < channels; ++c)
-            channelMenu_->addAction(tr("Channel %1").arg(c + 1), this, [this, c] { chooseChannel(c); });
+        for (int c = 0; c < channels; ++c) {
+            const bool named = names.size() == static_cast<std::size_t>(channels);
+            channelMenu_->addAction(named ? tr("Channel %1 (%2)").arg(c + 1).arg(QString::fromStdString(names[static_cast<std::size_t>(c)]))
+                                          : tr("Channel %1").arg(c + 1),
+                                    this, [this, c] { chooseChannel(c); });
+        }
     }
     channelButton_->setEnabled(reader_ && channels > 2);
     channelButton_->setVisible(reader_ && channels > 2);

@@ -47,9 +47,14 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
     setAccessibleName(tr("Waveform"));
 }
 
-void WaveformView::setFile(const FileTimes& times, int channels) {
+void WaveformView::setFile(const FileTimes& times, int channels, const std::vector<std::string>& names) {
     times_ = times;
     channels_ = std::max(channels, 1);
+    laneNames_.clear();
+    for (int c = 0; c < channels_; ++c)
+        laneNames_ << (names.size() == static_cast<std::size_t>(channels_)
+                           ? QStringLiteral("%1 %2").arg(c + 1).arg(QString::fromStdString(names[static_cast<std::size_t>(c)]))
+                           : QString::number(c + 1));
     overview_.reset();
     detail_.reset();
     in_ = 0;
@@ -174,6 +179,9 @@ void WaveformView::paintWaveform() {
     const Peaks* peaks = overview_.get();
     if (detail_ && detail_->firstFrame <= viewStart && detail_->firstFrame + detail_->frames >= std::min<double>(viewEnd, timeline_.frames()))
         peaks = detail_.get();
+    painter.setPen(QColor(120, 120, 120));
+    for (int c = 0; c < channels_ && laneHeight >= 14; ++c)
+        painter.drawText(QPointF(14, laneHeight * c + QFontMetrics(font()).ascent() + 2), laneNames_.value(c));
     if (!peaks || peaks->framesPerBucket <= 0 || peaks->channels != channels_) return;
     const std::int64_t buckets = peaks->buckets();
     painter.setPen(kWave);

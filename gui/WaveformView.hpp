@@ -24,8 +24,9 @@ class WaveformView : public QWidget {
 public:
     explicit WaveformView(QWidget* parent = nullptr);
 
-    // A new file: no peaks yet, shown whole.
-    void setFile(const FileTimes& times, int channels);
+    // A new file: no peaks yet, shown whole. Lanes are named "1 Boom" from names
+    // when there is one for each channel, else by number.
+    void setFile(const FileTimes& times, int channels, const std::vector<std::string>& names = {});
     void clear();
     // The texts of the ruler follow the times (rate, weird-TC).
     void setTimes(const FileTimes& times);
@@ -73,6 +74,7 @@ private:
     Timeline timeline_;
     std::optional<FileTimes> times_;
     int channels_ = 0;
+    QStringList laneNames_;
     std::shared_ptr<const Peaks> overview_, detail_;
     std::int64_t in_ = 0, out_ = 0, playhead_ = 0;
     Drag drag_ = Drag::None;
