@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes docs/window.png: the window with the demo recording open, on a virtual X
-# display. Builds nothing; give it the built application.
+# Takes docs/window.png: the window with the demo recording open and a range
+# marked on its waveform, on a virtual X display. Builds nothing; give it the built application.
 #   docs/screenshot.sh [path/to/keeptime] [output.png]
 set -euo pipefail
 
@@ -29,8 +29,16 @@ xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -dpi 96" bash -c 
     app=$!
     trap "kill $app 2>/dev/null || true" EXIT
     window=$(timeout 20 xdotool search --sync --onlyvisible --name "demo.wav")
+    window=${window%%$'\''\n'\''*}
+    sleep 1
+    # A range marked as a user would: click the waveform, I; click, O; the playhead between.
+    for step in "250 I" "785 O" "470 -"; do
+        xdotool mousemove --window "$window" ${step%% *} 300 click 1
+        [ "${step##* }" = - ] || xdotool key --window "$window" "$(echo "${step##* }" | tr IO io)"
+        sleep 0.2
+    done
     sleep 1  # let it finish painting
-    import -window "${window%%$'\''\n'\''*}" "$KEEPTIME_SHOT"
+    import -window "$window" "$KEEPTIME_SHOT"
 '
 # Few colours are enough for a window and keep the file small.
 convert "$scratch/window.png" -strip -colors 128 "$output"
