@@ -73,12 +73,18 @@ private slots:
         while (start < heard.size() / 2 && heard[2 * start] == 0 && heard[2 * start + 1] == 0) ++start;
         std::int64_t first = in;
         while (first < in + 4800 && !(start < heard.size() / 2 && matches(start, first))) ++first;
+        // A loaded machine may leave the device short for a moment: it then plays silence,
+        // never a frame out of order or twice, and no frame is lost.
         std::int64_t frame = first;
-        while (frame < out && start + std::size_t(frame - first) < heard.size() / 2 &&
-               matches(start + std::size_t(frame - first), frame))
-            ++frame;
-        QVERIFY2(frame == out, qPrintable(QString("the recording holds the file's frames %1 to %2 in a row, not up to %3")
+        int gaps = 0;
+        for (std::size_t at = start; frame < out && at < heard.size() / 2; ++at) {
+            if (matches(at, frame)) ++frame;
+            else if (heard[2 * at] == 0 && heard[2 * at + 1] == 0) ++gaps;
+            else break;
+        }
+        QVERIFY2(frame == out, qPrintable(QString("the recording holds the file's frames %1 to %2 in order, not up to %3")
                                               .arg(first).arg(frame).arg(out)));
+        if (gaps > 0) qInfo("%d frames of silence while the device waited", gaps);
         qInfo("the recording begins %d frames after the in point", int(first - in));
     }
 };
