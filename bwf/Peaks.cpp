@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <limits>
 
 #include "bwf/BWFError.hpp"
@@ -18,43 +20,88 @@ constexpr std::int64_t kPieceBytes = 4096;
 constexpr std::int64_t kProgressSteps = 20;  // one call each 5 %
 constexpr std::int16_t kLowest = std::numeric_limits<std::int16_t>::min();
 constexpr std::int16_t kHighest = std::numeric_limits<std::int16_t>::max();
-// Up to this many lanes are kept in locals, which the compiler knows no audio byte aliases,
-// so that the loop over them vectorizes.
-constexpr int kMaxLanes = 64;
+// The lanes for channel counts that divide 64 (1, 2, 4, 8, ...) and 48 (3, 6, 12, ...);
+// any other count folds one lane per channel.
+constexpr int kLanesOf2 = 64;
+constexpr int kLanesOf3 = 48;
+constexpr std::int64_t kTile = 64 * 48;
+template <int Width>
+constexpr int kStep = Width == 0 ? 2 : Width;  // bytes per sample
 
+// On x86-64 the folds are also built for AVX2 and chosen when the processor has it; the
+// baseline (SSE2) has no byte shuffle for 3-byte samples and half the width.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+#define KEEPTIME_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KEEPTIME_VECTOR_CLONES
+#endif
+
+// Width 0: a 16-bit value already decoded, in the machine's byte order.
 template <int Width, bool Float>
 std::int16_t value16(const std::uint8_t* bytes) {
-    if constexpr (Float) return samples::floatTo16(samples::floating<Width>(bytes));
+    if constexpr (Width == 0) {
+        std::int16_t value;
+        std::memcpy(&value, bytes, sizeof value);
+        return value;
+    } else if constexpr (Float) return samples::floatTo16(samples::floating<Width>(bytes));
     else return samples::integer16<Width>(bytes);
 }
 
 // Folds count interleaved samples into the lanes' minima and maxima: sample i goes to
 // lane i % lanes. lanes is a multiple of the channel count and the samples start on a
-// frame, so every lane holds one channel.
-template <int Width, bool Float>
-void fold(const std::uint8_t* at, std::int64_t count, int lanes, std::int16_t* lo, std::int16_t* hi) {
-    if (lanes > kMaxLanes) {
-        for (std::int64_t i = 0; i < count; ++i) {
-            const std::int16_t v = value16<Width, Float>(at + i * Width);
-            lo[i % lanes] = std::min(lo[i % lanes], v), hi[i % lanes] = std::max(hi[i % lanes], v);
-        }
-        return;
-    }
-    std::array<std::int16_t, kMaxLanes> l, h;
-    std::copy_n(lo, lanes, l.begin()), std::copy_n(hi, lanes, h.begin());
+// frame, so every lane holds one channel. Lanes is fixed when compiling for the common
+// channel counts, so that the loop over them is unrolled into vector instructions.
+template <int Width, bool Float, int Lanes>
+KEEPTIME_VECTOR_CLONES void foldLanes(const std::uint8_t* at, std::int64_t count, std::int16_t* lo, std::int16_t* hi) {
+    std::array<std::int16_t, Lanes> l, h;  // locals: the compiler knows no audio byte aliases them
+    std::copy_n(lo, Lanes, l.begin()), std::copy_n(hi, Lanes, h.begin());
     std::int64_t i = 0;
-    for (; i + lanes <= count; i += lanes) {
-        const std::uint8_t* p = at + i * Width;
-        for (int j = 0; j < lanes; ++j) {
-            const std::int16_t v = value16<Width, Float>(p + j * Width);
+    for (; i + Lanes <= count; i += Lanes) {
+        const std::uint8_t* p = at + i * kStep<Width>;
+        for (int j = 0; j < Lanes; ++j) {
+            const std::int16_t v = value16<Width, Float>(p + j * kStep<Width>);
             l[j] = std::min(l[j], v), h[j] = std::max(h[j], v);
         }
     }
     for (int j = 0; i < count; ++i, ++j) {
-        const std::int16_t v = value16<Width, Float>(at + i * Width);
+        const std::int16_t v = value16<Width, Float>(at + i * kStep<Width>);
         l[j] = std::min(l[j], v), h[j] = std::max(h[j], v);
     }
-    std::copy_n(l.begin(), lanes, lo), std::copy_n(h.begin(), lanes, hi);
+    std::copy_n(l.begin(), Lanes, lo), std::copy_n(h.begin(), Lanes, hi);
+}
+
+template <int Width, bool Float>
+KEEPTIME_VECTOR_CLONES void fold(const std::uint8_t* at, std::int64_t count, int lanes, std::int16_t* lo, std::int16_t* hi) {
+    if constexpr (Width != 0 && (Width != 2 || Float)) {
+        // Decoded a tile at a time first: a plain conversion loop, and then the fold of
+        // 16-bit values, are each faster than the two in one loop. A tile holds whole
+        // rounds of lanes, so every lane keeps its channel.
+        if (lanes == kLanesOf2 || lanes == kLanesOf3) {
+            std::array<std::int16_t, kTile> tile;
+            for (std::int64_t done = 0; done < count; done += kTile) {
+                const std::int64_t n = std::min<std::int64_t>(kTile, count - done);
+                std::int64_t i = 0;
+                if constexpr (Width == 3 && !Float && std::endian::native == std::endian::little)
+                    for (; i + 4 <= n; i += 4) {  // four samples from two loads, faster than byte by byte
+                        const std::uint8_t* p = at + (done + i) * 3;
+                        std::uint64_t a;
+                        std::uint32_t b;
+                        std::memcpy(&a, p, 8), std::memcpy(&b, p + 8, 4);
+                        tile[i] = std::int16_t(a >> 8), tile[i + 1] = std::int16_t(a >> 32);
+                        tile[i + 2] = std::int16_t(a >> 56 | b << 8), tile[i + 3] = std::int16_t(b >> 16);
+                    }
+                for (; i < n; ++i) tile[i] = value16<Width, Float>(at + (done + i) * Width);
+                fold<0, false>(reinterpret_cast<const std::uint8_t*>(tile.data()), n, lanes, lo, hi);
+            }
+            return;
+        }
+    }
+    if (lanes == kLanesOf2) return foldLanes<Width, Float, kLanesOf2>(at, count, lo, hi);
+    if (lanes == kLanesOf3) return foldLanes<Width, Float, kLanesOf3>(at, count, lo, hi);
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::int16_t v = value16<Width, Float>(at + i * kStep<Width>);
+        lo[i % lanes] = std::min(lo[i % lanes], v), hi[i % lanes] = std::max(hi[i % lanes], v);
+    }
 }
 
 using Fold = void (*)(const std::uint8_t*, std::int64_t, int, std::int16_t*, std::int16_t*);
@@ -75,7 +122,7 @@ public:
     explicit Scan(const SampleFormat& format)
         : fold_(foldFor(format)),
           channels_(format.channels),
-          lanes_(channels_ * ((31 + channels_) / channels_)),
+          lanes_(kLanesOf2 % channels_ == 0 ? kLanesOf2 : kLanesOf3 % channels_ == 0 ? kLanesOf3 : channels_),
           lo_(static_cast<std::size_t>(lanes_), kHighest),
           hi_(static_cast<std::size_t>(lanes_), kLowest) {}
 
@@ -84,10 +131,10 @@ public:
     }
     // Min, then max, of each channel into out; starts over.
     void take(std::int16_t* out) {
-        for (int c = 0; c < channels_; ++c) out[2 * c] = kHighest, out[2 * c + 1] = kLowest;
-        for (int j = 0; j < lanes_; ++j) {
-            std::int16_t* pair = out + 2 * (j % channels_);
-            pair[0] = std::min(pair[0], lo_[j]), pair[1] = std::max(pair[1], hi_[j]);
+        for (int c = 0; c < channels_; ++c) {
+            out[2 * c] = kHighest, out[2 * c + 1] = kLowest;
+            for (int j = c; j < lanes_; j += channels_)
+                out[2 * c] = std::min(out[2 * c], lo_[j]), out[2 * c + 1] = std::max(out[2 * c + 1], hi_[j]);
         }
         std::fill(lo_.begin(), lo_.end(), kHighest), std::fill(hi_.begin(), hi_.end(), kLowest);
     }

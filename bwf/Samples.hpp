@@ -40,7 +40,8 @@ std::int32_t integer32(const std::uint8_t* bytes) {
 // The top 16 bits of an integer sample.
 template <int Width>
 std::int16_t integer16(const std::uint8_t* bytes) {
-    return static_cast<std::int16_t>(integer32<Width>(bytes) >> 16);
+    if constexpr (Width == 1) return static_cast<std::int16_t>(integer32<1>(bytes) >> 16);
+    else return static_cast<std::int16_t>(bytes[Width - 2] | bytes[Width - 1] << 8);  // two bytes: simple to vectorize
 }
 // A little-endian IEEE float of Width (4 or 8) bytes.
 template <int Width>

@@ -18,7 +18,7 @@ namespace {
 constexpr std::int64_t kDefaultSamplesPerPixel = 256;
 // The peaks are read and written a slice at a time, so that memory stays bounded
 // however many pixels the file makes.
-constexpr std::int64_t kSliceBytes = std::int64_t{32} << 20;
+constexpr std::int64_t kSliceBytes = std::int64_t{256} << 20;
 constexpr std::int64_t kSliceValues = std::int64_t{1} << 21;
 constexpr std::size_t kFlushAt = 1 << 20;
 
@@ -26,7 +26,7 @@ constexpr std::size_t kFlushAt = 1 << 20;
 class TextSink {
 public:
     explicit TextSink(std::function<void(const std::string&)> write) : write_(std::move(write)) {}
-    TextSink& operator<<(const std::string& text) { return text_ += text, flushIfFull(); }
+    TextSink& operator<<(const char* text) { return text_ += text, flushIfFull(); }
     TextSink& operator<<(std::int64_t value) {
         char digits[24];
         text_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);

@@ -431,6 +431,16 @@ TEST(ExternalCliPeaks, KnownSamplesGiveExactData) {
                              {"bits", bits}, {"length", 3}, {"data", data}}));
         EXPECT_EQ(text(dir / "out.json"), r.out);
     }
+    // Floats: times 32767, rounded, clamped; NaN as 0.
+    Bytes floats;
+    for (float v : {0.5f, -1.5f, NAN, 1.0f, -1.0f, 0.25f})
+        floats.resize(floats.size() + 4), writeLE(floats, floats.size() - 4, std::bit_cast<std::uint32_t>(v));
+    testing::WavWriter().fmt(1, 8000, 32, 3).data(floats).write(dir / "float.wav");
+    for (auto [bits, data] : {std::pair(16, json({16384, 16384, -32768, -32768, 0, 0, 32767, 32767, -32767, -32767, 8192, 8192})),
+                              std::pair(8, json({64, 64, -128, -128, 0, 0, 127, 127, -128, -128, 32, 32}))}) {
+        const Result r = keeptime({"peaks", dir / "float.wav", "--samples-per-pixel", "1", "--bits", std::to_string(bits)});
+        EXPECT_EQ(json::parse(r.out, nullptr, false).value("data", json()), data) << r.err;
+    }
     for (const std::string args : {"--bits 12", "--samples-per-pixel 0", "--samples-per-pixel 2 --pixels-per-second 9"})
         EXPECT_EQ(keeptime({"peaks", dir / "in.wav"}, args).status, 2) << args;
     const Result refused = keeptime({"peaks", dir / "in.wav", "-o", dir / "in.wav"});  // never over the recording
