@@ -7,10 +7,12 @@ KEEPTIME_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev libcli11-dev nlohmann-json3-dev libgtest-dev)
 # What the whole test suite needs besides: the fuzzers, the writers and readers that
 # check our files from outside, an X server for the window, a sound server to
-# record what the window plays, and xfsprogs for the file system that shares
-# blocks (mount_reflink_image).
+# record what the window plays, xfsprogs for the file system that shares
+# blocks (mount_reflink_image), and what makes and checks the Debian package
+# (scripts/check-package.sh).
 TEST_PACKAGES=(clang libclang-rt-14-dev ffmpeg sox sndfile-programs python3 python3-mutagen nodejs
-    xvfb xauth pulseaudio pulseaudio-utils xfsprogs)
+    xvfb xauth pulseaudio pulseaudio-utils xfsprogs
+    dpkg-dev file lintian desktop-file-utils appstream man-db)
 
 # mount_reflink_image: as root, mounts a 2 GB sparse XFS image with reflink on a
 # loop device and sets REFLINK_DIR to it; unmount_reflink_image removes both
