@@ -19,6 +19,8 @@ inline constexpr std::string_view kRIFFId = "RIFF";
 inline constexpr std::string_view kRF64Id = "RF64";
 inline constexpr std::size_t kFileIdOffset = 0;
 inline constexpr std::size_t kRIFFSizeOffset = 4;
+inline constexpr std::string_view kWaveId = "WAVE";
+inline constexpr std::size_t kFormTypeOffset = 8;
 inline constexpr std::size_t kFileHeaderSize = 12;
 
 // Every chunk: 4-byte ID, 32-bit body size, body, one pad byte when the size is odd.

@@ -341,6 +341,7 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
         // A cancel is honoured until the copy is in place, and refused from then on.
         const bool placed = output->commit([&] {
             if (hooks_.beforePlace) hooks_.beforePlace();
+            if (gate_) gate_();
             int expected = kRunning;
             return state_.compare_exchange_strong(expected, kPlaced);
         });

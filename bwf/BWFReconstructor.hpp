@@ -97,6 +97,12 @@ public:
     bool cancel();
     bool cancelled() const { return state_ == kCancelled; }
     void setHooks(CopyHooks hooks) { hooks_ = std::move(hooks); }
+    // Called once the copy is written and flushed, just before it is put in place:
+    // the copies of one save wait there for each other. A cancel meanwhile still
+    // drops the copy.
+    void setPlaceGate(std::function<void()> gate) { gate_ = std::move(gate); }
+    // Where the copy is put: the output, or the file its symbolic link names.
+    const std::filesystem::path& destination() const { return output_; }
 
     // Runs the whole copy on the calling thread, reading the input through the
     // descriptor it was planned from, and reporting whole percents through
@@ -138,6 +144,7 @@ private:
     CopyPlan plan_;
     std::atomic<int> state_{kRunning};
     CopyHooks hooks_;
+    std::function<void()> gate_;
 };
 
 }  // namespace keeptime

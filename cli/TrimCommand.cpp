@@ -11,19 +11,23 @@
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
 #include "timecode/TimeString.hpp"
+#include "bwf/Take.hpp"
+#include "trim/TakeSave.hpp"
 #include "trim/TrimRange.hpp"
 
 namespace keeptime::cli {
 
 namespace {
 
-// The running job, for the signal handler: setting an atomic flag is all it does.
+// The running job or save, for the signal handler: setting atomic flags is all it does.
 std::atomic<BWFReconstructor*> runningJob{nullptr};
+std::atomic<TakeSave*> runningSave{nullptr};
 volatile std::sig_atomic_t stopSignal = 0;
 
 extern "C" void requestStop(int signal) {
     stopSignal = signal;
     if (BWFReconstructor* job = runningJob.load()) job->cancel();
+    if (TakeSave* save = runningSave.load()) save->cancel();
 }
 
 // While a copy runs, the signals that end a command line's work stop the copy
@@ -31,8 +35,9 @@ extern "C" void requestStop(int signal) {
 // which signal it was.
 struct ScopedStopHandler {
     static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-    explicit ScopedStopHandler(BWFReconstructor& job) {
-        runningJob = &job;
+    explicit ScopedStopHandler(BWFReconstructor& job) : ScopedStopHandler() { runningJob = &job; }
+    explicit ScopedStopHandler(TakeSave& save) : ScopedStopHandler() { runningSave = &save; }
+    ScopedStopHandler() {
         struct sigaction action {};
         action.sa_handler = requestStop;
         sigemptyset(&action.sa_mask);
@@ -41,6 +46,7 @@ struct ScopedStopHandler {
     ~ScopedStopHandler() {
         for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &old[i], nullptr);
         runningJob = nullptr;
+        runningSave = nullptr;
     }
     struct sigaction old[std::size(kSignals)] {};
 };
@@ -64,35 +70,73 @@ std::optional<std::int64_t> point(std::initializer_list<PointOption> options, st
     return fallback;
 }
 
-}  // namespace
+struct Range {
+    std::int64_t first, last;
+};
 
-int runTrim(const TrimOptions& options) {
+// The frames the range options name in one file, with the window's notations
+// and clamps, so that both choose the same frames; nothing after saying why.
+std::optional<Range> rangeFor(const TrimOptions& options, const FileTimes& file, const std::filesystem::path& input) {
+    auto start = point({{"--start", options.start, Notation::FromStart},
+                        {"--start-tc", options.startTC, Notation::TimeOfDay},
+                        {"--start-from-end", options.startFromEnd, Notation::FromEnd}},
+                       options.startFrame, 0, file);
+    auto end = point({{"--end", options.end, Notation::FromStart},
+                      {"--end-tc", options.endTC, Notation::TimeOfDay},
+                      {"--end-from-end", options.endFromEnd, Notation::FromEnd}},
+                     options.endFrame, file.frames, file);
+    if (!start || !end) return std::nullopt;
+    const std::int64_t first = clampStart(*start, file);
+    const std::int64_t last = options.endFrame ? clampEnd(*end, file) : clampEnd(snapEnd(*end, file), file);
+    if (first > last) {
+        complain(input.string(), "the in point " + pointText(Notation::FromStart, first, file) +
+                                     " lies after the out point " + pointText(Notation::FromStart, last, file));
+        return std::nullopt;
+    }
+    return Range{first, last};
+}
+
+// What a copy holds, for --json: one object per copy.
+nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::filesystem::path& output, const CopyPlan& plan,
+                                const CopyOutcome& outcome, const FileTimes& file) {
+    auto stamp = [](const std::optional<std::int64_t>& value) { return value ? nlohmann::json(*value) : nullptr; };
+    // The copy's own labels, from the stamp it carries: what `info` on it shows.
+    FileTimes copyTimes = file;
+    copyTimes.stamp = plan.stampAfter.value_or(0);
+    auto label = [&](std::int64_t frame) {
+        return file.rate ? nlohmann::json(pointText(Notation::TimeOfDay, frame, copyTimes)) : nullptr;
+    };
+    return nlohmann::ordered_json{
+        {"input", input.string()},
+        {"output", output.string()},
+        {"startFrame", plan.startFrame},
+        {"frames", plan.frames},
+        {"audioBytes", plan.audioBytes},
+        {"fileBytes", plan.fileBytes},
+        {"timeReferenceSource", sourceName(plan.stampSource)},
+        {"timeReferenceBefore", stamp(plan.stampBefore)},
+        {"timeReferenceAfter", stamp(plan.stampAfter)},
+        {"startTimecode", label(0)},
+        {"endTimecode", label(plan.frames)},
+        {"chunks", plan.chunks},
+        {"sharedBytes", outcome.sharedBytes},
+    };
+}
+
+int runOne(const TrimOptions& options) {
+    const std::filesystem::path& input = options.inputs.front();
     std::ostream& lines = systemLines(options.json);
     std::optional<FileTimes> file;
     try {
-        file = timesFor(BWFParser(options.input, &lines), options.times);
+        file = timesFor(BWFParser(input, &lines), options.times);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
     }
     if (!file) return kRefused;
-    // The window's notations and clamps, so that both choose the same frames.
-    auto start = point({{"--start", options.start, Notation::FromStart},
-                        {"--start-tc", options.startTC, Notation::TimeOfDay},
-                        {"--start-from-end", options.startFromEnd, Notation::FromEnd}},
-                       options.startFrame, 0, *file);
-    auto end = point({{"--end", options.end, Notation::FromStart},
-                      {"--end-tc", options.endTC, Notation::TimeOfDay},
-                      {"--end-from-end", options.endFromEnd, Notation::FromEnd}},
-                     options.endFrame, file->frames, *file);
-    if (!start || !end) return kRefused;
-    const std::int64_t first = clampStart(*start, *file);
-    const std::int64_t last = options.endFrame ? clampEnd(*end, *file) : clampEnd(snapEnd(*end, *file), *file);
-    if (first > last) {
-        complain(options.input.string(), "the in point " + pointText(Notation::FromStart, first, *file) +
-                                             " lies after the out point " + pointText(Notation::FromStart, last, *file));
-        return kRefused;
-    }
+    const auto range = rangeFor(options, *file, input);
+    if (!range) return kRefused;
+    const auto [first, last] = *range;
 
     std::error_code ignored;
     if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.output, ignored))) {
@@ -102,7 +146,7 @@ int runTrim(const TrimOptions& options) {
 
     std::unique_ptr<BWFReconstructor> job;
     try {
-        const CopyRequest request{options.input, options.output, first, last, options.times.weirdTC,
+        const CopyRequest request{input, options.output, first, last, options.times.weirdTC,
                                   options.force, !options.noShare};
         job = std::make_unique<BWFReconstructor>(request, &lines);
     } catch (const BWFError& error) {
@@ -133,32 +177,126 @@ int runTrim(const TrimOptions& options) {
             complain(outcome.message());
             return kCopyFailed;
     }
+    if (options.json) std::cout << copyJson(input, options.output, plan, outcome, *file).dump(2) << std::endl;
+    return kOk;
+}
+
+// The files a run copies: each input, or with --take every file of its take
+// (each file once), and the range each group takes from its lead.
+struct Group {
+    std::filesystem::path lead;
+    std::vector<std::filesystem::path> files;
+    std::optional<std::string> notice;
+};
+
+std::vector<Group> groupsFor(const TrimOptions& options) {
+    std::vector<Group> groups;
+    std::vector<std::filesystem::path> seen;
+    auto fresh = [&](const std::filesystem::path& file) {
+        if (std::any_of(seen.begin(), seen.end(), [&](const auto& other) { return sameFile(file, other); })) return false;
+        return seen.push_back(file), true;
+    };
+    for (const auto& input : options.inputs) {
+        if (!options.take) {
+            if (fresh(input)) groups.push_back({input, {input}, {}});
+            continue;
+        }
+        Take take = findTake(input);
+        if (take.notice) complain(input.string(), "notice: " + *take.notice);
+        Group group{input, {}, take.notice};
+        for (const auto& member : take.members)
+            if (fresh(member)) group.files.push_back(member);
+        if (!group.files.empty()) groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+// Several files into a folder, under their own names.
+int runMany(const TrimOptions& options) {
+    std::ostream& lines = systemLines(options.json);
+    const std::filesystem::path& folder = options.output;
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        complain(folder.string(), "is not a folder; with several inputs or --take, -o names the folder for the copies");
+        return kRefused;
+    }
+    std::vector<Group> groups;
+    std::vector<CopyRequest> requests;
+    std::vector<const Group*> groupOf;  // per request
+    try {
+        groups = groupsFor(options);
+        for (const Group& group : groups) {
+            auto times = timesFor(BWFParser(group.lead), options.times);
+            if (!times) return kRefused;
+            const auto range = rangeFor(options, *times, group.lead);
+            if (!range) return kRefused;
+            for (CopyRequest& request :
+                 alignedRequests(group.lead, range->first, range->last, group.files, folder, options.times.weirdTC)) {
+                request.replace = options.force;
+                request.share = !options.noShare;
+                requests.push_back(std::move(request));
+                groupOf.push_back(&group);
+            }
+        }
+    } catch (const BWFError& e) {
+        complain(e.what());
+        return kRefused;
+    }
+    bool exists = false;
+    for (const CopyRequest& request : requests)
+        if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(request.output, error)))
+            complain(request.output.string(), "already exists; add --force to replace it"), exists = true;
+    if (exists) return kRefused;
+
+    std::unique_ptr<TakeSave> save;
+    try {
+        save = std::make_unique<TakeSave>(requests);
+    } catch (const BWFError& e) {
+        complain(e.what());
+        return kRefused;
+    }
+    std::optional<ProgressMeter> meter;
+    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, save->audioBytes());
+    SaveOutcome outcome;
+    {
+        ScopedStopHandler stopHandler(*save);
+        if (stopSignal) save->cancel();
+        outcome = save->run(options.jobs ? options.jobs : TakeSave::defaultParallel(), [&](std::int64_t percent) {
+            if (meter) meter->update(percent);
+        }, &lines);
+    }
+    if (meter) meter->finish();
+
+    const std::string count = std::to_string(requests.size()) + " copies";
+    switch (outcome.status) {
+        case CopyOutcome::Status::Completed:
+            break;
+        case CopyOutcome::Status::Cancelled:
+            complain(folder.string(), "interrupted; none of this run's " + count + " was kept");
+            return 128 + (stopSignal ? stopSignal : SIGINT);
+        case CopyOutcome::Status::Failed:
+            complain(outcome.message());
+            complain(folder.string(), "none of this run's " + count + " was kept");
+            return kCopyFailed;
+    }
     if (options.json) {
-        auto stamp = [](const std::optional<std::int64_t>& value) { return value ? nlohmann::json(*value) : nullptr; };
-        // The copy's own labels, from the stamp it carries: what `info` on it shows.
-        FileTimes copyTimes = *file;
-        copyTimes.stamp = plan.stampAfter.value_or(0);
-        auto label = [&](std::int64_t frame) {
-            return file->rate ? nlohmann::json(pointText(Notation::TimeOfDay, frame, copyTimes)) : nullptr;
-        };
-        nlohmann::ordered_json copy = {
-            {"input", options.input.string()},
-            {"output", options.output.string()},
-            {"startFrame", plan.startFrame},
-            {"frames", plan.frames},
-            {"audioBytes", plan.audioBytes},
-            {"fileBytes", plan.fileBytes},
-            {"timeReferenceSource", sourceName(plan.stampSource)},
-            {"timeReferenceBefore", stamp(plan.stampBefore)},
-            {"timeReferenceAfter", stamp(plan.stampAfter)},
-            {"startTimecode", label(0)},
-            {"endTimecode", label(plan.frames)},
-            {"chunks", plan.chunks},
-            {"sharedBytes", outcome.sharedBytes},
-        };
-        std::cout << copy.dump(2) << std::endl;
+        auto copies = nlohmann::ordered_json::array();
+        for (std::size_t i = 0; i < save->size(); ++i) {
+            const BWFReconstructor& job = save->job(i);
+            const auto times = timesFor(job.parser(), options.times);
+            auto copy = copyJson(job.request().input, job.request().output, job.plan(), outcome.copies[i], *times);
+            if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
+            copies.push_back(std::move(copy));
+        }
+        std::cout << copies.dump(2) << std::endl;
     }
     return kOk;
+}
+
+}  // namespace
+
+int runTrim(const TrimOptions& options) {
+    return options.inputs.size() == 1 && !options.take ? runOne(options) : runMany(options);
 }
 
 }  // namespace keeptime::cli

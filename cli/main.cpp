@@ -36,9 +36,15 @@ int main(int argc, char** argv) {
     timeOptions(infoCommand, info.times);
 
     TrimOptions trim;
-    auto* trimCommand = app.add_subcommand("trim", "Write a shorter copy of a stretch of a file");
-    trimCommand->add_option("INPUT", trim.input, "The recording to trim")->required();
-    trimCommand->add_option("-o,--output", trim.output, "Where to write the copy")->required();
+    auto* trimCommand = app.add_subcommand("trim", "Write a shorter copy of a stretch of a file, or of several files into a folder");
+    trimCommand->add_option("INPUT", trim.inputs, "The recordings to trim")->required();
+    trimCommand->add_option("-o,--output", trim.output,
+                            "Where to write the copy; with several inputs or --take, the folder for the copies")
+        ->required();
+    trimCommand->add_flag("--take", trim.take,
+                          "Trim every file of each input's take (iXML FAMILY_UID), lined up by time of day");
+    trimCommand->add_option("--jobs", trim.jobs, "Copies written at once (default: the cores, at most 4)")
+        ->check(CLI::Range(1u, 64u));
     auto* start = trimCommand->add_option("--start", trim.start, "In point, from the file's start (1:30)");
     auto* startTC = trimCommand->add_option("--start-tc", trim.startTC,
                                             "In point as a time of day (10:00:05, or 10:00:05:12 at the rate)");
@@ -59,9 +65,13 @@ int main(int argc, char** argv) {
     endTC->excludes(endFromEnd)->excludes(endFrame);
     endFromEnd->excludes(endFrame);
     timeOptions(trimCommand, trim.times);
+    trimCommand->footer("Several inputs (or --take) are copied into the folder -o names, under their own names, and\n"
+                        "kept only when every copy is done. The range options apply to each file; with --take, the\n"
+                        "range is read on the input named and every file of its take keeps the same times of day.");
     trimCommand->add_flag("--force", trim.force, "Replace OUTPUT if it exists");
     trimCommand->add_flag("-q,--quiet", trim.quiet, "No progress bar");
-    trimCommand->add_flag("--json", trim.json, "Print one JSON object describing the copy");
+    trimCommand->add_flag("--json", trim.json,
+                          "Print one JSON object describing the copy (an array of them for several files)");
     trimCommand->add_flag("--no-share", trim.noShare,
                           "Write every audio byte anew, even on a file system that could share the input's blocks");
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string>
 
 #include "bwf/Bytes.hpp"
 
@@ -58,6 +59,13 @@ inline std::string ixmlText(const std::optional<std::string>& lo, const std::opt
     const std::string tag = "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>";
     if (lo) xml += "<SPEED><" + tag + *lo + "</" + tag + "</SPEED>";
     return xml + "</BWFXML>\n";
+}
+
+// iXML of one file of a take: its FILE_SET, and its stamp in TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO.
+inline std::string takeIXML(const std::string& uid, const std::string& total, const std::string& index, std::int64_t stamp) {
+    return "<?xml version=\"1.0\"?>\n<BWFXML><FILE_SET><TOTAL_FILES>" + total + "</TOTAL_FILES><FAMILY_UID>" + uid +
+           "</FAMILY_UID><FILE_SET_INDEX>" + index + "</FILE_SET_INDEX></FILE_SET><SPEED><TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>" +
+           std::to_string(stamp) + "</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO></SPEED></BWFXML>\n";
 }
 
 class WavWriter {

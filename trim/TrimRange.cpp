@@ -185,6 +185,15 @@ std::optional<std::int64_t> frameFromText(Notation notation, std::string_view te
     return frameAt(notation, *s, file, dayOf(file, label));
 }
 
+std::int64_t frameAtSameTime(std::int64_t frame, const FileTimes& from, const FileTimes& to) {
+    const Seconds at = timeOfDay(frame, from), start = timeOfDay(0, to);
+    const Wide den = at.den * start.den;
+    Wide num = at.num * start.den - start.num * at.den;
+    // The nearer day: a take that starts just before midnight in one file and just after in another.
+    num -= floorDiv(num + kDay / 2 * den, kDay * den) * kDay * den;
+    return static_cast<std::int64_t>(ceilDiv(num * to.sampleRate, den));
+}
+
 std::int64_t snapEnd(std::int64_t frame, const FileTimes& file) {
     if (frame >= file.frames) return file.frames;
     if (file.rate)

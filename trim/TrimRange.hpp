@@ -53,6 +53,11 @@ std::optional<std::int64_t> frameFromText(Notation notation, std::string_view te
 // An out point at or past the label of the file's end takes every frame.
 std::int64_t snapEnd(std::int64_t frame, const FileTimes& file);
 
+// The first frame of to at or after the time of day of from's frame (not clamped):
+// the same sample of the day in another file of the take, from each file's own stamp.
+// Stamps on either side of midnight are taken as the nearer day.
+std::int64_t frameAtSameTime(std::int64_t frame, const FileTimes& from, const FileTimes& to);
+
 // The only two limits: the in point is raised to the file's start, the out point
 // lowered to its end. Neither is compared with the other.
 std::int64_t clampStart(std::int64_t frame, const FileTimes& file);

@@ -1,0 +1,113 @@
+#include "bwf/Take.hpp"
+
+#include <algorithm>
+#include <tuple>
+
+#include "bwf/BWFError.hpp"
+#include "bwf/BWFFormat.hpp"
+#include "bwf/BWFParser.hpp"
+#include "bwf/ChunkWalk.hpp"
+#include "bwf/File.hpp"
+#include "bwf/TimeReference.hpp"
+#include "timecode/Decimal.hpp"
+
+namespace keeptime {
+
+namespace {
+
+std::string_view idAt(ByteView bytes, std::size_t offset) {
+    return {reinterpret_cast<const char*>(bytes.data()) + offset, layout::kChunkIdSize};
+}
+
+std::optional<FileSet> setOfOpen(const FileHandle& file) {
+    const Bytes head = file.readAt(0, kTakeHeadRead);
+    if (head.size() < layout::kFileHeaderSize) return std::nullopt;
+    const std::string_view id = idAt(head, layout::kFileIdOffset);
+    if ((id != layout::kRIFFId && id != layout::kRF64Id) || idAt(head, layout::kFormTypeOffset) != layout::kWaveId)
+        return std::nullopt;
+    const ChunkWalk walk = walkChunks(head);
+    if (const Chunk* ixml = walk.find(layout::kIXMLId)) return readFileSet(ByteView(head).subspan(ixml->bodyOffset(), ixml->size));
+    if (walk.data) return std::nullopt;
+    // Chunks that run past the first read (a long iXML, padding): follow their headers.
+    std::uint64_t pos = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
+    const auto length = static_cast<std::uint64_t>(file.size());
+    while (pos + layout::kChunkHeaderSize <= length && pos <= kMaxHeader) {
+        const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
+        if (!plausibleId(header)) break;
+        const std::uint64_t size = *readLE<std::uint32_t>(header, layout::kChunkSizeOffset);
+        if (idAt(header, 0) == layout::kDataId) return std::nullopt;
+        if (idAt(header, 0) == layout::kIXMLId)
+            return readFileSet(file.readAt(static_cast<std::int64_t>(pos + layout::kChunkHeaderSize),
+                                           std::min<std::uint64_t>(size, kMaxIXMLSearch)));
+        pos += layout::kChunkHeaderSize + size + (size & 1u);
+    }
+    // Sizes that do not add up: the tags are searched for in the head's bytes, as the parser does.
+    return readFileSet(head);
+}
+
+bool isNumber(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+std::optional<FileSet> readFileSet(ByteView ixml) {
+    const std::optional<std::string> set = ixmlValue(ixml, "FILE_SET");
+    const ByteView scope = set ? asBytes(*set) : ixml;
+    auto plain = [&](std::string_view name) { return ixmlPlain(ixmlValue(scope, name).value_or("")); };
+    FileSet found{plain("FAMILY_UID"), plain("TOTAL_FILES"), plain("FILE_SET_INDEX")};
+    if (found.familyUid.empty()) return std::nullopt;
+    return found;
+}
+
+std::optional<FileSet> fileSetOf(const std::filesystem::path& file) {
+    try {
+        return setOfOpen(FileHandle::openForReading(file));
+    } catch (const BWFError&) {
+        return std::nullopt;
+    }
+}
+
+bool fileSetIndexBefore(const std::string& a, const std::string& b) {
+    auto key = [](const std::string& index) {
+        // Leading zeros aside, a longer number is larger; "AA" follows "Z" as a recorder counts on.
+        const bool number = isNumber(index);
+        const std::string digits = number ? index.substr(std::min(index.find_first_not_of('0'), index.size())) : index;
+        return std::tuple(!number, digits.size(), digits);
+    };
+    return key(a) < key(b);
+}
+
+Take findTake(const std::filesystem::path& file) {
+    Take take;
+    take.set = setOfOpen(FileHandle::openForReading(file));
+    take.members.push_back(file);
+    if (!take.set) return take;
+
+    const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+    std::error_code error;
+    std::vector<std::filesystem::path> names;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (it->is_regular_file(error) && !sameFile(it->path(), file)) names.push_back(it->path());
+    if (error) throw BWFError(BWFError::Kind::Unreadable, folder, "cannot list the folder: " + error.message());
+    std::sort(names.begin(), names.end());
+
+    std::vector<std::pair<std::string, std::filesystem::path>> found{{take.set->index, file}};
+    for (const auto& name : names) {
+        const auto set = fileSetOf(name);
+        if (!set || set->familyUid != take.set->familyUid || set->totalFiles != take.set->totalFiles) continue;
+        if (std::any_of(found.begin(), found.end(), [&](const auto& member) { return member.first == set->index; })) continue;
+        found.emplace_back(set->index, name);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return fileSetIndexBefore(a.first, b.first); });
+    take.members.clear();
+    for (auto& member : found) take.members.push_back(std::move(member.second));
+
+    const auto total = parseInt64(take.set->totalFiles);
+    if (total && *total > std::ssize(found))
+        take.notice = std::to_string(*total - std::ssize(found)) + " of the take's " + std::to_string(*total) +
+                      " files are missing from " + folder.string() + " (TOTAL_FILES " + take.set->totalFiles + ")";
+    return take;
+}
+
+}  // namespace keeptime

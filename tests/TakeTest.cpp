@@ -1,0 +1,176 @@
+// Takes written as several files: which files make a take, the frames each
+// copy holds so that all start at the same sample of the day, and a save that
+// is kept whole or not at all.
+#include <gtest/gtest.h>
+
+#include "bwf/Take.hpp"
+#include "tests/WavWriter.hpp"
+#include "trim/TakeSave.hpp"
+
+namespace keeptime {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WavWriter;
+
+constexpr std::int64_t kTen = 36000LL * 48000;  // 10:00:00 at 48 kHz
+
+void writeMember(const fs::path& path, const std::string& uid, const std::string& total, const std::string& index,
+                 std::int64_t stamp = kTen, std::size_t junk = 0, std::uint32_t seed = 1) {
+    WavWriter file;
+    if (junk) file.chunk("JUNK", Bytes(junk));
+    file.ixml(testing::takeIXML(uid, total, index, stamp)).fmt().data(testing::audioPattern(96000 * 6, seed)).write(path);
+}
+
+std::vector<std::string> names(const std::vector<fs::path>& paths) {
+    std::vector<std::string> found;
+    for (const auto& path : paths) found.push_back(path.stem().string());
+    return found;
+}
+
+TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
+    TempDir dir;
+    writeMember(dir / "a_1.wav", "T1", "3", "1");
+    writeMember(dir / "a_A.wav", "T1", "3", "A", kTen, 100'000);  // its iXML lies past the first read
+    writeMember(dir / "a_B.wav", "T1", "3", "B");
+    writeMember(dir / "zz_copy.wav", "T1", "3", "A");
+    writeMember(dir / "b_10.wav", "T2", "12", "10");
+    writeMember(dir / "b_2.wav", "T2", "12", "2");
+    writeMember(dir / "poly.wav", "T3", "1", "1");  // the poly file and its split monos: two sets
+    writeMember(dir / "mono_1.wav", "T3", "2", "1");
+    writeMember(dir / "mono_2.wav", "T3", "2", "2");
+    WavWriter().bext(kTen).fmt().data(Bytes(600)).write(dir / "plain.wav");
+    testing::writeFile(dir / "notes.txt", Bytes(100, 'x'));
+    const struct {
+        const char* file;
+        std::vector<std::string> members;
+        const char* notice;
+    } cases[] = {
+        {"a_B.wav", {"a_1", "a_A", "a_B"}, ""},
+        {"zz_copy.wav", {"a_1", "zz_copy", "a_B"}, ""},  // the file asked about keeps its index
+        {"b_10.wav", {"b_2", "b_10"}, "10 of the take's 12 files are missing"},
+        {"poly.wav", {"poly"}, ""},
+        {"mono_2.wav", {"mono_1", "mono_2"}, ""},
+        {"plain.wav", {"plain"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const Take take = findTake(dir / c.file);
+        EXPECT_EQ(names(take.members), c.members);
+        EXPECT_EQ(take.notice.value_or("").find(c.notice), 0u) << take.notice.value_or("");
+    }
+    EXPECT_THROW(findTake(dir / "absent.wav"), BWFError);
+}
+
+TEST(Take, AFrameOfOneFileIsTheSameSampleOfTheDayInAnother) {
+    constexpr std::int64_t day = 86400LL * 48000;
+    const auto times = [](std::int64_t stamp, std::int32_t rate = 48000) {
+        return FileTimes{96000, rate, stamp, {rate, 1}, {}};
+    };
+    const struct {
+        FileTimes from, to;
+        std::int64_t frame, expected;
+    } cases[] = {
+        {times(kTen), times(kTen), 500, 500},
+        {times(kTen), times(kTen + 3), 500, 497},
+        {times(day - 2), times(1), 10, 7},  // the take crosses midnight between its files' first samples
+        {times(kTen), times(kTen * 2, 96000), 48000, 96000},
+    };
+    for (const auto& c : cases) EXPECT_EQ(frameAtSameTime(c.frame, c.from, c.to), c.expected) << c.to.stamp;
+}
+
+struct TakeSaveTest : ::testing::Test {
+    void SetUp() override {
+        fs::create_directories(in), fs::create_directories(out);
+        // Stamps a few samples apart, as recorders that start their files one by one write them.
+        for (int i = 0; i < 3; ++i)
+            writeMember(in / members[i], "S", "3", std::to_string(i + 1), kTen + deltas[i], 0, i + 1);
+    }
+    std::vector<fs::path> paths() const { return {in / members[0], in / members[1], in / members[2]}; }
+    std::vector<std::string> saved() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(out)) found.push_back(entry.path().filename());
+        return found;
+    }
+    TempDir dir;
+    const fs::path in = dir / "in", out = dir / "out";
+    const char* members[3] = {"Tr1.wav", "Tr2.wav", "Tr3.wav"};
+    const std::int64_t deltas[3] = {0, 3, -2};
+};
+
+TEST_F(TakeSaveTest, CopiesByTimeOfDayStartOnOneSampleOfTheDay) {
+    const struct {
+        std::int64_t first, last;
+        std::vector<std::int64_t> starts;
+        std::int64_t frames;
+    } cases[] = {
+        {48000, 72000, {48000, 47997, 48002}, 24000},
+        {0, 96000, {0, 0, 0}, 96000},  // the lead's edges are each file's own
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        fs::remove_all(out), fs::create_directories(out);
+        TakeSave save(alignedRequests(in / members[0], c.first, c.last, paths(), out));
+        ASSERT_TRUE(save.run(2).completed());
+        for (int i = 0; i < 3; ++i) {
+            const BWFParser copy(out / members[i]);
+            EXPECT_EQ(copy.frames(), c.frames);
+            EXPECT_EQ(copy.samplesSinceMidnight(), kTen + deltas[i] + c.starts[i]);
+            const Bytes input = testing::readFile(in / members[i]), bytes = testing::readFile(out / members[i]);
+            const auto from = input.begin() + BWFParser(in / members[i]).audioOffset() + c.starts[i] * 6;
+            EXPECT_TRUE(std::equal(from, from + c.frames * 6, bytes.begin() + copy.audioOffset()));
+        }
+    }
+}
+
+TEST_F(TakeSaveTest, AFailureOrCancelAtAnyFileLeavesNothingOfTheSave) {
+    enum Fault { Throw, Cancel, Appear };  // a failing write, a cancel, an output that appears before placing
+    const struct {
+        std::size_t member;
+        bool beforePlace;
+        Fault fault;
+        CopyOutcome::Status status;
+    } cases[] = {
+        {0, false, Throw, CopyOutcome::Status::Failed},
+        {2, true, Throw, CopyOutcome::Status::Failed},
+        {1, false, Cancel, CopyOutcome::Status::Cancelled},
+        {1, true, Appear, CopyOutcome::Status::Failed},  // the others are placed, then taken back
+    };
+    for (unsigned parallel : {1u, 3u}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.member) + " " + std::to_string(parallel));
+            fs::remove_all(out), fs::create_directories(out);
+            TakeSave save(alignedRequests(in / members[0], 1000, 90000, paths(), out));
+            const fs::path target = out / members[c.member];
+            std::vector<std::string> placedEarly;
+            const std::function<void()> fault = [&, c] {
+                placedEarly = saved();
+                if (c.fault == Throw) throw BWFError(BWFError::Kind::Output, target, "disk full");
+                if (c.fault == Cancel) save.cancel();
+                if (c.fault == Appear) testing::writeFile(target, Bytes(3, 'x'));
+            };
+            CopyHooks hooks;
+            if (c.beforePlace) hooks.beforePlace = fault;
+            else hooks.afterBlock = [=](std::int64_t) { fault(); };
+            save.setHooks(c.member, hooks);
+            const SaveOutcome outcome = save.run(parallel);
+            EXPECT_EQ(outcome.status, c.status);
+            EXPECT_TRUE(c.status == CopyOutcome::Status::Cancelled || outcome.message().starts_with(target.string()))
+                << outcome.message();
+            EXPECT_EQ(placedEarly, std::vector<std::string>{}) << "a copy was in place before every copy was written";
+            EXPECT_EQ(saved(), c.fault == Appear ? std::vector<std::string>{members[c.member]} : std::vector<std::string>{});
+        }
+    }
+}
+
+TEST_F(TakeSaveTest, RefusesAFolderHoldingAnInputAndTwoCopiesOfOneName) {
+    auto requests = alignedRequests(in / members[0], 0, 96000, paths(), in);
+    EXPECT_THROW(TakeSave{requests}, BWFError) << "the input's own folder";
+    requests = alignedRequests(in / members[0], 0, 96000, paths(), out);
+    requests[1].output = requests[0].output;
+    EXPECT_THROW(TakeSave{requests}, BWFError) << "one name twice";
+}
+
+}  // namespace
+}  // namespace keeptime
