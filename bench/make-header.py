@@ -9,6 +9,7 @@ iXML with the time-reference tags, data.
 
 Usage: make-header.py OUT --audio-bytes N [--rf64] [--time-reference N]
                       [--rate 48000] [--channels 2] [--bits 24]
+                      [--file-set UID,INDEX,TOTAL]   (one file of a take written as several)
 """
 import argparse
 import struct
@@ -29,6 +30,7 @@ def main() -> int:
     p.add_argument("--rate", type=int, default=48000)
     p.add_argument("--channels", type=int, default=2)
     p.add_argument("--bits", type=int, default=24)
+    p.add_argument("--file-set", default="")
     a = p.parse_args()
 
     block_align = a.channels * a.bits // 8
@@ -49,7 +51,13 @@ def main() -> int:
     ixml = (
         '<?xml version="1.0" encoding="UTF-8"?>\n<BWFXML>\n'
         "<IXML_VERSION>1.5</IXML_VERSION>\n<PROJECT>bench</PROJECT>\n"
-        "<SPEED>\n"
+        + (
+            "<FILE_SET><FAMILY_UID>{}</FAMILY_UID><FILE_SET_INDEX>{}</FILE_SET_INDEX>"
+            "<TOTAL_FILES>{}</TOTAL_FILES></FILE_SET>\n".format(*a.file_set.split(","))
+            if a.file_set
+            else ""
+        )
+        + "<SPEED>\n"
         f"<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>0</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>\n"
         f"<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>{a.time_reference}</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>\n"
         f"<TIMESTAMP_SAMPLE_RATE>{a.rate}</TIMESTAMP_SAMPLE_RATE>\n"

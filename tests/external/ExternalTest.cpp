@@ -304,9 +304,64 @@ TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
         EXPECT_EQ(split(text(logs / "err")).size(), signal == SIGKILL ? 0u : 1u) << text(logs / "err");
         EXPECT_EQ(filesIn(dir.path()), 1u) << "an unfinished copy was left after signal " << signal;
     }
+    // Several inputs: none of the copies is kept.
+    TempDir logs, folder;
+    const fs::path second = dir / "second.wav";
+    testing::WavWriter().rf64().ds64().bext(1728000000).fmt().sparseData(std::int64_t{1} << 30).write(second);
+    const pid_t pid = start({kCli, "trim", "--quiet", in, second, "-o", folder.path(), "--jobs", "1"}, logs.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // its lines come at the end: give it time to begin
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(finish(pid), 130) << text(logs / "err");
+    EXPECT_EQ(filesIn(folder.path()), 0u) << text(logs / "err");
     EXPECT_TRUE(state() == before) << "the input changed";
     EXPECT_EQ(keeptime({"info", in, "--json"}, "").status, 0);
     EXPECT_EQ(run({"sh", "-c", kCli + " info " + in.string() + " --json > /dev/full"}).status, 1) << "a full disk";
+}
+
+// Several inputs, or a whole take, go into a folder under their own names, kept only when every copy is done.
+TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
+    TempDir dir;
+    const fs::path in = dir / "in", out = dir / "out", copies = out / "", solo = in / "solo.wav";
+    fs::create_directories(in), fs::create_directories(out);
+    const std::int64_t stamp = 1728000000, deltas[] = {0, 3, -2};  // 10:00:00, and files a few samples apart
+    std::vector<std::string> take;
+    for (int i = 0; i < 3; ++i) {
+        take.push_back(in / ("Tr" + std::to_string(i + 1) + ".wav"));
+        testing::WavWriter().ixml(testing::takeIXML("U1", "4", std::to_string(i + 1), stamp + deltas[i]))
+            .fmt().data(testing::audioPattern(48000 * 6 * 3, i + 1)).write(take[i]);
+    }
+    testing::WavWriter().bext(stamp).fmt().data(Bytes(600)).write(solo);
+    const std::string limited = "ulimit -f 100; exec " + kCli + " trim --quiet " + take[0] + " " + solo.string() + " -o " + out.string();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::size_t copies;  // in the folder afterwards
+    } cases[] = {
+        {{"trim", take[1], take[2], "-o", copies, "--start", "1", "--json"}, 0, 2},  // each file from its own start
+        {{"trim", take[1], take[2], "-o", copies}, 2, 2},                          // existing copies, without --force
+        {{"trim", take[1], "--take", "-o", copies, "--start-tc", "10:00:01", "--json", "--force", "--jobs", "2"}, 0, 3},
+        {{"trim", take[0], solo, "-o", copies / "Tr1.wav", "--force"}, 2, 3},  // not a folder
+        {{"trim", take[0], "--take", "-o", in}, 2, 3},                         // the inputs' own folder
+        {{"sh", "-c", limited}, 1, 0},  // one copy cannot be written: the other is not kept either
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + c.args.back());
+        if (c.args[0] == "sh") fs::remove_all(out), fs::create_directories(out);
+        const Result r = c.args[0] == "sh" ? run(c.args) : keeptime(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(filesIn(out), c.copies);
+        if (c.status != 0) EXPECT_NE(r.err.find("keeptime-cli: "), std::string::npos);
+        if (r.status != 0 || r.out.empty()) continue;
+        const json copiesMade = json::parse(r.out);
+        ASSERT_TRUE(copiesMade.is_array()) << r.out;
+        const bool whole = c.copies == 3;
+        EXPECT_EQ(r.err.find("1 of the take's 4 files are missing") != std::string::npos, whole) << r.err;
+        for (std::size_t i = 0; i < copiesMade.size(); ++i) {
+            EXPECT_EQ(copiesMade[i]["timeReferenceAfter"], whole ? stamp + 48000 : stamp + deltas[i + 1] + 48000);
+            EXPECT_EQ(copiesMade[i].contains("notice"), whole);
+            EXPECT_EQ(reading("riffcheck", copiesMade[i]["output"].get<std::string>())["errors"], json::array());
+        }
+    }
 }
 
 // On a file system that shares blocks (./test mounts one and names it in KEEPTIME_REFLINK_DIR) the copy's audio is
