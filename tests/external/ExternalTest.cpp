@@ -350,7 +350,7 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
         const Result r = c.args[0] == "sh" ? run(c.args) : keeptime(c.args);
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(filesIn(out), c.copies);
-        if (c.status != 0) EXPECT_NE(r.err.find("keeptime-cli: "), std::string::npos);
+        if (c.status != 0) { EXPECT_NE(r.err.find("keeptime-cli: "), std::string::npos); }
         if (r.status != 0 || r.out.empty()) continue;
         const json copiesMade = json::parse(r.out);
         ASSERT_TRUE(copiesMade.is_array()) << r.out;
