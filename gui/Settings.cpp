@@ -18,6 +18,10 @@ QString Settings::saveFolder() const { return store_.value(saveFolderKey).toStri
 
 void Settings::setSaveFolder(const QString& folder) { store_.setValue(saveFolderKey, folder); }
 
+bool Settings::wholeTake() const { return store_.value(wholeTakeKey, false).toBool(); }
+
+void Settings::setWholeTake(bool on) { store_.setValue(wholeTakeKey, on); }
+
 QByteArray Settings::windowGeometry() const { return store_.value(geometryKey).toByteArray(); }
 
 void Settings::setWindowGeometry(const QByteArray& geometry) { store_.setValue(geometryKey, geometry); }

@@ -26,6 +26,10 @@ public:
     QString saveFolder() const;
     void setSaveFolder(const QString& folder);
 
+    // Whether Save writes every file of a take that has several.
+    bool wholeTake() const;
+    void setWholeTake(bool on);
+
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);
 
@@ -34,6 +38,7 @@ public:
     static constexpr const char* rateKey = "timecode/rate";
     static constexpr const char* openFolderKey = "folders/open";
     static constexpr const char* saveFolderKey = "folders/save";
+    static constexpr const char* wholeTakeKey = "take/whole";
 
 private:
     QSettings store_;

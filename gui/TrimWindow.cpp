@@ -79,6 +79,8 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     });
     connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
     connect(ui_->weirdTCCheckBox, &QCheckBox::clicked, this, &TrimWindow::weirdTCChecked);
+    ui_->wholeTakeCheckBox->setChecked(settings_.wholeTake());
+    connect(ui_->wholeTakeCheckBox, &QCheckBox::clicked, this, [this](bool on) { settings_.setWholeTake(on); });
     // What was chosen last time shows, and applies, from the start.
     ui_->weirdTCCheckBox->setChecked(settings_.weirdTC());
     controller_.weirdTC = settings_.weirdTC();
@@ -256,7 +258,18 @@ bool TrimWindow::openFile(const QString& given) {
     const auto& notice = controller_.parser->notice();
     ui_->noticeText->setText(notice ? tr("Note: %1.").arg(QString::fromStdString(*notice)) : QString());
     ui_->noticeText->setVisible(notice.has_value());
-    ui_->detailsText->setText(QString::fromStdString(detailsText(*controller_.parser)));
+    QString details = QString::fromStdString(detailsText(*controller_.parser));
+    const auto& members = controller_.take.members;
+    if (members.size() > 1) {
+        QStringList names;
+        for (std::size_t i = 0; i < members.size() && i < 4; ++i)
+            names << QFileInfo(fromPath(members[i])).completeBaseName();
+        if (members.size() > 4) names << QStringLiteral("…");
+        details += tr("\nTake: %n files (%1)", nullptr, static_cast<int>(members.size())).arg(names.join(QStringLiteral(", ")));
+        if (controller_.take.notice) details += QStringLiteral("\n") + QString::fromStdString(*controller_.take.notice);
+    }
+    ui_->wholeTakeCheckBox->setVisible(members.size() > 1);
+    ui_->detailsText->setText(details);
     ui_->detailsText->show();
     timeline_->load(controller_.input, *controller_.parser, controller_.times());
     controller_.updateDisplay();
@@ -327,6 +340,14 @@ void TrimWindow::convertPressed() {
     commitPendingEdit();
     // No dialog for a copy that cannot be made: the reason stands beside Save.
     if (controller_.saveRefusal()) return;
+    if (savingWholeTake()) {
+        const QString folder = chooseOutputFolder(settings_.saveFolder().isEmpty() ? folderOf(fromPath(*controller_.selectedFile))
+                                                                                     : settings_.saveFolder());
+        if (folder.isEmpty()) return;
+        settings_.setSaveFolder(folder);
+        saveTakeTo(folder);
+        return;
+    }
     const QString output = chooseOutputFile(suggestedOutput());
     if (output.isEmpty()) return;
     settings_.setSaveFolder(folderOf(output));
@@ -347,6 +368,30 @@ bool TrimWindow::saveTo(const QString& output) {
         showProblem(tr("The copy was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
         return false;
     }
+    runCopy(copy);
+    ui_->statusText->setText(tr("Saving %1…").arg(output));
+    return true;
+}
+
+bool TrimWindow::savingWholeTake() const {
+    return controller_.parser && controller_.take.members.size() > 1 && ui_->wholeTakeCheckBox->isChecked();
+}
+
+bool TrimWindow::saveTakeTo(const QString& folder) {
+    if (!controller_.parser) return false;
+    std::shared_ptr<Copy> copy;
+    try {
+        copy = controller_.startTakeCopy(toPath(folder));
+    } catch (const BWFError& error) {
+        showProblem(tr("The take was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
+        return false;
+    }
+    runCopy(copy);
+    ui_->statusText->setText(tr("Saving %n files to %1…", nullptr, static_cast<int>(copy->takeRequests.size())).arg(folder));
+    return true;
+}
+
+void TrimWindow::runCopy(const std::shared_ptr<Copy>& copy) {
     copyThreads_.start([this, copy] {
         const CopyOutcome outcome = controller_.runCopy(*copy, [this, copy](std::int64_t percent) {
             QMetaObject::invokeMethod(
@@ -362,10 +407,8 @@ bool TrimWindow::saveTo(const QString& output) {
         });
         QMetaObject::invokeMethod(this, [this, copy, outcome] { handleCopyEnd(copy, outcome); }, Qt::QueuedConnection);
     });
-    ui_->statusText->setText(tr("Saving %1…").arg(output));
     ui_->showInFolderButton->hide();
     updateSaveButton();
-    return true;
 }
 
 void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome) {
@@ -376,8 +419,14 @@ void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutc
     const QString message = QString::fromStdString(outcome.message());
     switch (outcome.status) {
         case CopyOutcome::Status::Completed:
-            ui_->statusText->setText(tr("Saved %1").arg(output));
-            savedFolder_ = folderOf(output);
+            if (copy->takeRequests.empty()) {
+                ui_->statusText->setText(tr("Saved %1").arg(output));
+                savedFolder_ = folderOf(output);
+            } else {
+                ui_->statusText->setText(
+                    tr("Saved %n files to %1", nullptr, static_cast<int>(copy->takeRequests.size())).arg(output));
+                savedFolder_ = output;
+            }
             ui_->showInFolderButton->show();
             break;
         case CopyOutcome::Status::Cancelled:
@@ -432,6 +481,10 @@ void TrimWindow::stopAllCopies() {
 QString TrimWindow::chooseInputFile(const QString& folder) {
     return QFileDialog::getOpenFileName(this, QString(), folder,
                                         tr("Broadcast-WAV recordings (*.wav *.WAV *.bwf *.BWF);;All files (*)"));
+}
+
+QString TrimWindow::chooseOutputFolder(const QString& start) {
+    return QFileDialog::getExistingDirectory(this, tr("Folder for the take's copies"), start);
 }
 
 QString TrimWindow::chooseOutputFile(const QString& suggested) {

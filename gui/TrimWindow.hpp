@@ -55,6 +55,9 @@ public:
     // Starts copying the chosen range to output, as if it had been chosen in the
     // save dialog; returns whether a copy started.
     bool saveTo(const QString& output);
+    // Starts copying the chosen range of every file of the take into folder, as if
+    // it had been chosen in the folder dialog; returns whether the save started.
+    bool saveTakeTo(const QString& folder);
     // Whether a copy is running that the user has not cancelled.
     bool copyInProgress() const;
     // Cancels every copy and waits for their threads, so that no unfinished
@@ -90,6 +93,8 @@ protected:
     // folder: where the open dialog starts; suggested: the save dialog's folder and name.
     virtual QString chooseInputFile(const QString& folder);
     virtual QString chooseOutputFile(const QString& suggested);
+    // For a whole take: the folder its copies go into.
+    virtual QString chooseOutputFolder(const QString& start);
     // path, when given, is the file concerned; it is shown apart from the reason.
     virtual void showProblem(const QString& summary, const QString& path, const QString& reason);
     // True to stop the copies and close. The question closes itself, with true,
@@ -117,6 +122,9 @@ private:
     void enableFileControls(bool on);
     QString suggestedOutput() const;
     void handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome);
+    void runCopy(const std::shared_ptr<Copy>& copy);
+    // A take of several files is open and the user chose to trim it whole.
+    bool savingWholeTake() const;
 
     std::unique_ptr<Ui::TrimWindow> ui_;
     TimelinePanel* timeline_;

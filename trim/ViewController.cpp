@@ -15,7 +15,14 @@ FileTimes ViewController::times() const { return fileTimes(*parser, weirdTC, cho
 void ViewController::loadFile(const std::filesystem::path& url) {
     auto opened = std::make_shared<const FileHandle>(FileHandle::openForReading(url));
     auto parsed = std::make_shared<const BWFParser>(*opened, log_);
+    Take found;
+    try {
+        found = findTake(url);
+    } catch (const BWFError&) {
+        found.members = {url};  // a folder that cannot be listed: the file alone
+    }
     selectedFile = url;
+    take = std::move(found);
     view_.setText(Element::fileTextField, url.string());
     newStart = 0;
     newEnd = parsed->frames();
@@ -132,7 +139,8 @@ void ViewController::rateChosen(std::optional<TimecodeRate> rate) {
 
 bool Copy::cancel() {
     std::lock_guard lock(mutex_);
-    cancelled_ = !job_ || job_->cancel();
+    if (save_) save_->cancel();  // a take's copies all go, also those already in place
+    cancelled_ = save_ || !job_ || job_->cancel();
     return cancelled_;
 }
 
@@ -160,8 +168,36 @@ std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& out
     return newest_;
 }
 
+std::shared_ptr<Copy> ViewController::startTakeCopy(const std::filesystem::path& folder) {
+    if (auto refusal = saveRefusal()) {
+        if (!parser) throw BWFError(BWFError::Kind::BadRange, *refusal);
+        throw BWFError(BWFError::Kind::BadRange, *selectedFile, *refusal);
+    }
+    // Planned here, so that a folder or a member that cannot take the copies is
+    // refused before anything starts.
+    auto save = std::make_shared<TakeSave>(alignedRequests(*selectedFile, *newStart, *newEnd, take.members, folder, weirdTC));
+    std::vector<CopyRequest> requests;
+    for (std::size_t i = 0; i < save->size(); ++i) requests.push_back(save->job(i).request());
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, weirdTC, false}, requests);
+    newest_->save_ = std::move(save);
+    copies_.push_back(newest_);
+    return newest_;
+}
+
 CopyOutcome ViewController::runCopy(Copy& copy, const std::function<void(std::int64_t)>& progress) {
     CopyOutcome outcome;
+    if (copy.save_) {
+        const SaveOutcome saved = copy.save_->run(TakeSave::defaultParallel(), progress, log_);
+        outcome.status = saved.status;
+        outcome.error = saved.error;
+        for (const CopyOutcome& one : saved.copies) {
+            outcome.bytesRead += one.bytesRead;
+            outcome.bytesWritten += one.bytesWritten;
+            outcome.sharedBytes += one.sharedBytes;
+        }
+        copy.ended_ = true;
+        return outcome;
+    }
     try {
         auto job = std::make_shared<BWFReconstructor>(copy.request, log_);
         {

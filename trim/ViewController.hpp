@@ -15,6 +15,8 @@
 
 #include "bwf/BWFParser.hpp"
 #include "bwf/BWFReconstructor.hpp"
+#include "bwf/Take.hpp"
+#include "trim/TakeSave.hpp"
 #include "trim/TrimRange.hpp"
 #include "trim/TrimView.hpp"
 
@@ -24,8 +26,10 @@ namespace keeptime {
 // can be cancelled at any time, also before its job is built.
 class Copy {
 public:
-    explicit Copy(CopyRequest wanted) : request(std::move(wanted)) {}
-    const CopyRequest request;  // taken from the window when the copy started
+    explicit Copy(CopyRequest wanted, std::vector<CopyRequest> members = {})
+        : request(std::move(wanted)), takeRequests(std::move(members)) {}
+    const CopyRequest request;  // taken from the window when the copy started; for a take, output is the folder
+    const std::vector<CopyRequest> takeRequests;  // a whole take's copies, saved together; empty for one file
 
     // False when the copy is already in place and can no longer be cancelled.
     bool cancel();
@@ -37,6 +41,7 @@ private:
     friend class ViewController;
     mutable std::mutex mutex_;
     std::shared_ptr<BWFReconstructor> job_;
+    std::shared_ptr<TakeSave> save_;
     bool cancelled_ = false;
     std::atomic<bool> ended_{false};
 };
@@ -57,6 +62,9 @@ public:
     // The timecode rate for files that name none; none: seconds.
     std::optional<TimecodeRate> chosenRate;
     std::optional<std::filesystem::path> selectedFile;
+    // The loaded file's take: its members (the file alone when it names none),
+    // and a notice when members are missing.
+    Take take;
 
     // Parses url and makes it the loaded file with the whole file as range.
     // Throws BWFError for a file that cannot be used; nothing changes then.
@@ -95,6 +103,9 @@ public:
     // no file is loaded or the range is empty or reversed.
     // replace: an existing file at output may be replaced (the user said so).
     std::shared_ptr<Copy> startCopy(const std::filesystem::path& output, bool replace = true);
+    // The same for every member of the take, into folder under their own names, by
+    // time of day; whole or not at all. Throws BWFError when a copy cannot be planned.
+    std::shared_ptr<Copy> startTakeCopy(const std::filesystem::path& folder);
     // Builds the copy's job and runs it to its end on the calling thread.
     CopyOutcome runCopy(Copy& copy, const std::function<void(std::int64_t)>& progress);
     // The window has handled the copy's end: it is forgotten.

@@ -3,6 +3,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "bwf/BWFParser.hpp"
 #include "bwf/BWFReconstructor.hpp"
 #include "gui/Settings.hpp"
 #include "gui/TimelinePanel.hpp"
@@ -15,7 +16,7 @@ using namespace keeptime::testing;
 
 // Answers the window's questions from lists instead of dialogs.
 struct ScriptedWindow : TrimWindow {
-    QStringList inputs, outputs, problems;  // problems: summary, path and reason of each message
+    QStringList inputs, outputs, folders, problems;  // problems: summary, path and reason of each message
     QStringList offered;  // the folder or name each dialog started with
     QList<QUrl> opened;
     bool stopAnswer = false;  // to "Stop the copy?"
@@ -26,6 +27,9 @@ struct ScriptedWindow : TrimWindow {
     }
     QString chooseOutputFile(const QString& suggested) override {
         return offered << suggested, outputs.isEmpty() ? QString() : outputs.takeFirst();
+    }
+    QString chooseOutputFolder(const QString& start) override {
+        return offered << start, folders.isEmpty() ? QString() : folders.takeFirst();
     }
     void showProblem(const QString& summary, const QString& path, const QString& reason) override {
         problems << summary + "\n" + path + "\n" + reason;
@@ -133,6 +137,37 @@ private slots:
         QVERIFY2(text("statusText").contains("No audio output"), qPrintable(text("statusText")));
         ctl<QLabel>("statusText")->clear(), key(Qt::Key_Space), key(Qt::Key_BracketRight);
         QVERIFY(text("statusText").isEmpty() && view->playhead() == *w->controller().newEnd);
+    }
+    void aWholeTakeIsSavedTogetherOrNotAtAll() {
+        const QString card = path("card"), out = path("out"), stopped = path("stopped");
+        for (const QString& folder : {card, out, stopped}) QDir().mkpath(folder);
+        auto writeTake = [&](double seconds) {  // three members whose stamps differ by a few samples
+            for (const auto& [name, index, delta] : {std::tuple{"T7_Tr1", "1", 0}, {"T7_Tr2", "2", 3}, {"T7_Mix", "3", -2}})
+                WavWriter().ixml(takeIXML("UID-7", "3", index, 1'728'000'000 + delta)).fmt()
+                    .sparseData(std::int64_t(seconds * 48000) * 6).write((card + "/" + name + ".wav").toStdString());
+        };
+        writeTake(60);
+        open(*w, card + "/T7_Tr2.wav");
+        QVERIFY2(text("detailsText").endsWith("Take: 3 files (T7_Tr1, T7_Tr2, T7_Mix)"), qPrintable(text("detailsText")));
+        ctl<QCheckBox>("wholeTakeCheckBox")->click();
+        QVERIFY(QSettings().value("take/whole").toBool());
+        type("startFileText", "0:10"), type("endFileText", "0:20");
+        w->folders << card << out;
+        w->convertPressed();  // the recordings' own folder: refused before anything starts
+        QVERIFY2(reportedOnce("T7_"), qPrintable(w->problems.join('|')));
+        w->convertPressed();
+        QVERIFY(ended->wait(60000) && ended->at(0)[1].toBool());
+        QVERIFY2(text("statusText") == "Saved 3 files to " + out, qPrintable(text("statusText")));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList({"T7_Mix.wav", "T7_Tr1.wav", "T7_Tr2.wav"}));
+        for (const QString& name : QDir(out).entryList(QDir::Files))  // cut at the same sample of the day
+            QCOMPARE(BWFParser((out + "/" + name).toStdString()).samplesSinceMidnight(), 1'728'000'000 + 10 * 48000 + 3);
+        writeTake(10000);  // long enough to stop: nothing of the save is left
+        open(*w, card + "/T7_Tr1.wav");
+        w->folders << stopped, w->convertPressed();
+        QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QVERIFY(ended->wait(60000) && !ended->at(1)[1].toBool());
+        QCOMPARE(QDir(stopped).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
     void modeAndRateKeepThePointsAndAreRemembered() {
         QVERIFY(!Settings().weirdTC());  // never written
