@@ -104,9 +104,12 @@ Take findTake(const std::filesystem::path& file) {
     for (auto& member : found) take.members.push_back(std::move(member.second));
 
     const auto total = parseInt64(take.set->totalFiles);
-    if (total && *total > std::ssize(found))
-        take.notice = std::to_string(*total - std::ssize(found)) + " of the take's " + std::to_string(*total) +
-                      " files are missing from " + folder.string() + " (TOTAL_FILES " + take.set->totalFiles + ")";
+    if (total && *total > std::ssize(found)) {
+        const auto missing = *total - std::ssize(found);
+        take.notice = std::to_string(missing) + " of the take's " + std::to_string(*total) + " files " +
+                      (missing == 1 ? "is" : "are") + " missing from " + folder.string() + " (TOTAL_FILES " +
+                      take.set->totalFiles + ")";
+    }
     return take;
 }
 

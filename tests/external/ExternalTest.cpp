@@ -355,7 +355,7 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
         const json copiesMade = json::parse(r.out);
         ASSERT_TRUE(copiesMade.is_array()) << r.out;
         const bool whole = c.copies == 3;
-        EXPECT_EQ(r.err.find("1 of the take's 4 files are missing") != std::string::npos, whole) << r.err;
+        EXPECT_EQ(r.err.find("1 of the take's 4 files is missing") != std::string::npos, whole) << r.err;
         for (std::size_t i = 0; i < copiesMade.size(); ++i) {
             EXPECT_EQ(copiesMade[i]["timeReferenceAfter"], whole ? stamp + 48000 : stamp + deltas[i + 1] + 48000);
             EXPECT_EQ(copiesMade[i].contains("notice"), whole);
