@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "bwf/BWFError.hpp"
 
@@ -18,6 +22,11 @@ constexpr std::int64_t kOverviewOver = std::int64_t{64} << 20;
 constexpr std::int64_t kOverviewPieces = 2048;
 constexpr std::int64_t kPieceBytes = 4096;
 constexpr std::int64_t kProgressSteps = 20;  // one call each 5 %
+// Ranges over this are read by several threads; below it starting them costs more than they save.
+constexpr std::int64_t kThreadsOver = std::int64_t{8} << 20;
+constexpr unsigned kMostThreads = 4;
+// A block ends after this many peak values at most, so that tiny buckets need no large array.
+constexpr std::int64_t kBlockValues = std::int64_t{1} << 16;
 constexpr std::int16_t kLowest = std::numeric_limits<std::int16_t>::min();
 constexpr std::int16_t kHighest = std::numeric_limits<std::int16_t>::max();
 // The lanes for channel counts that divide 64 (1, 2, 4, 8, ...) and 48 (3, 6, 12, ...);
@@ -145,6 +154,21 @@ private:
     std::vector<std::int16_t> lo_, hi_;
 };
 
+// The number of threads for a sequential pass: one per core, up to four, and no more than buckets.
+int partsFor(std::int64_t bytes, std::int64_t buckets) {
+    if (bytes <= kThreadsOver) return 1;
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
+    return static_cast<int>(std::clamp<std::int64_t>(buckets, 1, cores));
+}
+
+// Joins the threads however the scope is left: a thread left joinable would end the program.
+struct JoinAll {
+    std::vector<std::thread>& threads;
+    ~JoinAll() {
+        for (std::thread& thread : threads) thread.join();
+    }
+};
+
 }  // namespace
 
 std::int64_t framesPerBucketFor(std::int64_t frames, int channels, std::int64_t maxValues) {
@@ -166,14 +190,15 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
     peaks.firstFrame = first_;
     peaks.frames = count_;
     const std::size_t pair = 2 * static_cast<std::size_t>(peaks.channels);
+    const auto pairs = static_cast<std::int64_t>(pair);
     peaks.values.assign(static_cast<std::size_t>(peaks.buckets()) * pair, 0);
     if (count_ == 0) return peaks;
 
     const std::int64_t frameBytes = reader_.bytesPerFrame();
     const std::int64_t blockFrames = std::max<std::int64_t>(1, kBlockBytes / frameBytes);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(blockFrames * frameBytes));
-    auto read = [&](std::int64_t at, std::int64_t count) {
-        if (reader_.readInto(at, count, buffer.data()) != count)
+    auto read = [&](std::int64_t at, std::int64_t count, std::uint8_t* into) {
+        if (reader_.readInto(at, count, into) != count)
             throw BWFError(BWFError::Kind::Unreadable, reader_.path(), "the file ends before its audio does");
     };
     auto bucketAt = [&](std::int64_t bucket) { return peaks.values.data() + static_cast<std::size_t>(bucket) * pair; };
@@ -191,7 +216,7 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
         for (std::int64_t i = 0; i < kOverviewPieces && !cancelled_; ++i) {
             const std::int64_t start = stretchStart(i), end = stretchStart(i + 1);
             if (start == end) continue;
-            read(first_ + start, std::min(pieceFrames, end - start));
+            read(first_ + start, std::min(pieceFrames, end - start), buffer.data());
             scan.add(buffer.data(), std::min(pieceFrames, end - start));
             scan.take(piece.data());
             for (std::int64_t b = start / framesPerBucket_; b <= (end - 1) / framesPerBucket_; ++b)
@@ -204,24 +229,92 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
         progress(peaks);
     }
 
-    std::int64_t nextStep = 1;
-    for (std::int64_t done = 0; done < count_ && !cancelled_;) {
-        const std::int64_t n = std::min(blockFrames, count_ - done);
-        read(first_ + done, n);
-        for (std::int64_t at = 0; at < n;) {  // one stretch per bucket
-            const std::int64_t bucket = (done + at) / framesPerBucket_;
-            const std::int64_t bucketEnd = std::min((bucket + 1) * framesPerBucket_, count_);
-            const std::int64_t end = std::min(n, bucketEnd - done);
-            scan.add(buffer.data() + at * frameBytes, end - at);
-            at = end;
-            if (done + at == bucketEnd) scan.take(bucketAt(bucket)), peaks.exactBuckets = bucket + 1;
-        }
-        done += n;
-        if (progress && done < count_ && done * kProgressSteps >= nextStep * count_) {
+    // The sequential pass: the buckets split into contiguous parts, one thread each. Every
+    // part folds a block into its own small array and then copies the finished buckets into
+    // the peaks under the lock, so that the progress callback never sees half a write.
+    const int parts = partsFor(count_ * frameBytes, peaks.buckets());
+    auto partStart = [&](int part) { return peaks.buckets() * part / parts; };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::int64_t> partDone(static_cast<std::size_t>(parts));  // finished buckets of each part
+    std::int64_t framesDone = 0, nextStep = 1;
+    int running = parts;
+    std::exception_ptr failure;
+    std::atomic<bool> failed{false};
+    // Called with the lock held: the callback each 5 % of the frames.
+    auto report = [&] {
+        if (progress && !cancelled_ && framesDone < count_ && framesDone * kProgressSteps >= nextStep * count_) {
             progress(peaks);
-            nextStep = done * kProgressSteps / count_ + 1;
+            nextStep = framesDone * kProgressSteps / count_ + 1;
+        }
+    };
+    auto publish = [&](int part, std::int64_t bucket, std::int64_t finished, const std::int16_t* values,
+                       std::int64_t frames) {
+        const std::lock_guard lock(mutex);
+        std::copy(values, values + (finished - bucket) * pairs, bucketAt(bucket));
+        partDone[static_cast<std::size_t>(part)] = finished - partStart(part), framesDone += frames;
+        for (int k = 0; k < parts; ++k) {  // the exact buckets from the start on
+            peaks.exactBuckets = partStart(k) + partDone[static_cast<std::size_t>(k)];
+            if (peaks.exactBuckets < partStart(k + 1)) break;
+        }
+        if (parts == 1) report();  // on the calling thread
+        else changed.notify_one();
+    };
+    const std::int64_t blockBuckets = std::max<std::int64_t>(1, kBlockValues / pairs);
+    auto readPart = [&](int part) {
+        std::vector<std::uint8_t> block(part == 0 ? 0 : buffer.size());
+        std::uint8_t* data = part == 0 ? buffer.data() : block.data();
+        std::vector<std::int16_t> values(static_cast<std::size_t>(blockBuckets + 1) * pair);
+        Scan partScan(reader_.format());
+        const std::int64_t end = std::min(partStart(part + 1) * framesPerBucket_, count_);
+        for (std::int64_t done = partStart(part) * framesPerBucket_; done < end && !cancelled_ && !failed;) {
+            const std::int64_t first = done / framesPerBucket_;  // the bucket the block starts in
+            const std::int64_t n = std::min({blockFrames, end - done, (first + blockBuckets) * framesPerBucket_ - done});
+            read(first_ + done, n, data);
+            std::int64_t finished = first;
+            for (std::int64_t at = 0; at < n;) {  // one stretch per bucket
+                const std::int64_t bucket = (done + at) / framesPerBucket_;
+                const std::int64_t bucketEnd = std::min((bucket + 1) * framesPerBucket_, count_);
+                const std::int64_t stretchEnd = std::min(n, bucketEnd - done);
+                partScan.add(data + at * frameBytes, stretchEnd - at);
+                at = stretchEnd;
+                if (done + at == bucketEnd) partScan.take(values.data() + (bucket - first) * pairs), finished = bucket + 1;
+            }
+            done += n;
+            publish(part, first, finished, values.data(), n);
+        }
+    };
+    if (parts == 1) {
+        readPart(0);
+        return peaks;
+    }
+    {
+        std::vector<std::thread> threads;
+        const JoinAll joinAll{threads};
+        for (int part = 0; part < parts; ++part) try {
+            threads.emplace_back([&, part] {
+                try {
+                    readPart(part);
+                } catch (...) {
+                    const std::lock_guard lock(mutex);
+                    if (!failure) failure = std::current_exception();
+                    failed = true;
+                }
+                const std::lock_guard lock(mutex);
+                --running;
+                changed.notify_one();
+            });
+        } catch (...) {  // no thread for this part: those started stop at their next block
+            failed = true;
+            throw;
+        }
+        std::unique_lock lock(mutex);
+        while (running > 0) {
+            changed.wait(lock);
+            if (running > 0) report();
         }
     }
+    if (failure) std::rethrow_exception(failure);
     return peaks;
 }
 
