@@ -12,6 +12,11 @@
 
 #include "bwf/BWFError.hpp"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KEEPTIME_AVX2_SHUFFLE 1
+#endif
+
 namespace keeptime {
 
 namespace {
@@ -43,6 +48,31 @@ constexpr int kStep = Width == 0 ? 2 : Width;  // bytes per sample
 #define KEEPTIME_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KEEPTIME_VECTOR_CLONES
+#endif
+
+#ifdef KEEPTIME_AVX2_SHUFFLE
+__attribute__((target("avx2"))) inline __m256i loadHalves(const std::uint8_t* low, const std::uint8_t* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+// The top two bytes of n 24-bit samples (integer16<3>) as 16-bit values, 16 at a time by a
+// byte shuffle; returns how many it did, a multiple of 16. Every load stays inside the samples.
+__attribute__((target("avx2"))) std::int64_t top16Of24(const std::uint8_t* at, std::int64_t n, std::int16_t* out) {
+    // Each 128-bit half: samples 0-3 from the 16 bytes at sample 0, samples 4-7 from the 16 at byte 8.
+    const __m256i low = _mm256_setr_epi8(1, 2, 4, 5, 7, 8, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         1, 2, 4, 5, 7, 8, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i high = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 5, 6, 8, 9, 11, 12, 14, 15,  //
+                                          -1, -1, -1, -1, -1, -1, -1, -1, 5, 6, 8, 9, 11, 12, 14, 15);
+    std::int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const std::uint8_t* p = at + i * 3;
+        const __m256i v = _mm256_or_si256(_mm256_shuffle_epi8(loadHalves(p, p + 24), low),
+                                          _mm256_shuffle_epi8(loadHalves(p + 8, p + 32), high));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
+    }
+    return i;
+}
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // Width 0: a 16-bit value already decoded, in the machine's byte order.
@@ -90,6 +120,10 @@ KEEPTIME_VECTOR_CLONES void fold(const std::uint8_t* at, std::int64_t count, int
             for (std::int64_t done = 0; done < count; done += kTile) {
                 const std::int64_t n = std::min<std::int64_t>(kTile, count - done);
                 std::int64_t i = 0;
+#ifdef KEEPTIME_AVX2_SHUFFLE
+                if constexpr (Width == 3 && !Float)
+                    if (kHasAvx2) i = top16Of24(at + done * 3, n, tile.data());
+#endif
                 if constexpr (Width == 3 && !Float && std::endian::native == std::endian::little)
                     for (; i + 4 <= n; i += 4) {  // four samples from two loads, faster than byte by byte
                         const std::uint8_t* p = at + (done + i) * 3;
