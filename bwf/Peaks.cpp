@@ -174,9 +174,14 @@ public:
     }
     // Min, then max, of each channel into out; starts over.
     void take(std::int16_t* out) {
+        int lanes = lanes_;
+        while (lanes % (2 * channels_) == 0) {  // folded in halves while each lane keeps its channel: small buckets are many
+            lanes /= 2;
+            for (int j = 0; j < lanes; ++j) lo_[j] = std::min(lo_[j], lo_[j + lanes]), hi_[j] = std::max(hi_[j], hi_[j + lanes]);
+        }
         for (int c = 0; c < channels_; ++c) {
             out[2 * c] = kHighest, out[2 * c + 1] = kLowest;
-            for (int j = c; j < lanes_; j += channels_)
+            for (int j = c; j < lanes; j += channels_)
                 out[2 * c] = std::min(out[2 * c], lo_[j]), out[2 * c + 1] = std::max(out[2 * c + 1], hi_[j]);
         }
         std::fill(lo_.begin(), lo_.end(), kHighest), std::fill(hi_.begin(), hi_.end(), kLowest);
@@ -305,14 +310,15 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
             const std::int64_t first = done / framesPerBucket_;  // the bucket the block starts in
             const std::int64_t n = std::min({blockFrames, end - done, (first + blockBuckets) * framesPerBucket_ - done});
             read(first_ + done, n, data);
-            std::int64_t finished = first;
+            std::int64_t finished = first, bucketEnd = std::min((first + 1) * framesPerBucket_, count_);
             for (std::int64_t at = 0; at < n;) {  // one stretch per bucket
-                const std::int64_t bucket = (done + at) / framesPerBucket_;
-                const std::int64_t bucketEnd = std::min((bucket + 1) * framesPerBucket_, count_);
                 const std::int64_t stretchEnd = std::min(n, bucketEnd - done);
                 partScan.add(data + at * frameBytes, stretchEnd - at);
                 at = stretchEnd;
-                if (done + at == bucketEnd) partScan.take(values.data() + (bucket - first) * pairs), finished = bucket + 1;
+                if (done + at == bucketEnd) {
+                    partScan.take(values.data() + (finished - first) * pairs);
+                    ++finished, bucketEnd = std::min(bucketEnd + framesPerBucket_, count_);
+                }
             }
             done += n;
             publish(part, first, finished, values.data(), n);
