@@ -43,8 +43,10 @@ template <int Width>
 constexpr int kStep = Width == 0 ? 2 : Width;  // bytes per sample
 
 // On x86-64 the folds are also built for AVX2 and chosen when the processor has it; the
-// baseline (SSE2) has no byte shuffle for 3-byte samples and half the width.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+// baseline (SSE2) has half the width. Not under ASan or TSan: the choice is made while the program
+// is loaded, before their run-time is ready, and crashes.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
 #define KEEPTIME_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KEEPTIME_VECTOR_CLONES
