@@ -3,10 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "bwf/BWFError.hpp"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KEEPTIME_AVX2_SHUFFLE 1
+#endif
 
 namespace keeptime {
 
@@ -18,6 +27,11 @@ constexpr std::int64_t kOverviewOver = std::int64_t{64} << 20;
 constexpr std::int64_t kOverviewPieces = 2048;
 constexpr std::int64_t kPieceBytes = 4096;
 constexpr std::int64_t kProgressSteps = 20;  // one call each 5 %
+// Ranges over this are read by several threads; below it starting them costs more than they save.
+constexpr std::int64_t kThreadsOver = std::int64_t{8} << 20;
+constexpr unsigned kMostThreads = 4;
+// A block ends after this many peak values at most, so that tiny buckets need no large array.
+constexpr std::int64_t kBlockValues = std::int64_t{1} << 16;
 constexpr std::int16_t kLowest = std::numeric_limits<std::int16_t>::min();
 constexpr std::int16_t kHighest = std::numeric_limits<std::int16_t>::max();
 // The lanes for channel counts that divide 64 (1, 2, 4, 8, ...) and 48 (3, 6, 12, ...);
@@ -29,11 +43,38 @@ template <int Width>
 constexpr int kStep = Width == 0 ? 2 : Width;  // bytes per sample
 
 // On x86-64 the folds are also built for AVX2 and chosen when the processor has it; the
-// baseline (SSE2) has no byte shuffle for 3-byte samples and half the width.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+// baseline (SSE2) has half the width. Not under ASan or TSan: the choice is made while the program
+// is loaded, before their run-time is ready, and crashes.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
 #define KEEPTIME_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KEEPTIME_VECTOR_CLONES
+#endif
+
+#ifdef KEEPTIME_AVX2_SHUFFLE
+__attribute__((target("avx2"))) inline __m256i loadHalves(const std::uint8_t* low, const std::uint8_t* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+// The top two bytes of n 24-bit samples (integer16<3>) as 16-bit values, 16 at a time by a
+// byte shuffle; returns how many it did, a multiple of 16. Every load stays inside the samples.
+__attribute__((target("avx2"))) std::int64_t top16Of24(const std::uint8_t* at, std::int64_t n, std::int16_t* out) {
+    // Each 128-bit half: samples 0-3 from the 16 bytes at sample 0, samples 4-7 from the 16 at byte 8.
+    const __m256i low = _mm256_setr_epi8(1, 2, 4, 5, 7, 8, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                         1, 2, 4, 5, 7, 8, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i high = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 5, 6, 8, 9, 11, 12, 14, 15,  //
+                                          -1, -1, -1, -1, -1, -1, -1, -1, 5, 6, 8, 9, 11, 12, 14, 15);
+    std::int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const std::uint8_t* p = at + i * 3;
+        const __m256i v = _mm256_or_si256(_mm256_shuffle_epi8(loadHalves(p, p + 24), low),
+                                          _mm256_shuffle_epi8(loadHalves(p + 8, p + 32), high));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
+    }
+    return i;
+}
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // Width 0: a 16-bit value already decoded, in the machine's byte order.
@@ -81,6 +122,10 @@ KEEPTIME_VECTOR_CLONES void fold(const std::uint8_t* at, std::int64_t count, int
             for (std::int64_t done = 0; done < count; done += kTile) {
                 const std::int64_t n = std::min<std::int64_t>(kTile, count - done);
                 std::int64_t i = 0;
+#ifdef KEEPTIME_AVX2_SHUFFLE
+                if constexpr (Width == 3 && !Float)
+                    if (kHasAvx2) i = top16Of24(at + done * 3, n, tile.data());
+#endif
                 if constexpr (Width == 3 && !Float && std::endian::native == std::endian::little)
                     for (; i + 4 <= n; i += 4) {  // four samples from two loads, faster than byte by byte
                         const std::uint8_t* p = at + (done + i) * 3;
@@ -131,9 +176,14 @@ public:
     }
     // Min, then max, of each channel into out; starts over.
     void take(std::int16_t* out) {
+        int lanes = lanes_;
+        while (lanes % (2 * channels_) == 0) {  // folded in halves while each lane keeps its channel: small buckets are many
+            lanes /= 2;
+            for (int j = 0; j < lanes; ++j) lo_[j] = std::min(lo_[j], lo_[j + lanes]), hi_[j] = std::max(hi_[j], hi_[j + lanes]);
+        }
         for (int c = 0; c < channels_; ++c) {
             out[2 * c] = kHighest, out[2 * c + 1] = kLowest;
-            for (int j = c; j < lanes_; j += channels_)
+            for (int j = c; j < lanes; j += channels_)
                 out[2 * c] = std::min(out[2 * c], lo_[j]), out[2 * c + 1] = std::max(out[2 * c + 1], hi_[j]);
         }
         std::fill(lo_.begin(), lo_.end(), kHighest), std::fill(hi_.begin(), hi_.end(), kLowest);
@@ -143,6 +193,21 @@ private:
     Fold fold_;
     int channels_, lanes_;
     std::vector<std::int16_t> lo_, hi_;
+};
+
+// The number of threads for a sequential pass: one per core, up to four, and no more than buckets.
+int partsFor(std::int64_t bytes, std::int64_t buckets) {
+    if (bytes <= kThreadsOver) return 1;
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
+    return static_cast<int>(std::clamp<std::int64_t>(buckets, 1, cores));
+}
+
+// Joins the threads however the scope is left: a thread left joinable would end the program.
+struct JoinAll {
+    std::vector<std::thread>& threads;
+    ~JoinAll() {
+        for (std::thread& thread : threads) thread.join();
+    }
 };
 
 }  // namespace
@@ -166,14 +231,15 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
     peaks.firstFrame = first_;
     peaks.frames = count_;
     const std::size_t pair = 2 * static_cast<std::size_t>(peaks.channels);
+    const auto pairs = static_cast<std::int64_t>(pair);
     peaks.values.assign(static_cast<std::size_t>(peaks.buckets()) * pair, 0);
     if (count_ == 0) return peaks;
 
     const std::int64_t frameBytes = reader_.bytesPerFrame();
     const std::int64_t blockFrames = std::max<std::int64_t>(1, kBlockBytes / frameBytes);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(blockFrames * frameBytes));
-    auto read = [&](std::int64_t at, std::int64_t count) {
-        if (reader_.readInto(at, count, buffer.data()) != count)
+    auto read = [&](std::int64_t at, std::int64_t count, std::uint8_t* into) {
+        if (reader_.readInto(at, count, into) != count)
             throw BWFError(BWFError::Kind::Unreadable, reader_.path(), "the file ends before its audio does");
     };
     auto bucketAt = [&](std::int64_t bucket) { return peaks.values.data() + static_cast<std::size_t>(bucket) * pair; };
@@ -191,7 +257,7 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
         for (std::int64_t i = 0; i < kOverviewPieces && !cancelled_; ++i) {
             const std::int64_t start = stretchStart(i), end = stretchStart(i + 1);
             if (start == end) continue;
-            read(first_ + start, std::min(pieceFrames, end - start));
+            read(first_ + start, std::min(pieceFrames, end - start), buffer.data());
             scan.add(buffer.data(), std::min(pieceFrames, end - start));
             scan.take(piece.data());
             for (std::int64_t b = start / framesPerBucket_; b <= (end - 1) / framesPerBucket_; ++b)
@@ -204,24 +270,93 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
         progress(peaks);
     }
 
-    std::int64_t nextStep = 1;
-    for (std::int64_t done = 0; done < count_ && !cancelled_;) {
-        const std::int64_t n = std::min(blockFrames, count_ - done);
-        read(first_ + done, n);
-        for (std::int64_t at = 0; at < n;) {  // one stretch per bucket
-            const std::int64_t bucket = (done + at) / framesPerBucket_;
-            const std::int64_t bucketEnd = std::min((bucket + 1) * framesPerBucket_, count_);
-            const std::int64_t end = std::min(n, bucketEnd - done);
-            scan.add(buffer.data() + at * frameBytes, end - at);
-            at = end;
-            if (done + at == bucketEnd) scan.take(bucketAt(bucket)), peaks.exactBuckets = bucket + 1;
-        }
-        done += n;
-        if (progress && done < count_ && done * kProgressSteps >= nextStep * count_) {
+    // The sequential pass: the buckets split into contiguous parts, one thread each. Every
+    // part folds a block into its own small array and then copies the finished buckets into
+    // the peaks under the lock, so that the progress callback never sees half a write.
+    const int parts = partsFor(count_ * frameBytes, peaks.buckets());
+    auto partStart = [&](int part) { return peaks.buckets() * part / parts; };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::int64_t> partDone(static_cast<std::size_t>(parts));  // finished buckets of each part
+    std::int64_t framesDone = 0, nextStep = 1;
+    int running = parts;
+    std::exception_ptr failure;
+    std::atomic<bool> failed{false};
+    // Called with the lock held: the callback each 5 % of the frames.
+    auto report = [&] {
+        if (progress && !cancelled_ && framesDone < count_ && framesDone * kProgressSteps >= nextStep * count_) {
             progress(peaks);
-            nextStep = done * kProgressSteps / count_ + 1;
+            nextStep = framesDone * kProgressSteps / count_ + 1;
+        }
+    };
+    auto publish = [&](int part, std::int64_t bucket, std::int64_t finished, const std::int16_t* values,
+                       std::int64_t frames) {
+        const std::lock_guard lock(mutex);
+        std::copy(values, values + (finished - bucket) * pairs, bucketAt(bucket));
+        partDone[static_cast<std::size_t>(part)] = finished - partStart(part), framesDone += frames;
+        for (int k = 0; k < parts; ++k) {  // the exact buckets from the start on
+            peaks.exactBuckets = partStart(k) + partDone[static_cast<std::size_t>(k)];
+            if (peaks.exactBuckets < partStart(k + 1)) break;
+        }
+        if (parts == 1) report();  // on the calling thread
+        else changed.notify_one();
+    };
+    const std::int64_t blockBuckets = std::max<std::int64_t>(1, kBlockValues / pairs);
+    auto readPart = [&](int part) {
+        std::vector<std::uint8_t> block(part == 0 ? 0 : buffer.size());
+        std::uint8_t* data = part == 0 ? buffer.data() : block.data();
+        std::vector<std::int16_t> values(static_cast<std::size_t>(blockBuckets + 1) * pair);
+        Scan partScan(reader_.format());
+        const std::int64_t end = std::min(partStart(part + 1) * framesPerBucket_, count_);
+        for (std::int64_t done = partStart(part) * framesPerBucket_; done < end && !cancelled_ && !failed;) {
+            const std::int64_t first = done / framesPerBucket_;  // the bucket the block starts in
+            const std::int64_t n = std::min({blockFrames, end - done, (first + blockBuckets) * framesPerBucket_ - done});
+            read(first_ + done, n, data);
+            std::int64_t finished = first, bucketEnd = std::min((first + 1) * framesPerBucket_, count_);
+            for (std::int64_t at = 0; at < n;) {  // one stretch per bucket
+                const std::int64_t stretchEnd = std::min(n, bucketEnd - done);
+                partScan.add(data + at * frameBytes, stretchEnd - at);
+                at = stretchEnd;
+                if (done + at == bucketEnd) {
+                    partScan.take(values.data() + (finished - first) * pairs);
+                    ++finished, bucketEnd = std::min(bucketEnd + framesPerBucket_, count_);
+                }
+            }
+            done += n;
+            publish(part, first, finished, values.data(), n);
+        }
+    };
+    if (parts == 1) {
+        readPart(0);
+        return peaks;
+    }
+    {
+        std::vector<std::thread> threads;
+        const JoinAll joinAll{threads};
+        for (int part = 0; part < parts; ++part) try {
+            threads.emplace_back([&, part] {
+                try {
+                    readPart(part);
+                } catch (...) {
+                    const std::lock_guard lock(mutex);
+                    if (!failure) failure = std::current_exception();
+                    failed = true;
+                }
+                const std::lock_guard lock(mutex);
+                --running;
+                changed.notify_one();
+            });
+        } catch (...) {  // no thread for this part: those started stop at their next block
+            failed = true;
+            throw;
+        }
+        std::unique_lock lock(mutex);
+        while (running > 0) {
+            changed.wait(lock);
+            if (running > 0) report();
         }
     }
+    if (failure) std::rethrow_exception(failure);
     return peaks;
 }
 

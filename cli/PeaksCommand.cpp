@@ -1,9 +1,11 @@
 #include "cli/PeaksCommand.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFParser.hpp"
@@ -32,6 +34,23 @@ public:
         text_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
         return flushIfFull();
     }
+    // Values as comma-separated numbers (after a comma unless first), shifted right by shift
+    // bits, formatted straight into the text a piece at a time.
+    void numbers(const std::vector<std::int16_t>& values, int shift, bool& first) {
+        constexpr std::size_t kPiece = 1 << 16, kMostChars = 7;  // ",-32768"
+        for (std::size_t from = 0; from < values.size(); from += kPiece) {
+            const std::size_t to = std::min(values.size(), from + kPiece), at = text_.size();
+            text_.resize(at + (to - from) * kMostChars);
+            char* p = text_.data() + at;
+            for (std::size_t i = from; i < to; ++i) {
+                if (!first) *p++ = ',';
+                first = false;
+                p = std::to_chars(p, p + kMostChars, values[i] >> shift).ptr;
+            }
+            text_.resize(static_cast<std::size_t>(p - text_.data()));
+            flushIfFull();
+        }
+    }
     void flush() {
         if (!text_.empty()) write_(text_);
         text_.clear();
@@ -55,14 +74,9 @@ void writeJson(const PcmReader& reader, std::int64_t perPixel, int bits, TextSin
         << ",\"data\":[";
     const std::int64_t slicePixels = std::max<std::int64_t>(
         1, std::min(kSliceBytes / reader.bytesPerFrame() / perPixel, kSliceValues / (2 * channels)));
-    const char* comma = "";
-    for (std::int64_t pixel = 0; pixel < pixels; pixel += slicePixels) {
-        const Peaks peaks = PeakReader(reader, perPixel, pixel * perPixel, slicePixels * perPixel).run();
-        for (const std::int16_t value : peaks.values) {
-            out << comma << std::int64_t{bits == 8 ? value >> 8 : value};
-            comma = ",";
-        }
-    }
+    bool first = true;
+    for (std::int64_t pixel = 0; pixel < pixels; pixel += slicePixels)
+        out.numbers(PeakReader(reader, perPixel, pixel * perPixel, slicePixels * perPixel).run().values, bits == 8 ? 8 : 0, first);
     out << "]}\n";
     out.flush();
 }

@@ -81,6 +81,7 @@ TEST_P(PeaksMatchTheSamples, BucketByBucket) {
 }
 
 const std::int64_t kTwoBlocks = (5 << 20) / 6 + 7;  // 24-bit stereo past one 4 MiB block, a bucket across its end
+const std::int64_t kThreaded = (9 << 20) / 4 + 3;    // 16-bit stereo over 8 MiB: read in parts, one per core
 INSTANTIATE_TEST_SUITE_P(Formats, PeaksMatchTheSamples, ::testing::Values(
     Case{"int8_mono", 8, 1, false, false, 10007, 64},
     Case{"int16_stereo", 16, 2, false, false, 10007, 100},
@@ -94,7 +95,10 @@ INSTANTIATE_TEST_SUITE_P(Formats, PeaksMatchTheSamples, ::testing::Values(
     Case{"range_int16_six", 16, 6, false, false, 10007, 100, 1234, 5555},
     Case{"range_to_the_end", 24, 2, false, false, 10007, 100, 9990},
     Case{"range_past_the_end", 24, 2, false, false, 100, 10, 150, 10},
-    Case{"empty_audio", 16, 2, false, false, 0, 256}),
+    Case{"empty_audio", 16, 2, false, false, 0, 256},
+    Case{"parts_meet_inside_a_block", 16, 2, false, false, kThreaded, 1001},
+    Case{"parts_of_tiny_buckets", 16, 2, false, false, kThreaded, 3, 5},
+    Case{"one_bucket_for_all_parts", 16, 2, false, false, kThreaded, kThreaded}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Peaks, FramesPerBucketKeepsTheValuesWithinTheBound) {
