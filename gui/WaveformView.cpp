@@ -320,6 +320,9 @@ void WaveformView::keyPressEvent(QKeyEvent* event) {
             break;
         }
         case Qt::Key_Right: to = frameAtStep(stepAtFrame(playhead_, *times_) + step, *times_); break;
+        // A page is what the view shows: zoomed in, it pages through the take.
+        case Qt::Key_PageUp: to = std::max<std::int64_t>(0, playhead_ - timeline_.visibleFrames()); break;
+        case Qt::Key_PageDown: to = std::min(times_->frames, playhead_ + timeline_.visibleFrames()); break;
         case Qt::Key_Home: to = 0; break;
         case Qt::Key_End: to = times_->frames; break;
         default: return QWidget::keyPressEvent(event);

@@ -130,6 +130,9 @@ private slots:
         const double before = shown.xAt(view->playhead());
         for (int i = 0; i < 30; ++i) key(Qt::Key_Plus, Qt::ControlModifier);
         QVERIFY(std::abs(shown.xAt(view->playhead()) - before) < 1 && shown.framesPerPixel() < 1);
+        const std::int64_t paged = view->playhead();
+        QTest::keyClick(view, Qt::Key_PageDown);  // a page is the view's width
+        QCOMPARE(view->playhead(), paged + shown.visibleFrames());
         key(Qt::Key_0, Qt::ControlModifier);
         QVERIFY(shown.wholeInView());
         // Without a sound device the window says so, once, and goes on working.
