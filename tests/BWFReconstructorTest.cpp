@@ -49,11 +49,6 @@ protected:
         EXPECT_EQ(*readLE<std::uint32_t>(file, 4), file.size() - 8) << "RIFF size";
         return chunks;
     }
-    static std::vector<std::string> files(const std::filesystem::path& folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-        return std::sort(names.begin(), names.end()), names;
-    }
     TempDir dir;
     std::ostringstream log;
     CopyPlan plan;
@@ -251,7 +246,7 @@ TEST_F(BWFReconstructorTest, ACancelAfterAnyBlockRemovesTheCopyAndKeepsTheOldOut
         EXPECT_EQ(reports.back(), 0);
         EXPECT_EQ(log.str(), "Done\n") << "no completion line";
         EXPECT_EQ(readFile(dir / "out.wav"), (Bytes{'o', 'l', 'd'}));
-        EXPECT_EQ(files(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
+        EXPECT_EQ(fileNames(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
     }
     EXPECT_EQ(readFile(dir / "in.wav"), input);
 }
@@ -266,7 +261,7 @@ TEST_F(BWFReconstructorTest, FailedJobsSayWhyAndLeaveNothing) {
     EXPECT_EQ(reports.back(), 0);
     request = whole(3 * 1048576, dir / "missing" / "out.wav");
     EXPECT_EQ(run(request).message(), request.output.string() + ": cannot create the copy: No such file or directory");
-    EXPECT_EQ(files(dir.path()), std::vector<std::string>{"in.wav"});
+    EXPECT_EQ(fileNames(dir.path()), std::vector<std::string>{"in.wav"});
 
     const auto small = dir / "small";  // a full disk
     request = whole(3 * 1048576, small / "out.wav");
@@ -275,7 +270,7 @@ TEST_F(BWFReconstructorTest, FailedJobsSayWhyAndLeaveNothing) {
         GTEST_SKIP() << "mounting a small tmpfs needs root: " << std::strerror(errno);
     writeFile(request.output, Bytes{'o', 'l', 'd'});
     const auto outcome = run(request);
-    const auto left = files(small);
+    const auto left = fileNames(small);
     const Bytes old = readFile(request.output);
     ::umount(small.c_str());
     EXPECT_EQ(outcome.message(), request.output.string() + ": cannot write the copy: No space left on device");

@@ -2,6 +2,7 @@
 // (chunks in any order, bext and iXML bodies, ds64, wrong sizes, files cut short, sparse multi-gigabyte audio).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,11 @@ inline Bytes readFile(const std::filesystem::path& path) {
 }
 inline void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
+}
+inline std::vector<std::string> fileNames(const std::filesystem::path& folder) {  // sorted
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    return std::sort(names.begin(), names.end()), names;
 }
 
 // Deterministic, non-repeating bytes: a copy that shifts or drops one shows.
