@@ -1,6 +1,5 @@
-// Takes written as several files: which files make a take, the frames each
-// copy holds so that all start at the same sample of the day, and a save that
-// is kept whole or not at all.
+// Takes written as several files: which files make a take, copies that start on one sample of the day,
+// and a save kept whole or not at all.
 #include <gtest/gtest.h>
 
 #include "bwf/Take.hpp"

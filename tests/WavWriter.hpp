@@ -8,6 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bwf/Bytes.hpp"
 
@@ -43,6 +45,22 @@ inline Bytes audioPattern(std::size_t length, std::uint32_t seed = 1) {
     std::uint32_t s = seed * 2654435761u + 12345u;
     for (auto& byte : bytes) s ^= s << 13, s ^= s >> 17, s ^= s << 5, byte = std::uint8_t(s);
     return bytes;
+}
+
+// Bodies of cue chunks: the parts joined, 32-bit little-endian fields, points and their count.
+inline Bytes cat(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+inline Bytes u32(std::size_t v) {
+    return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+}
+inline Bytes point(std::uint32_t id, std::uint32_t position, std::uint32_t offset, std::string_view chunk = "data") {
+    return cat({u32(id), u32(position), Bytes(chunk.begin(), chunk.end()), u32(0), u32(0), u32(offset)});
+}
+inline Bytes cue(const std::vector<Bytes>& points, std::optional<std::uint32_t> count = {}) {
+    return cat({u32(count.value_or(points.size())), cat(points)});
 }
 
 // tag 1: integer PCM, 3: float; extensible: the same tag as the WAVE_FORMAT_EXTENSIBLE sub-format.
