@@ -49,11 +49,6 @@ protected:
         EXPECT_EQ(*readLE<std::uint32_t>(file, 4), file.size() - 8) << "RIFF size";
         return chunks;
     }
-    static std::vector<std::string> files(const std::filesystem::path& folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-        return std::sort(names.begin(), names.end()), names;
-    }
     TempDir dir;
     std::ostringstream log;
     CopyPlan plan;
@@ -78,21 +73,12 @@ std::string headerOf(const WavWriter& moved, std::size_t copyLength) {
 // Every chunk is carried in order; those holding a stamp or markers are rewritten in place, wherever they
 // stand, and all others keep their bytes.
 TEST_F(BWFReconstructorTest, EveryChunkIsKeptAndTheEditedOnesAreRewritten) {
-    auto cue = [](std::initializer_list<std::uint32_t> positions, std::uint32_t id = 0) {
-        Bytes body(4);
-        writeLE<std::uint32_t>(body, 0, std::uint32_t(positions.size()));
-        for (std::uint32_t at : positions) {
-            Bytes point(24);
-            writeLE(point, 0, ++id), writeLE(point, 4, at), writeLE(point, 20, at), std::copy_n("data", 4, &point[8]);
-            body.insert(body.end(), point.begin(), point.end());
-        }
-        return body;
-    };
     const std::string labels("adtllabl\6\0\0\0\1\0\0\0a\0labl\6\0\0\0\2\0\0\0b\0", 32);
     const std::string untouched[] = {"INFOISFT\3\0\0\0kt\0\0", "ID3 tag", "<adm/>"};
     WavWriter wav;
-    wav.bext(1000).ixml(ixmlText("1000", {})).fmt(1, 48000, 8).data(audioPattern(4801)).chunk("cue ", cue({100, 4000}))
-        .chunk("list", labels).chunk("LIST", untouched[0]).chunk("ID3 ", untouched[1]).chunk("axml", untouched[2])
+    wav.bext(1000).ixml(ixmlText("1000", {})).fmt(1, 48000, 8).data(audioPattern(4801))
+        .chunk("cue ", cue({point(1, 100, 100), point(2, 4000, 4000)})).chunk("list", labels)
+        .chunk("LIST", untouched[0]).chunk("ID3 ", untouched[1]).chunk("axml", untouched[2])
         .ixml(ixmlText({}, "999")).bext(998);
     const auto chunks = chunksOf(trim(wav, 200, 4801));
     std::string ids;
@@ -100,7 +86,7 @@ TEST_F(BWFReconstructorTest, EveryChunkIsKeptAndTheEditedOnesAreRewritten) {
     EXPECT_EQ(ids, "bext,iXML,fmt ,data,cue ,list,LIST,ID3 ,axml,iXML,bext,");  // some writers spell it "list"
     EXPECT_EQ(*readLE<std::int64_t>(asBytes(chunks[0].second), 338), 1200);
     EXPECT_NE(chunks[1].second.find(">1200<"), std::string::npos);
-    EXPECT_EQ(chunks[4].second, text(cue({3800}, 1), 0, 28)) << "the point at 100 is gone, 4000 moved to 3800";
+    EXPECT_EQ(chunks[4].second, text(cue({point(2, 3800, 3800)}), 0, 28)) << "the point at 100 gone, 4000 at 3800";
     EXPECT_EQ(chunks[5].second, labels.substr(0, 4) + labels.substr(18)) << "with its label";
     for (int i = 0; i < 3; ++i) EXPECT_EQ(chunks[6 + i].second, untouched[i]);
     EXPECT_NE(chunks[9].second.find(">1199<"), std::string::npos);
@@ -251,7 +237,7 @@ TEST_F(BWFReconstructorTest, ACancelAfterAnyBlockRemovesTheCopyAndKeepsTheOldOut
         EXPECT_EQ(reports.back(), 0);
         EXPECT_EQ(log.str(), "Done\n") << "no completion line";
         EXPECT_EQ(readFile(dir / "out.wav"), (Bytes{'o', 'l', 'd'}));
-        EXPECT_EQ(files(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
+        EXPECT_EQ(fileNames(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
     }
     EXPECT_EQ(readFile(dir / "in.wav"), input);
 }
@@ -266,7 +252,7 @@ TEST_F(BWFReconstructorTest, FailedJobsSayWhyAndLeaveNothing) {
     EXPECT_EQ(reports.back(), 0);
     request = whole(3 * 1048576, dir / "missing" / "out.wav");
     EXPECT_EQ(run(request).message(), request.output.string() + ": cannot create the copy: No such file or directory");
-    EXPECT_EQ(files(dir.path()), std::vector<std::string>{"in.wav"});
+    EXPECT_EQ(fileNames(dir.path()), std::vector<std::string>{"in.wav"});
 
     const auto small = dir / "small";  // a full disk
     request = whole(3 * 1048576, small / "out.wav");
@@ -275,7 +261,7 @@ TEST_F(BWFReconstructorTest, FailedJobsSayWhyAndLeaveNothing) {
         GTEST_SKIP() << "mounting a small tmpfs needs root: " << std::strerror(errno);
     writeFile(request.output, Bytes{'o', 'l', 'd'});
     const auto outcome = run(request);
-    const auto left = files(small);
+    const auto left = fileNames(small);
     const Bytes old = readFile(request.output);
     ::umount(small.c_str());
     EXPECT_EQ(outcome.message(), request.output.string() + ": cannot write the copy: No space left on device");

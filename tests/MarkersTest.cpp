@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "bwf/Markers.hpp"
+#include "tests/WavWriter.hpp"
 
 using namespace keeptime;
 
@@ -11,22 +12,9 @@ namespace {
 
 const KeptFrames kept{100, 200};
 
-Bytes cat(const std::vector<Bytes>& parts) {
-    Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-Bytes u32(std::size_t v) {
-    return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
-}
-Bytes text(std::string_view chars) { return {chars.begin(), chars.end()}; }
+using namespace keeptime::testing;
 
-Bytes point(std::uint32_t id, std::uint32_t position, std::uint32_t offset, std::string_view chunk = "data") {
-    return cat({u32(id), u32(position), text(chunk), u32(0), u32(0), u32(offset)});
-}
-Bytes cue(const std::vector<Bytes>& points, std::optional<std::uint32_t> count = {}) {
-    return cat({u32(count.value_or(points.size())), cat(points)});
-}
+Bytes text(std::string_view chars) { return {chars.begin(), chars.end()}; }
 Bytes sub(std::string_view id, const Bytes& b) { return cat({text(id), u32(b.size()), b, Bytes(b.size() % 2, 0)}); }
 Bytes label(std::uint32_t id, std::string_view words, std::string_view kind = "labl") {
     return sub(kind, cat({u32(id), text(words), {0}}));

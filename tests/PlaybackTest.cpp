@@ -39,14 +39,10 @@ struct Take {
 Take writeTake(const std::filesystem::path& path, int bits, int channels, bool isFloat = false, I frames = takeFrames) {
     Take take{path, audioPattern(std::size_t(frames * channels * bits / 8), std::uint32_t(bits + channels)), bits,
               channels, isFloat, 0};
-    Bytes fmt = fmtBody(channels, 48000, bits);
-    if (isFloat) {
-        writeLE<std::uint16_t>(fmt, 0, 3);
-        for (std::size_t at = 0; at < take.audio.size(); at += 4)  // finite values only
-            writeLE(take.audio, at, std::bit_cast<std::int32_t>(*readLE<std::int16_t>(take.audio, at) / 40000.0f));
-    }
+    for (std::size_t at = 0; isFloat && at < take.audio.size(); at += 4)  // finite values only
+        writeLE(take.audio, at, std::bit_cast<std::int32_t>(*readLE<std::int16_t>(take.audio, at) / 40000.0f));
     WavWriter writer;
-    writer.chunk("fmt ", fmt).data(take.audio).write(path);
+    writer.fmt(channels, 48000, bits, isFloat ? 3 : 1).data(take.audio).write(path);
     take.audioOffset = writer.dataOffset() + 8;
     return take;
 }

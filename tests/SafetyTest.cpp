@@ -95,9 +95,8 @@ TEST(Safety, OnlyFilesAreReplacedAndAReplacedFileKeepsItsMode) {
     TempDir dir;
     WavWriter().fmt(1, 48000, 16).data(audioPattern(600)).write(dir / "in.wav");
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    std::filesystem::create_directory(dir / "folder");
     const auto request = [&](const char* out) { return CopyRequest{dir / "in.wav", dir / out, 0, 10, false, true}; };
-    for (const char* output : {"fifo", "folder", "/dev/null"})
+    for (const char* output : {"fifo", "/dev/null"})  // a folder: BWFReconstructorTest.RefusesWhatItCannotCopy
         EXPECT_THROW(BWFReconstructor{request(output)}, BWFError) << output;
     EXPECT_THROW(BWFParser(dir / "fifo"), BWFError) << "a FIFO is not read, nor waited on";
     writeFile(dir / "private.wav", Bytes(3));

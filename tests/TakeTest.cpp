@@ -1,6 +1,5 @@
-// Takes written as several files: which files make a take, the frames each
-// copy holds so that all start at the same sample of the day, and a save that
-// is kept whole or not at all.
+// Takes written as several files: which files make a take, copies that start on one sample of the day,
+// and a save kept whole or not at all.
 #include <gtest/gtest.h>
 
 #include "bwf/Take.hpp"
@@ -42,11 +41,7 @@ TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
     writeMember(dir / "mono_2.wav", "T3", "2", "2");
     WavWriter().bext(kTen).fmt().data(Bytes(600)).write(dir / "plain.wav");
     testing::writeFile(dir / "notes.txt", Bytes(100, 'x'));
-    const struct {
-        const char* file;
-        std::vector<std::string> members;
-        const char* notice;
-    } cases[] = {
+    const struct { const char* file; std::vector<std::string> members; const char* notice; } cases[] = {
         {"a_B.wav", {"a_1", "a_A", "a_B"}, ""},
         {"zz_copy.wav", {"a_1", "zz_copy", "a_B"}, ""},  // the file asked about keeps its index
         {"b_10.wav", {"b_2", "b_10"}, "10 of the take's 12 files are missing"},
@@ -68,10 +63,7 @@ TEST(Take, AFrameOfOneFileIsTheSameSampleOfTheDayInAnother) {
     const auto times = [](std::int64_t stamp, std::int32_t rate = 48000) {
         return FileTimes{96000, rate, stamp, {rate, 1}, {}};
     };
-    const struct {
-        FileTimes from, to;
-        std::int64_t frame, expected;
-    } cases[] = {
+    const struct { FileTimes from, to; std::int64_t frame, expected; } cases[] = {
         {times(kTen), times(kTen), 500, 500},
         {times(kTen), times(kTen + 3), 500, 497},
         {times(day - 2), times(1), 10, 7},  // the take crosses midnight between its files' first samples
@@ -88,11 +80,6 @@ struct TakeSaveTest : ::testing::Test {
             writeMember(in / members[i], "S", "3", std::to_string(i + 1), kTen + deltas[i], 0, i + 1);
     }
     std::vector<fs::path> paths() const { return {in / members[0], in / members[1], in / members[2]}; }
-    std::vector<std::string> saved() const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(out)) found.push_back(entry.path().filename());
-        return found;
-    }
     TempDir dir;
     const fs::path in = dir / "in", out = dir / "out";
     const char* members[3] = {"Tr1.wav", "Tr2.wav", "Tr3.wav"};
@@ -100,11 +87,7 @@ struct TakeSaveTest : ::testing::Test {
 };
 
 TEST_F(TakeSaveTest, CopiesByTimeOfDayStartOnOneSampleOfTheDay) {
-    const struct {
-        std::int64_t first, last;
-        std::vector<std::int64_t> starts;
-        std::int64_t frames;
-    } cases[] = {
+    const struct { std::int64_t first, last; std::vector<std::int64_t> starts; std::int64_t frames; } cases[] = {
         {48000, 72000, {48000, 47997, 48002}, 24000},
         {0, 96000, {0, 0, 0}, 96000},  // the lead's edges are each file's own
     };
@@ -126,12 +109,7 @@ TEST_F(TakeSaveTest, CopiesByTimeOfDayStartOnOneSampleOfTheDay) {
 
 TEST_F(TakeSaveTest, AFailureOrCancelAtAnyFileLeavesNothingOfTheSave) {
     enum Fault { Throw, Cancel, Appear };  // a failing write, a cancel, an output that appears before placing
-    const struct {
-        std::size_t member;
-        bool beforePlace;
-        Fault fault;
-        CopyOutcome::Status status;
-    } cases[] = {
+    const struct { std::size_t member; bool beforePlace; Fault fault; CopyOutcome::Status status; } cases[] = {
         {0, false, Throw, CopyOutcome::Status::Failed},
         {2, true, Throw, CopyOutcome::Status::Failed},
         {1, false, Cancel, CopyOutcome::Status::Cancelled},
@@ -145,7 +123,7 @@ TEST_F(TakeSaveTest, AFailureOrCancelAtAnyFileLeavesNothingOfTheSave) {
             const fs::path target = out / members[c.member];
             std::vector<std::string> placedEarly;
             const std::function<void()> fault = [&, c] {
-                placedEarly = saved();
+                placedEarly = testing::fileNames(out);
                 if (c.fault == Throw) throw BWFError(BWFError::Kind::Output, target, "disk full");
                 if (c.fault == Cancel) save.cancel();
                 if (c.fault == Appear) testing::writeFile(target, Bytes(3, 'x'));
@@ -159,7 +137,8 @@ TEST_F(TakeSaveTest, AFailureOrCancelAtAnyFileLeavesNothingOfTheSave) {
             EXPECT_TRUE(c.status == CopyOutcome::Status::Cancelled || outcome.message().starts_with(target.string()))
                 << outcome.message();
             EXPECT_EQ(placedEarly, std::vector<std::string>{}) << "a copy was in place before every copy was written";
-            EXPECT_EQ(saved(), c.fault == Appear ? std::vector<std::string>{members[c.member]} : std::vector<std::string>{});
+            const auto left = testing::fileNames(out);
+            EXPECT_EQ(left, c.fault == Appear ? std::vector<std::string>{members[c.member]} : std::vector<std::string>{});
         }
     }
 }

@@ -5,16 +5,9 @@
 namespace keeptime {
 namespace {
 
-TimecodeRate rate(std::string_view name) {
-    for (const auto& [n, r] : standardRates()) if (n == name) return r;
-    return {};
-}
-
 // An hour at 48 kHz stamped 10:00:00 of the clock (09:59:24:00 at 23.976).
-FileTimes hourAt(const char* name) {
-    FileTimes file{3600LL * 48000, 48000, 10LL * 3600 * 48000, {48000, 1}, std::nullopt};
-    if (*name) file.rate = rate(name);
-    return file;
+FileTimes hourAt(const char* rate) {
+    return {3600LL * 48000, 48000, 10LL * 3600 * 48000, {48000, 1}, parseRateOption(rate)};
 }
 
 // Every label lands on the first frame of its time of day, labels read in order,
@@ -23,8 +16,8 @@ TEST(Timeline, RulerLabelsRoundTimesOfDay) {
     const struct { const char* rate; double zoom; const char *first, *second; } cases[] = {
         {"25", 1, "10:00:00:00", "10:10:00:00"},          // the whole hour on 1000 pixels
         {"25", 4000, "10:00:00:00", "10:00:00:05"},       // a second and a half: five-frame steps
-        {"29.97 DF", 40, "10:00:10;00", "10:00:20;00"},  // the file starts at 10:00:00;01
-        {"29.97 DF", 3, "10:02:00;02", "10:04:00;02"},   // labels the count skips: the next one
+        {"29.97df", 40, "10:00:10;00", "10:00:20;00"},   // the file starts at 10:00:00;01
+        {"29.97df", 3, "10:02:00;02", "10:04:00;02"},    // labels the count skips: the next one
         {"23.976", 1, "10:00:00:00", "10:10:00:00"},
         {"", 3000, "10:00:00.0", "10:00:00.2"},           // seconds with decimals
     };

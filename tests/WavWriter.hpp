@@ -2,11 +2,14 @@
 // (chunks in any order, bext and iXML bodies, ds64, wrong sizes, files cut short, sparse multi-gigabyte audio).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bwf/Bytes.hpp"
 
@@ -30,6 +33,11 @@ inline Bytes readFile(const std::filesystem::path& path) {
 inline void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
 }
+inline std::vector<std::string> fileNames(const std::filesystem::path& folder) {  // sorted
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    return std::sort(names.begin(), names.end()), names;
+}
 
 // Deterministic, non-repeating bytes: a copy that shifts or drops one shows.
 inline Bytes audioPattern(std::size_t length, std::uint32_t seed = 1) {
@@ -37,6 +45,22 @@ inline Bytes audioPattern(std::size_t length, std::uint32_t seed = 1) {
     std::uint32_t s = seed * 2654435761u + 12345u;
     for (auto& byte : bytes) s ^= s << 13, s ^= s >> 17, s ^= s << 5, byte = std::uint8_t(s);
     return bytes;
+}
+
+// Bodies of cue chunks: the parts joined, 32-bit little-endian fields, points and their count.
+inline Bytes cat(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+inline Bytes u32(std::size_t v) {
+    return {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+}
+inline Bytes point(std::uint32_t id, std::uint32_t position, std::uint32_t offset, std::string_view chunk = "data") {
+    return cat({u32(id), u32(position), Bytes(chunk.begin(), chunk.end()), u32(0), u32(0), u32(offset)});
+}
+inline Bytes cue(const std::vector<Bytes>& points, std::optional<std::uint32_t> count = {}) {
+    return cat({u32(count.value_or(points.size())), cat(points)});
 }
 
 // tag 1: integer PCM, 3: float; extensible: the same tag as the WAVE_FORMAT_EXTENSIBLE sub-format.

@@ -239,8 +239,6 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ExternalFiles, ::testing::ValuesIn(kInputs), [](auto& p) { return p.param.first; });
 
-std::size_t filesIn(const fs::path& folder) { return std::distance(fs::directory_iterator(folder), {}); }
-
 struct ExternalCli : ::testing::Test {
     void SetUp() override {  // 3 s of 48 kHz stereo 24-bit that starts at 10:00:00
         testing::WavWriter().bext(1728000000).fmt().data(testing::audioPattern(48000 * 18)).write(in);
@@ -262,7 +260,7 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         {{"trim", in, "-o", out, "--start", "1:75"}, "--start"},   // not a time
         {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null"},  // a device is never replaced
     };
-    const std::size_t files = filesIn(dir.path());
+    const std::size_t files = testing::fileNames(dir.path()).size();
     const std::string input = text(in);
     for (auto [args, named] : cases) {
         SCOPED_TRACE(named);
@@ -273,7 +271,7 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         ASSERT_EQ(said.size(), 1u) << r.err;
         EXPECT_TRUE(said[0].rfind("keeptime-cli: " + named + ": ", 0) == 0 && said[0].size() > named.size() + 20);
         EXPECT_TRUE(args.back() != "--json" || r.out.empty()) << "standard output holds JSON or nothing";
-        EXPECT_EQ(filesIn(dir.path()), files) << "a file was added or removed";
+        EXPECT_EQ(testing::fileNames(dir.path()).size(), files) << "a file was added or removed";
         EXPECT_TRUE(text(in) == input && text(out) == "xxx") << "a file changed";
     }
     // Done lines on standard output, or on standard error when standard output holds the JSON object alone.
@@ -302,7 +300,7 @@ TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
         ::kill(pid, signal);
         EXPECT_EQ(finish(pid), 128 + signal) << text(logs / "err");
         EXPECT_EQ(split(text(logs / "err")).size(), signal == SIGKILL ? 0u : 1u) << text(logs / "err");
-        EXPECT_EQ(filesIn(dir.path()), 1u) << "an unfinished copy was left after signal " << signal;
+        EXPECT_EQ(testing::fileNames(dir.path()).size(), 1u) << "an unfinished copy was left after signal " << signal;
     }
     // Several inputs: none of the copies is kept.
     TempDir logs, folder;
@@ -312,7 +310,7 @@ TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
     std::this_thread::sleep_for(std::chrono::milliseconds(700));  // its lines come at the end: give it time to begin
     ::kill(pid, SIGINT);
     EXPECT_EQ(finish(pid), 130) << text(logs / "err");
-    EXPECT_EQ(filesIn(folder.path()), 0u) << text(logs / "err");
+    EXPECT_EQ(testing::fileNames(folder.path()).size(), 0u) << text(logs / "err");
     EXPECT_TRUE(state() == before) << "the input changed";
     EXPECT_EQ(keeptime({"info", in, "--json"}, "").status, 0);
     EXPECT_EQ(run({"sh", "-c", kCli + " info " + in.string() + " --json > /dev/full"}).status, 1) << "a full disk";
@@ -332,11 +330,7 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
     }
     testing::WavWriter().bext(stamp).fmt().data(Bytes(600)).write(solo);
     const std::string limited = "ulimit -f 100; exec " + kCli + " trim --quiet " + take[0] + " " + solo.string() + " -o " + out.string();
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::size_t copies;  // in the folder afterwards
-    } cases[] = {
+    const struct { std::vector<std::string> args; int status; std::size_t copiesLeft; } cases[] = {
         {{"trim", take[1], take[2], "-o", copies, "--start", "1", "--json"}, 0, 2},  // each file from its own start
         {{"trim", take[1], take[2], "-o", copies}, 2, 2},                          // existing copies, without --force
         {{"trim", take[1], "--take", "-o", copies, "--start-tc", "10:00:01", "--json", "--force", "--jobs", "2"}, 0, 3},
@@ -349,12 +343,12 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
         if (c.args[0] == "sh") fs::remove_all(out), fs::create_directories(out);
         const Result r = c.args[0] == "sh" ? run(c.args) : keeptime(c.args);
         EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_EQ(filesIn(out), c.copies);
+        EXPECT_EQ(testing::fileNames(out).size(), c.copiesLeft);
         if (c.status != 0) { EXPECT_NE(r.err.find("keeptime-cli: "), std::string::npos); }
         if (r.status != 0 || r.out.empty()) continue;
         const json copiesMade = json::parse(r.out);
         ASSERT_TRUE(copiesMade.is_array()) << r.out;
-        const bool whole = c.copies == 3;
+        const bool whole = c.copiesLeft == 3;
         EXPECT_EQ(r.err.find("1 of the take's 4 files is missing") != std::string::npos, whole) << r.err;
         for (std::size_t i = 0; i < copiesMade.size(); ++i) {
             EXPECT_EQ(copiesMade[i]["timeReferenceAfter"], whole ? stamp + 48000 : stamp + deltas[i + 1] + 48000);
@@ -446,23 +440,6 @@ TEST(ExternalCliFrames, ATrimFromALabelStartsOnThatLabel) {
               json({"24000/1001", "12:39:59:00", "0:00:04:23"}));
 }
 
-// What the waveform-data format (version 2) allows: exactly its keys, whole numbers in range, and data holding a
-// min and a max per channel per pixel.
-std::string waveformDataErrors(const json& j) {
-    const std::set<std::string> keys = {"version", "channels", "sample_rate", "samples_per_pixel", "bits", "length", "data"};
-    std::set<std::string> got;
-    for (const auto& [key, value] : j.items()) got.insert(key);
-    if (!j.is_object() || got != keys) return "not exactly the format's keys";
-    for (const char* key : {"channels", "sample_rate", "samples_per_pixel", "bits", "length"})
-        if (!j[key].is_number_integer() || j[key] < (key == std::string("length") ? 0 : 1)) return std::string(key) + " is no count";
-    if (j["version"] != 2 || (j["bits"] != 8 && j["bits"] != 16)) return "version or bits";
-    const int limit = 1 << (int(j["bits"]) - 1);
-    if (!j["data"].is_array() || j["data"].size() != std::size_t(j["length"]) * int(j["channels"]) * 2) return "data size";
-    for (const json& v : j["data"])
-        if (!v.is_number_integer() || v < -limit || v >= limit) return "a value out of range: " + v.dump();
-    return "";
-}
-
 // A 24-bit stereo file with known samples: the exact data at each bit depth, a last pixel of one frame.
 TEST(ExternalCliPeaks, KnownSamplesGiveExactData) {
     TempDir dir;
@@ -481,7 +458,6 @@ TEST(ExternalCliPeaks, KnownSamplesGiveExactData) {
                                                                                       dir / "out.json"}, args);
         ASSERT_EQ(std::tuple(r.status, r.err, toFile.status, toFile.out + toFile.err), std::tuple(0, "", 0, ""));
         const json got = json::parse(r.out);
-        EXPECT_EQ(waveformDataErrors(got), "");
         EXPECT_EQ(got, json({{"version", 2}, {"channels", 2}, {"sample_rate", 48000}, {"samples_per_pixel", 2},
                              {"bits", bits}, {"length", 3}, {"data", data}}));
         EXPECT_EQ(text(dir / "out.json"), r.out);
@@ -525,10 +501,8 @@ TEST(ExternalCliPeaks, PeaksOfSoxFilesMatchFfmpegsSamples) {
                     lo = std::min(lo, s[i]), hi = std::max(hi, s[i]);
                 data.push_back(lo), data.push_back(hi);
             }
-        const json got = json::parse(r.out);
-        EXPECT_EQ(waveformDataErrors(got), "");
-        EXPECT_EQ(std::tuple(got["length"], got["channels"]), std::tuple(json(31), json(channels)));
-        EXPECT_EQ(got["data"], data);
+        EXPECT_EQ(json::parse(r.out), json({{"version", 2}, {"channels", channels}, {"sample_rate", 44100},
+                                            {"samples_per_pixel", 1000}, {"bits", 16}, {"length", 31}, {"data", data}}));
     }
 }
 

@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""Strict RIFF/RF64 WAVE conformance check, independent of Keeptime's own reader.
+"""Strict RIFF/RF64 WAVE check, independent of Keeptime's reader: riffcheck.py FILE.
 
-Usage: riffcheck.py FILE
-
-Walks the chunk list by the sizes alone, prints one JSON object (the chunks, the
-format, the ds64 sizes, the bext and iXML time references, the cue points, their
-labels and the sampler loops, and every fault found) and exits 0 when nothing is
-malformed, 1 when something is, 2 on a usage error. Only chunk headers and the
-small bodies are read, so files of any size are cheap to check.
+Walks the chunks by their sizes alone (reading only headers and small bodies) and prints one JSON object:
+chunks, fmt, ds64, bext and iXML stamps, cue points, labels, loops, and every fault found.
+Exits 0 when well-formed, 1 when not, 2 on a usage error.
 """
 import json
 import re

@@ -1,6 +1,5 @@
 #!/usr/bin/env node
-// Reads a WAVE file with the npm package "wavefile" (a chunk walker that is not
-// ours) and prints what it found as one JSON object; exit 1 when it cannot read it.
+// Prints what npm wavefile (a reader that is not ours) finds in FILE as one JSON object; exit 1 when it cannot read it.
 // Usage: NODE_PATH=build/npm/node_modules node wavefile-check.js FILE
 'use strict';
 const fs = require('fs');
@@ -21,7 +20,6 @@ try {
   };
   console.log(JSON.stringify({
     container: wav.container,
-    chunkSize: wav.chunkSize,
     sampleRate: wav.fmt.sampleRate,
     blockAlign: wav.fmt.blockAlign,
     dataChunkSize: wav.data.chunkSize,

@@ -1,8 +1,7 @@
 #!/usr/bin/env node
-// Writes an input with npm wavefile, which puts the cue points, their labels, the sampler loops and the
-// LIST INFO tags after the audio: 3 s of 48 kHz stereo 16-bit, time stamps in bext and iXML (bext two
-// samples later, so each field is seen to move from its own value), and markers and loops on and
-// around the whole seconds where the external tests cut.
+// Writes with npm wavefile 3 s of 48 kHz stereo 16-bit, with cue points, labels, loops and LIST INFO after the
+// audio, on and around the whole seconds where the tests cut; bext is stamped two samples after iXML, so each
+// field is seen to move from its own value.
 // Usage: NODE_PATH=build/npm/node_modules node wavefile-write.js FILE
 'use strict';
 const fs = require('fs');

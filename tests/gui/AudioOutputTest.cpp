@@ -1,6 +1,5 @@
-// The audio output: without a device it refuses clearly; through a PulseAudio
-// null sink (tests/gui/with-pulseaudio.sh) what it plays from an in point is
-// recorded and must be the file's audio there.
+// The audio output: without a device it refuses clearly; through a PulseAudio null sink
+// (tests/gui/with-pulseaudio.sh) what it plays from an in point is recorded and must be the file's audio.
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>

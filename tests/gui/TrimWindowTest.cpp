@@ -22,15 +22,12 @@ struct ScriptedWindow : TrimWindow {
     bool stopAnswer = false;  // to "Stop the copy?"
     bool realQuestion = false;  // ask it with the window's own box
     int stopQuestions = 0;
-    QString chooseInputFile(const QString& folder) override {
-        return offered << folder, inputs.isEmpty() ? QString() : inputs.takeFirst();
+    QString answer(QStringList& answers, const QString& start) {
+        return offered << start, answers.isEmpty() ? QString() : answers.takeFirst();
     }
-    QString chooseOutputFile(const QString& suggested) override {
-        return offered << suggested, outputs.isEmpty() ? QString() : outputs.takeFirst();
-    }
-    QString chooseOutputFolder(const QString& start) override {
-        return offered << start, folders.isEmpty() ? QString() : folders.takeFirst();
-    }
+    QString chooseInputFile(const QString& folder) override { return answer(inputs, folder); }
+    QString chooseOutputFile(const QString& suggested) override { return answer(outputs, suggested); }
+    QString chooseOutputFolder(const QString& start) override { return answer(folders, start); }
     void showProblem(const QString& summary, const QString& path, const QString& reason) override {
         problems << summary + "\n" + path + "\n" + reason;
     }
