@@ -78,9 +78,12 @@ bool fileSetIndexBefore(const std::string& a, const std::string& b) {
     return key(a) < key(b);
 }
 
-Take findTake(const std::filesystem::path& file) {
+Take findTake(const std::filesystem::path& file) { return findTake(FileHandle::openForReading(file)); }
+
+Take findTake(const FileHandle& opened) {
+    const std::filesystem::path& file = opened.path();
     Take take;
-    take.set = setOfOpen(FileHandle::openForReading(file));
+    take.set = setOfOpen(opened);
     take.members.push_back(file);
     if (!take.set) return take;
 

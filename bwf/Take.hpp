@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bwf/Bytes.hpp"
+#include "bwf/File.hpp"
 
 namespace keeptime {
 
@@ -42,6 +43,8 @@ struct Take {
 // by name). Files that are not WAV files are passed over. Throws BWFError when
 // file cannot be read or its folder cannot be listed.
 Take findTake(const std::filesystem::path& file);
+// The same for a file already open: its own head is read through file.
+Take findTake(const FileHandle& file);
 
 // Whether index a comes before index b: numbers before letters, numbers by value.
 bool fileSetIndexBefore(const std::string& a, const std::string& b);

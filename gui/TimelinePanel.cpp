@@ -121,7 +121,7 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
         reader_ = std::make_shared<const PcmReader>(std::move(input), parser);
     } catch (const BWFError& error) {
         reader_.reset();  // a layout the decoder does not read: the rest of the window still works
-        emit message(QString::fromStdString(error.reason()));
+        emit message(QString::fromStdString(error.what()));
     }
     const int channels = reader_ ? reader_->format().channels : 1;
     const std::vector<std::string>& names = parser.takeNotes().trackNames;
@@ -163,8 +163,6 @@ void TimelinePanel::setRange(std::int64_t in, std::int64_t out) {
 // While playing, the frame being heard now, not the one last drawn.
 std::int64_t TimelinePanel::playhead() const { return playing() ? audio_->playheadFrame() : view_->playhead(); }
 bool TimelinePanel::playing() const { return audio_->playing(); }
-
-bool TimelinePanel::readingPeaks() const { return peakThreads_.activeThreadCount() > 0; }
 
 void TimelinePanel::readOverview() {
     if (!reader_) return;

@@ -44,8 +44,6 @@ public:
     // The keys of the timeline, for the window to carry: Space, I, O, Shift+I,
     // Shift+O, [, ], zoom in and out, the whole take.
     QList<QAction*> keyActions() const { return keys_; }
-    // Peaks being read, for tests that wait for the picture.
-    bool readingPeaks() const;
 
     // Plays [from, until) from the file, or says in the status line why it cannot.
     void play(std::int64_t from, std::optional<std::int64_t> until = std::nullopt, bool returnAfter = false);

@@ -361,16 +361,7 @@ bool TrimWindow::saveTo(const QString& output) {
                     tr("This is the file being trimmed, or a link to it. Choose another name for the copy."));
         return false;
     }
-    std::shared_ptr<Copy> copy;
-    try {
-        copy = controller_.startCopy(toPath(output));
-    } catch (const BWFError& error) {
-        showProblem(tr("The copy was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
-        return false;
-    }
-    runCopy(copy);
-    ui_->statusText->setText(tr("Saving %1…").arg(output));
-    return true;
+    return runCopy([&] { return controller_.startCopy(toPath(output)); });
 }
 
 bool TrimWindow::savingWholeTake() const {
@@ -379,19 +370,17 @@ bool TrimWindow::savingWholeTake() const {
 
 bool TrimWindow::saveTakeTo(const QString& folder) {
     if (!controller_.parser) return false;
-    std::shared_ptr<Copy> copy;
-    try {
-        copy = controller_.startTakeCopy(toPath(folder));
-    } catch (const BWFError& error) {
-        showProblem(tr("The take was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
-        return false;
-    }
-    runCopy(copy);
-    ui_->statusText->setText(tr("Saving %n files to %1…", nullptr, static_cast<int>(copy->takeRequests.size())).arg(folder));
-    return true;
+    return runCopy([&] { return controller_.startTakeCopy(toPath(folder)); });
 }
 
-void TrimWindow::runCopy(const std::shared_ptr<Copy>& copy) {
+bool TrimWindow::runCopy(const std::function<std::shared_ptr<Copy>()>& start) {
+    std::shared_ptr<Copy> copy;
+    try {
+        copy = start();
+    } catch (const BWFError& error) {  // nothing started: the copy cannot be planned
+        showProblem(tr("The copy was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
+        return false;
+    }
     copyThreads_.start([this, copy] {
         const CopyOutcome outcome = controller_.runCopy(*copy, [this, copy](std::int64_t percent) {
             QMetaObject::invokeMethod(
@@ -407,8 +396,13 @@ void TrimWindow::runCopy(const std::shared_ptr<Copy>& copy) {
         });
         QMetaObject::invokeMethod(this, [this, copy, outcome] { handleCopyEnd(copy, outcome); }, Qt::QueuedConnection);
     });
+    const QString output = fromPath(copy->request.output);
+    ui_->statusText->setText(copy->wholeTake()
+                                 ? tr("Saving %n files to %1…", nullptr, static_cast<int>(copy->files())).arg(output)
+                                 : tr("Saving %1…").arg(output));
     ui_->showInFolderButton->hide();
     updateSaveButton();
+    return true;
 }
 
 void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome) {
@@ -419,12 +413,12 @@ void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutc
     const QString message = QString::fromStdString(outcome.message());
     switch (outcome.status) {
         case CopyOutcome::Status::Completed:
-            if (copy->takeRequests.empty()) {
+            if (!copy->wholeTake()) {
                 ui_->statusText->setText(tr("Saved %1").arg(output));
                 savedFolder_ = folderOf(output);
             } else {
                 ui_->statusText->setText(
-                    tr("Saved %n files to %1", nullptr, static_cast<int>(copy->takeRequests.size())).arg(output));
+                    tr("Saved %n files to %1", nullptr, static_cast<int>(copy->files())).arg(output));
                 savedFolder_ = output;
             }
             ui_->showInFolderButton->show();

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 #include <QThreadPool>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -122,7 +123,9 @@ private:
     void enableFileControls(bool on);
     QString suggestedOutput() const;
     void handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome);
-    void runCopy(const std::shared_ptr<Copy>& copy);
+    // Starts the copy that start() plans and runs it on a thread of its own; a copy that
+    // cannot be planned is reported, and nothing starts.
+    bool runCopy(const std::function<std::shared_ptr<Copy>()>& start);
     // A take of several files is open and the user chose to trim it whole.
     bool savingWholeTake() const;
 

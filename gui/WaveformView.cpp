@@ -65,14 +65,6 @@ void WaveformView::setFile(const FileTimes& times, int channels, const std::vect
     viewMoved();
 }
 
-void WaveformView::clear() {
-    times_.reset();
-    overview_.reset();
-    detail_.reset();
-    timeline_.setFrames(0);
-    viewMoved();
-}
-
 void WaveformView::setTimes(const FileTimes& times) {
     times_ = times;
     update();

@@ -27,7 +27,6 @@ public:
     // A new file: no peaks yet, shown whole. Lanes are named "1 Boom" from names
     // when there is one for each channel, else by number.
     void setFile(const FileTimes& times, int channels, const std::vector<std::string>& names = {});
-    void clear();
     // The texts of the ruler follow the times (rate, weird-TC).
     void setTimes(const FileTimes& times);
     // Peaks of the whole file, as far as they are read; finer ones for a stretch.
@@ -41,7 +40,6 @@ public:
     void attachScrollBar(QScrollBar* bar);
 
     const Timeline& timeline() const { return timeline_; }
-    bool hasFile() const { return times_.has_value(); }
 
 public slots:
     void zoomIn();

@@ -17,7 +17,7 @@ void ViewController::loadFile(const std::filesystem::path& url) {
     auto parsed = std::make_shared<const BWFParser>(*opened, log_);
     Take found;
     try {
-        found = findTake(url);
+        found = findTake(*opened);
     } catch (const BWFError&) {
         found.members = {url};  // a folder that cannot be listed: the file alone
     }
@@ -176,10 +176,7 @@ std::shared_ptr<Copy> ViewController::startTakeCopy(const std::filesystem::path&
     // Planned here, so that a folder or a member that cannot take the copies is
     // refused before anything starts.
     auto save = std::make_shared<TakeSave>(alignedRequests(*selectedFile, *newStart, *newEnd, take.members, folder, weirdTC));
-    std::vector<CopyRequest> requests;
-    for (std::size_t i = 0; i < save->size(); ++i) requests.push_back(save->job(i).request());
-    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, weirdTC, false}, requests);
-    newest_->save_ = std::move(save);
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, weirdTC, false}, std::move(save));
     copies_.push_back(newest_);
     return newest_;
 }

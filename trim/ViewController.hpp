@@ -26,10 +26,13 @@ namespace keeptime {
 // can be cancelled at any time, also before its job is built.
 class Copy {
 public:
-    explicit Copy(CopyRequest wanted, std::vector<CopyRequest> members = {})
-        : request(std::move(wanted)), takeRequests(std::move(members)) {}
+    // save: a whole take's copies, planned and saved together.
+    explicit Copy(CopyRequest wanted, std::shared_ptr<TakeSave> save = nullptr)
+        : request(std::move(wanted)), save_(std::move(save)) {}
     const CopyRequest request;  // taken from the window when the copy started; for a take, output is the folder
-    const std::vector<CopyRequest> takeRequests;  // a whole take's copies, saved together; empty for one file
+    bool wholeTake() const { return save_ != nullptr; }
+    // The files this copy writes: the take's members, or one.
+    std::size_t files() const { return save_ ? save_->size() : 1; }
 
     // False when the copy is already in place and can no longer be cancelled.
     bool cancel();
@@ -41,7 +44,7 @@ private:
     friend class ViewController;
     mutable std::mutex mutex_;
     std::shared_ptr<BWFReconstructor> job_;
-    std::shared_ptr<TakeSave> save_;
+    const std::shared_ptr<TakeSave> save_;
     bool cancelled_ = false;
     std::atomic<bool> ended_{false};
 };
