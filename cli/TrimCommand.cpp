@@ -242,6 +242,12 @@ int runMany(const TrimOptions& options) {
         complain(e.what());
         return kRefused;
     }
+    try {  // a folder holding the inputs is refused before --force is suggested
+        TakeSave::checkNames(requests);
+    } catch (const BWFError& e) {
+        complain(e.what());
+        return kRefused;
+    }
     bool exists = false;
     for (const CopyRequest& request : requests)
         if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(request.output, error)))

@@ -47,7 +47,7 @@ std::vector<CopyRequest> alignedRequests(const std::filesystem::path& lead, std:
 
 unsigned TakeSave::defaultParallel() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
 
-TakeSave::TakeSave(const std::vector<CopyRequest>& requests) {
+void TakeSave::checkNames(const std::vector<CopyRequest>& requests) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
         for (std::size_t j = 0; j < requests.size(); ++j) {
             const auto& [input, output] = std::pair(requests[j].input, requests[i].output);
@@ -58,6 +58,10 @@ TakeSave::TakeSave(const std::vector<CopyRequest>& requests) {
                                "holds " + input.filename().string() + ", a file of this save; choose another folder");
         }
     }
+}
+
+TakeSave::TakeSave(const std::vector<CopyRequest>& requests) {
+    checkNames(requests);
     for (const auto& request : requests) {
         logs_.push_back(std::make_unique<std::ostringstream>());
         jobs_.push_back(std::make_unique<BWFReconstructor>(request, logs_.back().get()));

@@ -49,6 +49,9 @@ public:
     // would have one name, or when a copy would go into an input's own folder
     // under that input's name.
     explicit TakeSave(const std::vector<CopyRequest>& requests);
+    // The naming refusals alone (one name twice, an input's own folder), without
+    // planning: for callers that check outputs of their own before planning.
+    static void checkNames(const std::vector<CopyRequest>& requests);
     ~TakeSave();
     TakeSave(const TakeSave&) = delete;
     TakeSave& operator=(const TakeSave&) = delete;

@@ -330,13 +330,14 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
     }
     testing::WavWriter().bext(stamp).fmt().data(Bytes(600)).write(solo);
     const std::string limited = "ulimit -f 100; exec " + kCli + " trim --quiet " + take[0] + " " + solo.string() + " -o " + out.string();
-    const struct { std::vector<std::string> args; int status; std::size_t copiesLeft; } cases[] = {
-        {{"trim", take[1], take[2], "-o", copies, "--start", "1", "--json"}, 0, 2},  // each file from its own start
-        {{"trim", take[1], take[2], "-o", copies}, 2, 2},                          // existing copies, without --force
-        {{"trim", take[1], "--take", "-o", copies, "--start-tc", "10:00:01", "--json", "--force", "--jobs", "2"}, 0, 3},
-        {{"trim", take[0], solo, "-o", copies / "Tr1.wav", "--force"}, 2, 3},  // not a folder
-        {{"trim", take[0], "--take", "-o", in}, 2, 3},                         // the inputs' own folder
-        {{"sh", "-c", limited}, 1, 0},  // one copy cannot be written: the other is not kept either
+    const struct { std::vector<std::string> args; int status; std::size_t copiesLeft; std::string says; } cases[] = {
+        {{"trim", take[1], take[2], "-o", copies, "--start", "1", "--json"}, 0, 2, ""},  // each file from its own start
+        {{"trim", take[1], take[2], "-o", copies}, 2, 2, "already exists; add --force"},
+        {{"trim", take[1], "--take", "-o", copies, "--start-tc", "10:00:01", "--json", "--force", "--jobs", "2"}, 0, 3, ""},
+        {{"trim", take[0], solo, "-o", copies / "Tr1.wav", "--force"}, 2, 3, "is not a folder"},
+        // The inputs' own folder: refused as such, not answered with --force.
+        {{"trim", take[0], "--take", "-o", in}, 2, 3, "a file of this save; choose another folder"},
+        {{"sh", "-c", limited}, 1, 0, ""},  // one copy cannot be written: the other is not kept either
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[1] + " " + c.args.back());
@@ -345,6 +346,8 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(testing::fileNames(out).size(), c.copiesLeft);
         if (c.status != 0) { EXPECT_NE(r.err.find("keeptime-cli: "), std::string::npos); }
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        if (c.status == 2) { EXPECT_EQ(r.err.find("--force") == std::string::npos, c.says.find("--force") == std::string::npos) << r.err; }
         if (r.status != 0 || r.out.empty()) continue;
         const json copiesMade = json::parse(r.out);
         ASSERT_TRUE(copiesMade.is_array()) << r.out;
