@@ -75,15 +75,23 @@ int main(int argc, char** argv) {
     trimCommand->add_flag("--no-share", trim.noShare,
                           "Write every audio byte anew, even on a file system that could share the input's blocks");
 
+    // A count of 1 or more, said so when refused (CLI11's own range names a double's limits).
+    const CLI::Validator wholePositive(
+        [](const std::string& text) {
+            return text.find_first_not_of("0123456789") == std::string::npos && text.find_first_not_of('0') != std::string::npos
+                       ? std::string()
+                       : "\"" + text + "\" is not a whole number of 1 or more";
+        },
+        "COUNT");
     PeaksOptions peaks;
     auto* peaksCommand = app.add_subcommand("peaks", "Write a file's waveform as JSON for web waveform players");
     peaksCommand->add_option("FILE", peaks.file, "A Broadcast-WAV or RF64 file")->required();
     auto* perSecond = peaksCommand->add_option(
         "--pixels-per-second", peaks.pixelsPerSecond,
         "Pixels per second of audio: samples per pixel is the sample rate / N, rounded down, at least 1")
-                          ->check(CLI::PositiveNumber);
+                          ->check(wholePositive);
     peaksCommand->add_option("--samples-per-pixel", peaks.samplesPerPixel, "Frames per pixel (default 256)")
-        ->check(CLI::PositiveNumber)
+        ->check(wholePositive)
         ->excludes(perSecond);
     peaksCommand->add_option("--bits", peaks.bits, "8 or 16 (default): the values' scale")->check(CLI::IsMember({8, 16}));
     peaksCommand->add_option("-o,--output", peaks.output,

@@ -475,8 +475,12 @@ TEST(ExternalCliPeaks, KnownSamplesGiveExactData) {
         const Result r = keeptime({"peaks", dir / "float.wav", "--samples-per-pixel", "1", "--bits", std::to_string(bits)});
         EXPECT_EQ(json::parse(r.out, nullptr, false).value("data", json()), data) << r.err;
     }
-    for (const std::string args : {"--bits 12", "--samples-per-pixel 0", "--samples-per-pixel 2 --pixels-per-second 9"})
-        EXPECT_EQ(keeptime({"peaks", dir / "in.wav"}, args).status, 2) << args;
+    for (const std::string args : {"--bits 12", "--samples-per-pixel 0", "--pixels-per-second 1.5",
+                                   "--samples-per-pixel 2 --pixels-per-second 9"}) {
+        const Result r = keeptime({"peaks", dir / "in.wav"}, args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.err.find("179769"), std::string::npos) << r.err;  // a count is refused in words, not by a double's limits
+    }
     const Result refused = keeptime({"peaks", dir / "in.wav", "-o", dir / "in.wav"});  // never over the recording
     EXPECT_EQ(std::tuple(refused.status, split(refused.err).size()), std::tuple(2, 1u));
     EXPECT_EQ(testing::readFile(dir / "in.wav").size(), 44 + audio.size());
