@@ -22,7 +22,7 @@ std::int64_t PcmReader::readInto(std::int64_t first, std::int64_t count, std::ui
     first = std::clamp<std::int64_t>(first, 0, frames_);
     count = std::clamp<std::int64_t>(count, 0, frames_ - first);
     const std::size_t got = readFully(file_->fd(), buffer, static_cast<std::size_t>(count * bytesPerFrame_),
-                                      audioOffset_ + first * bytesPerFrame_, file_->path());
+                                      fileOffset(first), file_->path());
     return static_cast<std::int64_t>(got) / bytesPerFrame_;
 }
 

@@ -23,6 +23,8 @@ public:
     std::int32_t sampleRate() const { return sampleRate_; }
     int bytesPerFrame() const { return bytesPerFrame_; }
     const std::filesystem::path& path() const { return file_->path(); }
+    // Where frame starts in the file.
+    std::int64_t fileOffset(std::int64_t frame) const { return audioOffset_ + frame * bytesPerFrame_; }
 
     // The raw bytes of frames [first, first + count), clipped to the audio.
     // Throws BWFError (Unreadable) on a read error.

@@ -80,7 +80,7 @@ TEST_P(PeaksMatchTheSamples, BucketByBucket) {
     EXPECT_LE(calls, 20);
 }
 
-const std::int64_t kTwoBlocks = (5 << 20) / 6 + 7;  // 24-bit stereo past one 4 MiB block, a bucket across its end
+const std::int64_t kTwoBlocks = (5 << 20) / 6 + 7;  // 24-bit stereo over several blocks, buckets across their ends
 const std::int64_t kThreaded = (9 << 20) / 4 + 3;    // 16-bit stereo over 8 MiB: read in parts, one per core
 INSTANTIATE_TEST_SUITE_P(Formats, PeaksMatchTheSamples, ::testing::Values(
     Case{"int8_mono", 8, 1, false, false, 10007, 64},
@@ -88,6 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, PeaksMatchTheSamples, ::testing::Values(
     Case{"int24_six", 24, 6, false, false, 10007, 33},
     Case{"int24_extensible_stereo", 24, 2, false, true, kTwoBlocks, 400000},
     Case{"int32_stereo", 32, 2, false, false, 4099, 1},
+    Case{"int16_four", 16, 4, false, false, 10007, 300},
+    Case{"int24_eight", 24, 8, false, false, 10007, 129},
     Case{"int24_five", 24, 5, false, false, 3001, 10},  // a channel count that fills no round of lanes
     Case{"float32_six", 32, 6, true, false, 10007, 256},
     Case{"float32_extensible_mono", 32, 1, true, true, 5003, 7},
