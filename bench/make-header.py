@@ -31,6 +31,8 @@ def main() -> int:
     p.add_argument("--channels", type=int, default=2)
     p.add_argument("--bits", type=int, default=24)
     p.add_argument("--file-set", default="")
+    p.add_argument("--align", type=int, default=0,
+                   help="pad with a JUNK chunk so that the audio starts on a multiple of this, as recorders do")
     a = p.parse_args()
 
     block_align = a.channels * a.bits // 8
@@ -66,6 +68,15 @@ def main() -> int:
 
     middle = chunk(b"fmt ", fmt) + chunk(b"bext", bytes(bext)) + chunk(b"iXML", ixml)
     frames = a.audio_bytes // block_align
+
+    if a.align:
+        before = 12 + (8 + 28 if a.rf64 else 0) + len(middle) + 8  # the audio's offset with no padding
+        junk = (-(before + 8)) % a.align  # the JUNK chunk's body; its header is 8 bytes
+        junk += a.align if junk % 2 else 0  # a chunk body of odd length would be padded by a byte
+        middle += chunk(b"JUNK", bytes(junk))
+        if (before + 8 + junk) % a.align:
+            print(f"cannot align the audio to {a.align} with a JUNK chunk", file=sys.stderr)
+            return 2
 
     if a.rf64:
         ds64_len = 8 + 28

@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 usage() {
     cat <<EOF
-usage: $(basename "$0") [--cli PATH] [--first PATH] [--rounds N] [--dir DIR] [--bits N]
+usage: $(basename "$0") [--cli PATH] [--first PATH] [--rounds N] [--dir DIR] [--bits N] [--align N]
 
 Makes a 1 GiB RIFF file of random audio and a sparse 4 GiB RF64 file, then:
   1. times 'keeptime-cli peaks' (256 samples per pixel, JSON to /dev/null) and
@@ -25,6 +25,12 @@ Makes a 1 GiB RIFF file of random audio and a sparse 4 GiB RF64 file, then:
   --rounds N     alternating rounds for step 1 (default 7)
   --dir DIR      where the scratch folder goes (default /var/tmp)
   --bits N       sample size of the test files: 16 or 24 (default 24)
+  --align N      start the audio on a multiple of N bytes, as recorders that pad
+                 their headers do (default: right after the header)
+
+The files' pages are dropped from the cache once written, so that the warm cache
+holds pages read from the disk, as it does for a recording, not the pages the
+writes left (the kernel keeps those in smaller pieces, which are slower to read).
 EOF
 }
 
@@ -33,6 +39,7 @@ first=""
 rounds=7
 base=/var/tmp
 bits=24
+align=0
 while (( $# )); do
     case "$1" in
         --cli) cli="$2"; shift 2 ;;
@@ -40,6 +47,7 @@ while (( $# )); do
         --rounds) rounds="$2"; shift 2 ;;
         --dir) base="$2"; shift 2 ;;
         --bits) bits="$2"; shift 2 ;;
+        --align) align="$2"; shift 2 ;;
         -h|--help) usage; exit 0 ;;
         *) usage >&2; exit 2 ;;
     esac
@@ -49,6 +57,7 @@ check_cli "$cli"
 [[ -x "$first" ]] || die "no keeptime_peaks_first at $first; configure with -DKEEPTIME_BENCH=ON or pass --first PATH"
 [[ "$rounds" =~ ^[1-9][0-9]*$ ]] || die "--rounds needs a positive whole number"
 [[ "$bits" == 16 || "$bits" == 24 ]] || die "--bits is 16 or 24"
+[[ "$align" =~ ^[0-9]+$ ]] || die "--align needs a whole number"
 [[ -x /usr/bin/time ]] || die "GNU time (/usr/bin/time) is needed for the peak memory"
 
 frame=$(( 2 * bits / 8 ))
@@ -64,12 +73,14 @@ machine "$SCRATCH"
 say "cli:         $cli ($("$cli" --version))"
 say "load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) before the files were made"
 
-python3 "$BENCH_HERE/make-header.py" "$small" --audio-bytes "$small_audio" --bits "$bits" >/dev/null
+small_head="$(python3 "$BENCH_HERE/make-header.py" "$small" --audio-bytes "$small_audio" --bits "$bits" --align "$align")"
 dd if=/dev/urandom bs=1M iflag=count_bytes count="$small_audio" status=none >>"$small"
-head_len="$(python3 "$BENCH_HERE/make-header.py" "$big" --rf64 --audio-bytes "$big_audio" --bits "$bits")"
+head_len="$(python3 "$BENCH_HERE/make-header.py" "$big" --rf64 --audio-bytes "$big_audio" --bits "$bits" --align "$align")"
 truncate -s "$(( head_len + big_audio ))" "$big"
+sync "$small" "$big"
+for f in "$small" "$big"; do dd if="$f" iflag=nocache count=0 status=none; done  # drop the written pages
 say "files:       $(stat -c %s "$small") bytes (random audio, RIFF), $(stat -c %s "$big") bytes (sparse, RF64),"
-say "             48 kHz stereo $bits-bit"
+say "             48 kHz stereo $bits-bit, audio from byte $small_head"
 
 # The JSON must hold one min and max per channel for each of the file's pixels.
 "$cli" peaks "$small" >"$SCRATCH/peaks.json"
