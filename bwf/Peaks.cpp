@@ -120,14 +120,38 @@ KEEPTIME_VECTOR_CLONES void foldLanes(const std::uint8_t* at, std::int64_t count
 // The lanes' minima and maxima reduced to each channel's, min then max, into out. The lanes
 // are folded in halves while each keeps its channel, at sizes fixed when compiling, and so is
 // the channel count for the common ones (Channels 0: channels, at run time).
-template <int Lanes, int Channels, std::size_t N>
-[[gnu::always_inline]] inline void reduceLanes(std::array<std::int16_t, N>& l, std::array<std::int16_t, N>& h, int channels,
-                                               std::int16_t* out) {
+template <int Lanes, int Channels>
+[[gnu::always_inline]] inline void reduceLanes(const std::array<std::int16_t, Lanes>& l, const std::array<std::int16_t, Lanes>& h,
+                                               int channels, std::int16_t* out) {
     const int count = Channels ? Channels : channels;
+#ifdef __GNUC__
+    if constexpr (Lanes == 16 && Channels != 0 && 8 % Channels == 0) {
+        // The last halvings as vector shuffles, which the compiler does not find by itself.
+        using Eight = std::int16_t __attribute__((vector_size(16)));
+        Eight low[2], high[2];
+        std::memcpy(low, l.data(), sizeof low), std::memcpy(high, h.data(), sizeof high);
+        Eight lo = low[0] < low[1] ? low[0] : low[1], hi = high[0] > high[1] ? high[0] : high[1];
+        if constexpr (Channels <= 4) {
+            const Eight a = __builtin_shufflevector(lo, lo, 4, 5, 6, 7, 0, 1, 2, 3), b = __builtin_shufflevector(hi, hi, 4, 5, 6, 7, 0, 1, 2, 3);
+            lo = lo < a ? lo : a, hi = hi > b ? hi : b;
+        }
+        if constexpr (Channels <= 2) {
+            const Eight a = __builtin_shufflevector(lo, lo, 2, 3, 0, 1, 6, 7, 4, 5), b = __builtin_shufflevector(hi, hi, 2, 3, 0, 1, 6, 7, 4, 5);
+            lo = lo < a ? lo : a, hi = hi > b ? hi : b;
+        }
+        if constexpr (Channels == 1) {
+            const Eight a = __builtin_shufflevector(lo, lo, 1, 0, 3, 2, 5, 4, 7, 6), b = __builtin_shufflevector(hi, hi, 1, 0, 3, 2, 5, 4, 7, 6);
+            lo = lo < a ? lo : a, hi = hi > b ? hi : b;
+        }
+        for (int c = 0; c < Channels; ++c) out[2 * c] = lo[c], out[2 * c + 1] = hi[c];
+        return;
+    }
+#endif
     if constexpr (Lanes % 2 == 0)
         if (Lanes / 2 % count == 0) {
-            for (int j = 0; j < Lanes / 2; ++j) l[j] = std::min(l[j], l[j + Lanes / 2]), h[j] = std::max(h[j], h[j + Lanes / 2]);
-            return reduceLanes<Lanes / 2, Channels>(l, h, channels, out);
+            std::array<std::int16_t, Lanes / 2> halfL, halfH;  // new arrays: no lane is read after it is written
+            for (int j = 0; j < Lanes / 2; ++j) halfL[j] = std::min(l[j], l[j + Lanes / 2]), halfH[j] = std::max(h[j], h[j + Lanes / 2]);
+            return reduceLanes<Lanes / 2, Channels>(halfL, halfH, channels, out);
         }
     for (int c = 0; c < count; ++c) {
         std::int16_t low = kHighest, high = kLowest;
@@ -212,6 +236,7 @@ KEEPTIME_VECTOR_CLONES void wholeBuckets(const std::uint8_t* at, std::int64_t bu
     else if (channels == 1) foldBuckets<Width, Float, kLanesOf2, 1>(at, buckets, perBucket, channels, out);
     else if (channels == 2) foldBuckets<Width, Float, kLanesOf2, 2>(at, buckets, perBucket, channels, out);
     else if (channels == 4) foldBuckets<Width, Float, kLanesOf2, 4>(at, buckets, perBucket, channels, out);
+    else if (channels == 8) foldBuckets<Width, Float, kLanesOf2, 8>(at, buckets, perBucket, channels, out);
     else foldBuckets<Width, Float, kLanesOf2, 0>(at, buckets, perBucket, channels, out);
 }
 
