@@ -53,11 +53,17 @@ public:
             const std::size_t to = std::min(values.size(), from + kPiece), at = text_.size();
             text_.resize(at + (to - from) * kMostChars);
             char* p = text_.data() + at;
-            for (std::size_t i = from; i < to; ++i) {
-                const auto& text = table[static_cast<std::uint16_t>(values[i] >> shift)];
-                std::memcpy(p, text.data() + first, 8 - first);
-                p += text[7] - first;
+            std::size_t i = from;
+            if (first && i < to) {  // no comma before the first
+                const auto& text = table[static_cast<std::uint16_t>(values[i++] >> shift)];
+                std::memcpy(p, text.data() + 1, 7);
+                p += text[7] - 1;
                 first = false;
+            }
+            for (; i < to; ++i) {  // a copy of a fixed size, which needs no call
+                const auto& text = table[static_cast<std::uint16_t>(values[i] >> shift)];
+                std::memcpy(p, text.data(), 8);
+                p += text[7];
             }
             text_.resize(static_cast<std::size_t>(p - text_.data()));
             flushIfFull();
