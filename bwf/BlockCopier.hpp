@@ -44,7 +44,7 @@ private:
     const FileHandle& in_;
     int out_;
     std::filesystem::path outPath_;
-    Bytes buffer_;
+    PageBuffer buffer_;
     Way way_ = Way::Clone;
 };
 

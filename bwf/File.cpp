@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -97,6 +98,17 @@ void FileHandle::close() {
     int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0 && errno != EINTR)
         throwSystemError(BWFError::Kind::Output, errno, path_, "cannot finish writing the file");
+}
+
+std::uint8_t* PageBuffer::place(std::size_t length, std::int64_t from, std::int64_t to) {
+    constexpr std::int64_t kPage = 4096, kNear = 32;
+    const auto phase = [](std::int64_t offset) { return (offset % kPage + kPage) % kPage; };
+    std::int64_t at = phase(from);  // the read's destination at its source's offset
+    if (to >= 0 && phase(to - from) > 0 && phase(to - from) < kNear)
+        at = phase(at + kNear);  // the write's destination would sit just past its source
+    memory_.resize(std::max(memory_.size(), length + 2 * kPage));
+    const auto base = (reinterpret_cast<std::uintptr_t>(memory_.data()) + kPage - 1) / kPage * kPage;
+    return reinterpret_cast<std::uint8_t*>(base) + at;
 }
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -310,26 +310,13 @@ int partsFor(std::int64_t bytes, std::int64_t buckets) {
     return static_cast<int>(std::clamp<std::int64_t>(buckets, 1, cores));
 }
 
-// A read buffer that puts each block at the same offset within a page as it has in the
-// file. Copying out of the page cache to a place a few bytes past the source's offset in
-// its page (1 to 31 bytes, measured on AMD EPYC) ran five times slower; a buffer at a
-// fixed place meets that for some blocks and, with several threads, for a whole part.
-class Block {
-public:
-    explicit Block(std::int64_t bytes) : memory_(static_cast<std::size_t>(bytes + 2 * kPage)) {}
-    // Reads count frames from frame first; returns where they are.
-    const std::uint8_t* read(const PcmReader& reader, std::int64_t first, std::int64_t count) {
-        const auto base = (reinterpret_cast<std::uintptr_t>(memory_.data()) + kPage - 1) / kPage * kPage;
-        auto* into = reinterpret_cast<std::uint8_t*>(base) + reader.fileOffset(first) % kPage;
-        if (reader.readInto(first, count, into) != count)
-            throw BWFError(BWFError::Kind::Unreadable, reader.path(), "the file ends before its audio does");
-        return into;
-    }
-
-private:
-    static constexpr std::int64_t kPage = 4096;
-    std::vector<std::uint8_t> memory_;
-};
+// Reads count frames from frame first into buffer; returns where they are.
+const std::uint8_t* readBlock(PageBuffer& buffer, const PcmReader& reader, std::int64_t first, std::int64_t count) {
+    std::uint8_t* into = buffer.place(static_cast<std::size_t>(count * reader.bytesPerFrame()), reader.fileOffset(first));
+    if (reader.readInto(first, count, into) != count)
+        throw BWFError(BWFError::Kind::Unreadable, reader.path(), "the file ends before its audio does");
+    return into;
+}
 
 // Joins the threads however the scope is left: a thread left joinable would end the program.
 struct JoinAll {
@@ -366,7 +353,7 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
 
     const std::int64_t frameBytes = reader_.bytesPerFrame();
     const std::int64_t blockFrames = std::max<std::int64_t>(1, kBlockBytes / frameBytes);
-    Block callerBlock(blockFrames * frameBytes);
+    PageBuffer callerBlock;
     auto bucketAt = [&](std::int64_t bucket) { return peaks.values.data() + static_cast<std::size_t>(bucket) * pair; };
     Scan scan(reader_.format());
 
@@ -383,7 +370,7 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
             const std::int64_t start = stretchStart(i), end = stretchStart(i + 1);
             if (start == end) continue;
             const std::int64_t n = std::min(pieceFrames, end - start);
-            scan.add(callerBlock.read(reader_, first_ + start, n), n);
+            scan.add(readBlock(callerBlock, reader_, first_ + start, n), n);
             scan.take(piece.data());
             for (std::int64_t b = start / framesPerBucket_; b <= (end - 1) / framesPerBucket_; ++b)
                 for (std::size_t k = 0; k < pair; k += 2) {
@@ -432,15 +419,15 @@ Peaks PeakReader::run(const std::function<void(const Peaks&)>& progress) {
     };
     const std::int64_t blockBuckets = std::max<std::int64_t>(1, kBlockValues / pairs);
     auto readPart = [&](int part) {
-        Block own(part == 0 ? 0 : blockFrames * frameBytes);
-        Block& block = part == 0 ? callerBlock : own;
+        PageBuffer own;
+        PageBuffer& block = part == 0 ? callerBlock : own;
         std::vector<std::int16_t> values(static_cast<std::size_t>(blockBuckets + 1) * pair);
         Scan partScan(reader_.format());
         const std::int64_t end = std::min(partStart(part + 1) * framesPerBucket_, count_);
         for (std::int64_t done = partStart(part) * framesPerBucket_; done < end && !cancelled_ && !failed;) {
             const std::int64_t first = done / framesPerBucket_;  // the bucket the block starts in
             const std::int64_t n = std::min({blockFrames, end - done, (first + blockBuckets) * framesPerBucket_ - done});
-            const std::uint8_t* data = block.read(reader_, first_ + done, n);
+            const std::uint8_t* data = readBlock(block, reader_, first_ + done, n);
             std::int64_t finished = first, bucketEnd = std::min((first + 1) * framesPerBucket_, count_);
             for (std::int64_t at = 0; at < n;) {  // one stretch per bucket
                 if (done + at + framesPerBucket_ == bucketEnd) {  // at a bucket's start: whole buckets at once
