@@ -72,11 +72,8 @@ def main() -> int:
     if a.align:
         before = 12 + (8 + 28 if a.rf64 else 0) + len(middle) + 8  # the audio's offset with no padding
         junk = (-(before + 8)) % a.align  # the JUNK chunk's body; its header is 8 bytes
-        junk += a.align if junk % 2 else 0  # a chunk body of odd length would be padded by a byte
+        junk += a.align if junk % 2 else 0  # odd only for an odd alignment; a body of odd length would get a pad byte
         middle += chunk(b"JUNK", bytes(junk))
-        if (before + 8 + junk) % a.align:
-            print(f"cannot align the audio to {a.align} with a JUNK chunk", file=sys.stderr)
-            return 2
 
     if a.rf64:
         ds64_len = 8 + 28
