@@ -5,11 +5,12 @@ Writes everything up to and including the "data" chunk header (ID and size);
 the caller appends the audio (dd from /dev/urandom) or extends the file with
 `truncate -s` for a sparse one. The layout is what recorders write: RIFF (or
 RF64 with a ds64 chunk right after "WAVE"), fmt, bext with a TimeReference,
-iXML with the time-reference tags, data.
+iXML with the time-reference tags, (JUNK with --align), data.
 
 Usage: make-header.py OUT --audio-bytes N [--rf64] [--time-reference N]
                       [--rate 48000] [--channels 2] [--bits 24]
                       [--file-set UID,INDEX,TOTAL]   (one file of a take written as several)
+                      [--align N]   (the audio on a multiple of N bytes, behind a JUNK chunk)
 """
 import argparse
 import struct
