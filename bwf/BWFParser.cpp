@@ -175,4 +175,19 @@ void BWFParser::findStamp(const FileHandle& file) {
     }
 }
 
+std::optional<TimecodeRate> BWFParser::namedTimecodeRate() const {
+    if (!timecodeRate_) return std::nullopt;
+    return parseTimecodeRate(*timecodeRate_, timecodeFlag_.value_or(""));
+}
+
+Clock BWFParser::clock(const ClockChoice& choice) const {
+    Clock clock;
+    clock.frames = frames();
+    clock.sampleRate = samplesPerSecond();
+    clock.stamp = samplesSinceMidnight();
+    clock.stampRate = stampRate(samplesPerSecond(), stampSampleRate_, choice.weirdTC);
+    if (!choice.seconds) clock.rate = namedTimecodeRate() ? namedTimecodeRate() : choice.rate;
+    return clock;
+}
+
 }  // namespace keeptime

@@ -54,6 +54,11 @@ public:
     const std::optional<std::string>& timecodeRate() const { return timecodeRate_; }
     const std::optional<std::string>& timecodeFlag() const { return timecodeFlag_; }
     const std::optional<std::string>& stampSampleRate() const { return stampSampleRate_; }
+    // The timecode rate the iXML names, when it is one that can be read.
+    std::optional<TimecodeRate> namedTimecodeRate() const;
+    // How this recording's frames read as times: labels at the rate it names,
+    // else at the one chosen, else seconds (always, when seconds are chosen).
+    Clock clock(const ClockChoice& choice = {}) const;
     // SCENE, TAKE, TAPE, NOTE and the track names: each from the first iXML that has it.
     const TakeNotes& takeNotes() const { return takeNotes_; }
     const Landmarks& landmarks() const { return info_.at; }

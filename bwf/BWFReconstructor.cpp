@@ -34,8 +34,7 @@ Bytes chunkBytes(std::string_view id, ByteView body) {
 }
 
 struct Edits {
-    std::int64_t shift;
-    std::int64_t day;
+    StampMove stamp;
     KeptFrames kept;
     std::span<const std::uint32_t> removedCues;
 };
@@ -45,9 +44,9 @@ std::optional<Bytes> editBody(std::string_view id, ByteView body, const Edits& e
     std::optional<Bytes> edited;
     if (id == layout::kBextId) {
         Bytes moved(body.begin(), body.end());
-        if (moveBextStamp(moved, edits.shift, edits.day)) edited = std::move(moved);
+        if (moveBextStamp(moved, edits.stamp)) edited = std::move(moved);
     } else if (id == layout::kIXMLId) {
-        edited = moveStampTags(body, edits.shift, edits.day);
+        edited = moveStampTags(body, edits.stamp);
     } else {
         std::optional<BodyEdit> markers;
         switch (markerChunk(id)) {
@@ -86,16 +85,15 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
     if (plan_.stampSource != TimeReferenceSource::None) plan_.stampBefore = parser_.samplesSinceMidnight();
 
     // Markers first: a label list may stand before the cue chunk whose points it names.
-    const StampRate rate = stampRate(parser_.samplesPerSecond(), parser_.stampSampleRate(), request_.weirdTC);
-    const Edits edits{stampShift(first, parser_.samplesPerSecond(), rate), rate.day(), {first, end}, {}};
+    const Edits edits{parser_.clock(request_.times).stampMove(first), {first, end}, {}};
     for (const Chunk& chunk : parser_.chunks()) {
         if (markerChunk(chunk.name()) != MarkerChunk::cue || !chunk.whole || chunk.size > kMaxEditedChunk) continue;
         const Bytes body = input_.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
         if (auto cue = moveCuePoints(body, edits.kept))
             removedCues_.insert(removedCues_.end(), cue->removed.begin(), cue->removed.end());
     }
-    planHeader(edits.shift, edits.day);
-    planTrailing(edits.shift, edits.day);
+    planHeader(edits.stamp);
+    planTrailing(edits.stamp);
     planSharing();
     finishSizes();
 
@@ -118,9 +116,9 @@ bool BWFReconstructor::cancel() {
     return state_.compare_exchange_strong(expected, kCancelled) || expected == kCancelled;
 }
 
-void BWFReconstructor::planHeader(std::int64_t shift, std::int64_t day) {
+void BWFReconstructor::planHeader(const StampMove& stamp) {
     const Bytes& pre = parser_.preData();
-    const Edits edits{shift, day, {request_.startFrame, request_.endFrame}, removedCues_};
+    const Edits edits{stamp, {request_.startFrame, request_.endFrame}, removedCues_};
     fileHeader_.assign(pre.begin(), pre.begin() + layout::kFileHeaderSize);
     auto slice = [&](std::uint64_t from, std::uint64_t to) {
         return Bytes(pre.begin() + static_cast<std::ptrdiff_t>(from), pre.begin() + static_cast<std::ptrdiff_t>(to));
@@ -155,15 +153,15 @@ void BWFReconstructor::planHeader(std::int64_t shift, std::int64_t day) {
         chunk.paddingSize = chunk.size & 1u;
         if (mark < from || chunk.next() > to) continue;
         Bytes raw = slice(from, mark);
-        before_.push_back({"", moveStampTags(raw, edits.shift, edits.day)});
+        before_.push_back({"", moveStampTags(raw, edits.stamp)});
         addChunk(chunk);
         from = chunk.next();
     }
-    before_.push_back({"", moveStampTags(slice(from, to), edits.shift, edits.day)});
+    before_.push_back({"", moveStampTags(slice(from, to), edits.stamp)});
 }
 
-void BWFReconstructor::planTrailing(std::int64_t shift, std::int64_t day) {
-    const Edits edits{shift, day, {request_.startFrame, request_.endFrame}, removedCues_};
+void BWFReconstructor::planTrailing(const StampMove& stamp) {
+    const Edits edits{stamp, {request_.startFrame, request_.endFrame}, removedCues_};
     for (const Chunk& chunk : parser_.chunks()) {
         if (chunk.where != Where::After || !chunk.whole) continue;
         Piece piece{std::string(chunk.name()), {}, true, chunk.offset, chunk.next() - chunk.offset};

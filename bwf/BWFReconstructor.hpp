@@ -31,7 +31,7 @@ struct CopyRequest {
     std::filesystem::path output;
     std::int64_t startFrame = 0;
     std::int64_t endFrame = 0;
-    bool weirdTC = false;  // the stamp counts 48.048 kHz time code on 48 kHz audio
+    ClockChoice times;     // weird-TC, and the timecode rate whose midnight the copy's stamp wraps at
     bool replace = false;  // an existing file at output may be replaced
     bool share = true;     // the copy may share the input's blocks where the file system allows
 };
@@ -122,8 +122,8 @@ public:
     };
 
 private:
-    void planHeader(std::int64_t shift, std::int64_t day);
-    void planTrailing(std::int64_t shift, std::int64_t day);
+    void planHeader(const StampMove& stamp);
+    void planTrailing(const StampMove& stamp);
     void planSharing();
     void finishSizes();
     std::uint64_t copyLength() const;

@@ -88,7 +88,7 @@ std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags
     return pair->value;
 }
 
-Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day) {
+Bytes moveStampTags(ByteView text, const StampMove& move) {
     struct Edit {
         std::size_t offset, length;
         std::string text;
@@ -100,9 +100,9 @@ Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day) {
         for (std::size_t i = 0; i < lows.size(); ++i) {
             const TagText* high = i < highs.size() ? &highs[i] : nullptr;
             auto pair = readPair(lows[i].text, high);
-            std::int64_t moved = 0;
-            if (!pair || __builtin_add_overflow(pair->value, shift, &moved)) continue;
-            if (day > 0 && moved >= day) moved %= day;
+            const auto movedValue = pair ? move.apply(pair->value) : std::nullopt;
+            if (!movedValue) continue;
+            const std::int64_t moved = *movedValue;
             if (pair->withHigh && moved / k2To32 >= k2To31) continue;  // no HI a reader would take
             std::int64_t low = moved;
             if (pair->withHigh) {
@@ -160,12 +160,10 @@ std::optional<std::int64_t> readBextStamp(ByteView body) {
     return readLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset);
 }
 
-bool moveBextStamp(Bytes& body, std::int64_t shift, std::int64_t day) {
-    auto old = readBextStamp(body);
-    std::int64_t moved = 0;
-    if (!old || __builtin_add_overflow(*old, shift, &moved)) return false;
-    if (day > 0 && moved >= day) moved %= day;
-    return writeLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset, moved);
+bool moveBextStamp(Bytes& body, const StampMove& move) {
+    const auto old = readBextStamp(body);
+    const auto moved = old ? move.apply(*old) : std::nullopt;
+    return moved && writeLE<std::int64_t>(body, layout::kBextBodyTimeReferenceOffset, *moved);
 }
 
 Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView> bextBodies) {
@@ -187,13 +185,6 @@ StampRate stampRate(std::int32_t fileRate, const std::optional<std::string>& sta
         if (given && *given > 0 && *given < (std::int64_t{1} << 31)) return {*given, 1};
     }
     return {fileRate, 1};
-}
-
-std::int64_t stampShift(std::int64_t startFrame, std::int32_t fileRate, StampRate rate) {
-    __extension__ using Wide = __int128;  // the product passes 64 bits
-    const Wide product = static_cast<Wide>(startFrame) * rate.num;
-    const Wide per = static_cast<Wide>(fileRate) * rate.den;
-    return static_cast<std::int64_t>((product + per - 1) / per);
 }
 
 }  // namespace keeptime

@@ -13,6 +13,7 @@
 
 #include "bwf/BWFFormat.hpp"
 #include "bwf/Bytes.hpp"
+#include "timecode/Clock.hpp"
 
 namespace keeptime {
 
@@ -38,11 +39,10 @@ struct Stamp {
 // is missing or not a plain decimal number.
 std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags& tags);
 
-// Moves every readable tag pair of both kinds in text by shift, each from its
-// own value, writing each text back in the form it was found in (HI carry,
-// signed LO, leading zeros). Text that is not a plain number stays as it is.
-// A value that passes day (when not 0) is taken modulo day.
-Bytes moveStampTags(ByteView text, std::int64_t shift, std::int64_t day = 0);
+// Moves every readable tag pair of both kinds in text, each from its own value,
+// writing each text back in the form it was found in (HI carry, signed LO,
+// leading zeros). Text that is not a plain number stays as it is.
+Bytes moveStampTags(ByteView text, const StampMove& move);
 
 // The text of the first <name>…</name> element in text, as written.
 std::optional<std::string> ixmlValue(ByteView text, std::string_view name);
@@ -54,29 +54,16 @@ std::string ixmlPlain(std::string_view written);
 
 // bext's TimeReference, when the body is long enough to hold one.
 std::optional<std::int64_t> readBextStamp(ByteView body);
-// Moves it by shift (modulo day, when not 0); false when the body holds none.
-bool moveBextStamp(Bytes& body, std::int64_t shift, std::int64_t day = 0);
+// Moves it; false when the body holds none.
+bool moveBextStamp(Bytes& body, const StampMove& move);
 
 // The file's stamp in order of preference: the first pair of each tag kind in
 // any iXML text (in file order), then the first bext that holds one.
 Stamp chooseStamp(std::span<const ByteView> ixmlTexts, std::span<const ByteView> bextBodies);
 
-// The rate R the stamp counts at, samples per second as a fraction.
-struct StampRate {
-    std::int64_t num = 0;
-    std::int64_t den = 1;
-    // Samples in a day, when a whole number: a stamp past it wraps to its own midnight.
-    std::int64_t day() const { return 86400 * num % den == 0 ? 86400 * num / den : 0; }
-};
-
 // R: TIMESTAMP_SAMPLE_RATE when the iXML gives a plain positive number, else the
 // file's own sample rate. Weird-TC mode overrides it: the stamp counts 0.1 %
 // fast, at the file's rate × 1001/1000.
 StampRate stampRate(std::int32_t fileRate, const std::optional<std::string>& stampSampleRate, bool weirdTC);
-
-// The stamp's shift for a copy that starts startFrame frames into the audio:
-// startFrame × R ÷ file rate, rounded up, so that the copy's stamp is never
-// before the time of its first frame.
-std::int64_t stampShift(std::int64_t startFrame, std::int32_t fileRate, StampRate rate);
 
 }  // namespace keeptime

@@ -8,7 +8,6 @@
 #include "bwf/TimeReference.hpp"
 #include "cli/Output.hpp"
 #include "timecode/TimeString.hpp"
-#include "trim/TrimRange.hpp"
 
 namespace keeptime::cli {
 
@@ -24,18 +23,18 @@ int runInfo(const InfoOptions& options) {
     if (!times) return kRefused;
     const double rate = static_cast<double>(times->stampRate.num) / static_cast<double>(times->stampRate.den);
     // Whole seconds, as these keys always were; the labels with frames stand beside them.
-    FileTimes inSeconds = *times;
+    Clock inSeconds = *times;
     inSeconds.rate.reset();
     auto whole = [&](std::int64_t frame) {
-        const std::string text = pointText(Notation::TimeOfDay, frame, inSeconds);
+        const std::string text = inSeconds.text(Notation::TimeOfDay, frame);
         return text.substr(0, text.find('.'));
     };
     const std::string start = whole(0), end = whole(times->frames);
-    const std::string length = lengthText(times->frames, inSeconds);
+    const std::string length = inSeconds.lengthText(0, times->frames);
     auto labelled = [&](const std::string& text) { return times->rate ? nlohmann::json(text) : nullptr; };
-    const std::string startLabel = pointText(Notation::TimeOfDay, 0, *times);
-    const std::string endLabel = pointText(Notation::TimeOfDay, times->frames, *times);
-    const std::string lengthLabel = lengthText(times->frames, *times);
+    const std::string startLabel = times->text(Notation::TimeOfDay, 0);
+    const std::string endLabel = times->text(Notation::TimeOfDay, times->frames);
+    const std::string lengthLabel = times->lengthText(0, times->frames);
     const TimeReferenceSource source = parser->timeReferenceSource();
     auto where = [](Where place) { return place == Where::Before ? "before" : place == Where::Audio ? "audio" : "after"; };
 

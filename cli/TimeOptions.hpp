@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/Output.hpp"
-#include "trim/TrimRange.hpp"
+#include "bwf/BWFParser.hpp"
 
 namespace keeptime::cli {
 
@@ -16,14 +16,21 @@ struct TimeOptions {
     bool seconds = false;
 };
 
-// The file's times as the options ask, or nothing (after saying why) for a rate that cannot be read.
-inline std::optional<FileTimes> timesFor(const BWFParser& parser, const TimeOptions& options) {
-    std::optional<TimecodeRate> rate;
-    if (options.tcRate && !(rate = parseRateOption(*options.tcRate))) {
+// What the options choose, or nothing (after saying why) for a rate that cannot be read.
+inline std::optional<ClockChoice> choiceOf(const TimeOptions& options) {
+    ClockChoice choice{options.weirdTC, std::nullopt, options.seconds};
+    if (options.tcRate && !(choice.rate = parseRateOption(*options.tcRate))) {
         complain("--tc-rate", "\"" + *options.tcRate + "\" is not a timecode rate (such as 25, 23.976 or 29.97df)");
         return std::nullopt;
     }
-    return fileTimes(parser, options.weirdTC, rate, options.seconds);
+    return choice;
+}
+
+// The file's times as the options ask, or nothing (after saying why).
+inline std::optional<Clock> timesFor(const BWFParser& parser, const TimeOptions& options) {
+    const auto choice = choiceOf(options);
+    if (!choice) return std::nullopt;
+    return parser.clock(*choice);
 }
 
 }  // namespace keeptime::cli

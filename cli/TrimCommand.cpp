@@ -13,7 +13,6 @@
 #include "timecode/TimeString.hpp"
 #include "bwf/Take.hpp"
 #include "trim/TakeSave.hpp"
-#include "trim/TrimRange.hpp"
 
 namespace keeptime::cli {
 
@@ -57,15 +56,16 @@ struct PointOption {
     Notation notation;
 };
 
-// The frame named by whichever of the options was given, or fallback.
+// The frame named by whichever of the options was given (exact frames kept
+// inside the audio), or fallback; nothing after saying why a text was refused.
 std::optional<std::int64_t> point(std::initializer_list<PointOption> options, std::optional<std::int64_t> exact,
-                                  std::int64_t fallback, const FileTimes& file) {
-    if (exact) return *exact;
+                                  std::int64_t fallback, const Clock& clock, bool out) {
+    if (exact) return std::clamp<std::int64_t>(*exact, 0, clock.frames);
     for (const auto& option : options) {
         if (!option.text) continue;
-        auto frame = frameFromText(option.notation, *option.text, file);
-        if (!frame) complain(option.name, TimeString::notATime(*option.text));
-        return frame;
+        const Reading reading = clock.read(option.notation, *option.text, out);
+        if (!reading.frame) complain(option.name, reading.refusal);
+        return reading.frame;
     }
     return fallback;
 }
@@ -76,21 +76,20 @@ struct Range {
 
 // The frames the range options name in one file, with the window's notations
 // and clamps, so that both choose the same frames; nothing after saying why.
-std::optional<Range> rangeFor(const TrimOptions& options, const FileTimes& file, const std::filesystem::path& input) {
+std::optional<Range> rangeFor(const TrimOptions& options, const Clock& file, const std::filesystem::path& input) {
     auto start = point({{"--start", options.start, Notation::FromStart},
                         {"--start-tc", options.startTC, Notation::TimeOfDay},
                         {"--start-from-end", options.startFromEnd, Notation::FromEnd}},
-                       options.startFrame, 0, file);
+                       options.startFrame, 0, file, false);
     auto end = point({{"--end", options.end, Notation::FromStart},
                       {"--end-tc", options.endTC, Notation::TimeOfDay},
                       {"--end-from-end", options.endFromEnd, Notation::FromEnd}},
-                     options.endFrame, file.frames, file);
+                     options.endFrame, file.frames, file, true);
     if (!start || !end) return std::nullopt;
-    const std::int64_t first = clampStart(*start, file);
-    const std::int64_t last = options.endFrame ? clampEnd(*end, file) : clampEnd(snapEnd(*end, file), file);
+    const std::int64_t first = *start, last = *end;
     if (first > last) {
-        complain(input.string(), "the in point " + pointText(Notation::FromStart, first, file) +
-                                     " lies after the out point " + pointText(Notation::FromStart, last, file));
+        complain(input.string(), "the in point " + file.text(Notation::TimeOfDay, first) +
+                                     " lies after the out point " + file.text(Notation::TimeOfDay, last));
         return std::nullopt;
     }
     return Range{first, last};
@@ -98,13 +97,14 @@ std::optional<Range> rangeFor(const TrimOptions& options, const FileTimes& file,
 
 // What a copy holds, for --json: one object per copy.
 nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::filesystem::path& output, const CopyPlan& plan,
-                                const CopyOutcome& outcome, const FileTimes& file) {
+                                const CopyOutcome& outcome, const Clock& file) {
     auto stamp = [](const std::optional<std::int64_t>& value) { return value ? nlohmann::json(*value) : nullptr; };
     // The copy's own labels, from the stamp it carries: what `info` on it shows.
-    FileTimes copyTimes = file;
+    Clock copyTimes = file;
     copyTimes.stamp = plan.stampAfter.value_or(0);
+    copyTimes.frames = plan.frames;
     auto label = [&](std::int64_t frame) {
-        return file.rate ? nlohmann::json(pointText(Notation::TimeOfDay, frame, copyTimes)) : nullptr;
+        return file.rate ? nlohmann::json(copyTimes.text(Notation::TimeOfDay, frame)) : nullptr;
     };
     return nlohmann::ordered_json{
         {"input", input.string()},
@@ -126,9 +126,11 @@ nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::f
 int runOne(const TrimOptions& options) {
     const std::filesystem::path& input = options.inputs.front();
     std::ostream& lines = systemLines(options.json);
-    std::optional<FileTimes> file;
+    const auto choice = choiceOf(options.times);
+    if (!choice) return kRefused;
+    std::optional<Clock> file;
     try {
-        file = timesFor(BWFParser(input, &lines), options.times);
+        file = BWFParser(input, &lines).clock(*choice);
     } catch (const BWFError& error) {
         complain(error.what());
         return kRefused;
@@ -146,7 +148,7 @@ int runOne(const TrimOptions& options) {
 
     std::unique_ptr<BWFReconstructor> job;
     try {
-        const CopyRequest request{input, options.output, first, last, options.times.weirdTC,
+        const CopyRequest request{input, options.output, first, last, *choice,
                                   options.force, !options.noShare};
         job = std::make_unique<BWFReconstructor>(request, &lines);
     } catch (const BWFError& error) {
@@ -220,18 +222,18 @@ int runMany(const TrimOptions& options) {
         complain(folder.string(), "is not a folder; with several inputs or --take, -o names the folder for the copies");
         return kRefused;
     }
+    const auto choice = choiceOf(options.times);
+    if (!choice) return kRefused;
     std::vector<Group> groups;
     std::vector<CopyRequest> requests;
     std::vector<const Group*> groupOf;  // per request
     try {
         groups = groupsFor(options);
         for (const Group& group : groups) {
-            auto times = timesFor(BWFParser(group.lead), options.times);
-            if (!times) return kRefused;
-            const auto range = rangeFor(options, *times, group.lead);
+            const auto range = rangeFor(options, BWFParser(group.lead).clock(*choice), group.lead);
             if (!range) return kRefused;
             for (CopyRequest& request :
-                 alignedRequests(group.lead, range->first, range->last, group.files, folder, options.times.weirdTC)) {
+                 alignedRequests(group.lead, range->first, range->last, group.files, folder, *choice)) {
                 request.replace = options.force;
                 request.share = !options.noShare;
                 requests.push_back(std::move(request));

@@ -18,6 +18,10 @@ QString Settings::saveFolder() const { return store_.value(saveFolderKey).toStri
 
 void Settings::setSaveFolder(const QString& folder) { store_.setValue(saveFolderKey, folder); }
 
+bool Settings::snapToLabels() const { return store_.value(snapKey, true).toBool(); }
+
+void Settings::setSnapToLabels(bool on) { store_.setValue(snapKey, on); }
+
 bool Settings::wholeTake() const { return store_.value(wholeTakeKey, false).toBool(); }
 
 void Settings::setWholeTake(bool on) { store_.setValue(wholeTakeKey, on); }

@@ -26,6 +26,10 @@ public:
     QString saveFolder() const;
     void setSaveFolder(const QString& folder);
 
+    // Whether points set by the mouse and keys land on the first frame of a timecode label (on unless turned off).
+    bool snapToLabels() const;
+    void setSnapToLabels(bool on);
+
     // Whether Save writes every file of a take that has several.
     bool wholeTake() const;
     void setWholeTake(bool on);
@@ -39,6 +43,7 @@ public:
     static constexpr const char* openFolderKey = "folders/open";
     static constexpr const char* saveFolderKey = "folders/save";
     static constexpr const char* wholeTakeKey = "take/whole";
+    static constexpr const char* snapKey = "timecode/snap";
 
 private:
     QSettings store_;

@@ -110,7 +110,7 @@ QAction* TimelinePanel::addKey(const QString& text, const QKeySequence& key, voi
     return action;
 }
 
-void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const FileTimes& times) {
+void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const Clock& times) {
     stop();
     ++generation_;
     for (const auto& job : {overviewJob_, detailJob_})
@@ -152,7 +152,7 @@ void TimelinePanel::chooseChannel(int channel) {
     channelButton_->setText(channel < 0 ? tr("Hear: 1+2") : tr("Hear: %1").arg(channel + 1));
 }
 
-void TimelinePanel::setTimes(const FileTimes& times) { view_->setTimes(times); }
+void TimelinePanel::setTimes(const Clock& times) { view_->setTimes(times); }
 
 void TimelinePanel::setRange(std::int64_t in, std::int64_t out) {
     in_ = in;

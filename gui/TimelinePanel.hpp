@@ -15,7 +15,7 @@
 #include "bwf/File.hpp"
 #include "bwf/PcmReader.hpp"
 #include "bwf/Peaks.hpp"
-#include "trim/TrimRange.hpp"
+#include "timecode/Clock.hpp"
 
 class QToolButton;
 class QScrollBar;
@@ -34,8 +34,8 @@ public:
     ~TimelinePanel() override;
 
     // A newly loaded file; its peaks are read on a worker thread from now on.
-    void load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const FileTimes& times);
-    void setTimes(const FileTimes& times);
+    void load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const Clock& times);
+    void setTimes(const Clock& times);
     void setRange(std::int64_t in, std::int64_t out);
 
     WaveformView* view() const { return view_; }

@@ -57,6 +57,16 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     timelineLayout->addWidget(timeline_);
     QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
     playbackMenu->addActions(timeline_->keyActions());
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    QAction* snapAction = viewMenu->addAction(tr("&Snap to Timecode Frames"));
+    snapAction->setObjectName("snapAction");
+    snapAction->setCheckable(true);
+    snapAction->setChecked(settings_.snapToLabels());
+    controller_.snap = settings_.snapToLabels();
+    connect(snapAction, &QAction::toggled, this, [this](bool on) {
+        settings_.setSnapToLabels(on);
+        controller_.snapChanged(on);
+    });
     connect(timeline_, &TimelinePanel::inWanted, this, [this](std::int64_t frame) {
         controller_.inPointAt(frame);
         updateSaveButton();
@@ -216,7 +226,7 @@ void TrimWindow::setSliderRange(Element element, std::int64_t steps, std::int64_
 
 void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
     // Called with every redraw, also after a change of rate or weird-TC mode.
-    timeline_->setTimes(controller_.times());
+    timeline_->setTimes(controller_.clock());
     timeline_->setRange(in, out);
 }
 
@@ -243,7 +253,7 @@ bool TrimWindow::openFile(const QString& given) {
     ui_->showInFolderButton->hide();
     // The rate box is for files that name no timecode rate of their own; for the
     // others it shows their rate, without changing the choice remembered.
-    const auto own = fileTimecodeRate(*controller_.parser);
+    const auto own = controller_.parser->namedTimecodeRate();
     const auto rates = standardRates();
     int shown = 0;
     for (std::size_t i = 0; i < rates.size(); ++i)
@@ -271,7 +281,7 @@ bool TrimWindow::openFile(const QString& given) {
     ui_->wholeTakeCheckBox->setVisible(members.size() > 1);
     ui_->detailsText->setText(details);
     ui_->detailsText->show();
-    timeline_->load(controller_.input, *controller_.parser, controller_.times());
+    timeline_->load(controller_.input, *controller_.parser, controller_.clock());
     controller_.updateDisplay();
     // The keys act at once: play, mark in and out, save.
     timeline_->view()->setFocus();
@@ -290,7 +300,7 @@ QString TrimWindow::suggestedOutput() const {
     // Beside the recording, unless it stands where nothing can be written (a locked card).
     QString folder = folderOf(fromPath(*controller_.selectedFile));
     if (!QFileInfo(folder).isWritable() && !settings_.saveFolder().isEmpty()) folder = settings_.saveFolder();
-    const std::string name = copyName(*controller_.selectedFile, *controller_.newStart, controller_.times());
+    const std::string name = copyName(*controller_.selectedFile, *controller_.newStart, controller_.clock());
     return QDir(folder).filePath(QFile::decodeName(name.c_str()));
 }
 

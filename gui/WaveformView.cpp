@@ -47,7 +47,7 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
     setAccessibleName(tr("Waveform"));
 }
 
-void WaveformView::setFile(const FileTimes& times, int channels, const std::vector<std::string>& names) {
+void WaveformView::setFile(const Clock& times, int channels, const std::vector<std::string>& names) {
     times_ = times;
     channels_ = std::max(channels, 1);
     laneNames_.clear();
@@ -65,7 +65,7 @@ void WaveformView::setFile(const FileTimes& times, int channels, const std::vect
     viewMoved();
 }
 
-void WaveformView::setTimes(const FileTimes& times) {
+void WaveformView::setTimes(const Clock& times) {
     times_ = times;
     update();
 }
@@ -300,18 +300,11 @@ void WaveformView::wheelEvent(QWheelEvent* event) {
 void WaveformView::keyPressEvent(QKeyEvent* event) {
     if (!times_) return QWidget::keyPressEvent(event);
     // Left and Right step the playhead one timecode frame (or second), with Shift one second (or ten).
-    const SliderScale scale = sliderScale(*times_);
-    const std::int64_t step = event->modifiers() & Qt::ShiftModifier ? scale.perSecond : 1;
+    const std::int64_t step = event->modifiers() & Qt::ShiftModifier ? (times_->rate ? times_->stepsPerSecond() : 10) : 1;
     std::optional<std::int64_t> to;
     switch (event->key()) {
-        case Qt::Key_Left: {
-            const std::int64_t at = stepAtFrame(playhead_, *times_);
-            // From inside a step, its own start is the first step back.
-            const std::int64_t back = playhead_ == frameAtStep(at, *times_) ? step : step - 1;
-            to = frameAtStep(std::max<std::int64_t>(at - back, 0), *times_);
-            break;
-        }
-        case Qt::Key_Right: to = frameAtStep(stepAtFrame(playhead_, *times_) + step, *times_); break;
+        case Qt::Key_Left: to = times_->stepLabels(playhead_, -step); break;
+        case Qt::Key_Right: to = times_->stepLabels(playhead_, step); break;
         // A page is what the view shows: zoomed in, it pages through the take.
         case Qt::Key_PageUp: to = std::max<std::int64_t>(0, playhead_ - timeline_.visibleFrames()); break;
         case Qt::Key_PageDown: to = std::min(times_->frames, playhead_ + timeline_.visibleFrames()); break;

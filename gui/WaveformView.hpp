@@ -12,7 +12,7 @@
 
 #include "bwf/Peaks.hpp"
 #include "trim/Timeline.hpp"
-#include "trim/TrimRange.hpp"
+#include "timecode/Clock.hpp"
 
 class QScrollBar;
 
@@ -26,9 +26,9 @@ public:
 
     // A new file: no peaks yet, shown whole. Lanes are named "1 Boom" from names
     // when there is one for each channel, else by number.
-    void setFile(const FileTimes& times, int channels, const std::vector<std::string>& names = {});
+    void setFile(const Clock& times, int channels, const std::vector<std::string>& names = {});
     // The texts of the ruler follow the times (rate, weird-TC).
-    void setTimes(const FileTimes& times);
+    void setTimes(const Clock& times);
     // Peaks of the whole file, as far as they are read; finer ones for a stretch.
     void setOverview(std::shared_ptr<const Peaks> peaks);
     void setDetail(std::shared_ptr<const Peaks> peaks);
@@ -70,7 +70,7 @@ private:
     void syncScrollBar();
 
     Timeline timeline_;
-    std::optional<FileTimes> times_;
+    std::optional<Clock> times_;
     int channels_ = 0;
     QStringList laneNames_;
     std::shared_ptr<const Peaks> overview_, detail_;

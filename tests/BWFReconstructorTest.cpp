@@ -27,7 +27,7 @@ protected:
     }
     Bytes trim(const WavWriter& wav, std::int64_t first, std::int64_t end, bool weirdTC = false) {
         wav.write(dir / "in.wav");
-        const auto outcome = run({dir / "in.wav", dir / "out.wav", first, end, weirdTC, true});
+        const auto outcome = run({dir / "in.wav", dir / "out.wav", first, end, {weirdTC}, true});
         EXPECT_TRUE(outcome.completed()) << outcome.message();
         return readFile(dir / "out.wav");
     }
@@ -35,7 +35,7 @@ protected:
     CopyRequest whole(std::size_t bytes, const std::filesystem::path& out) {
         WavWriter().fmt(2, 48000, 16).data(audioPattern(bytes)).write(dir / "in.wav");
         input = readFile(dir / "in.wav");
-        return {dir / "in.wav", out, 0, std::int64_t(bytes / 4), false, true};
+        return {dir / "in.wav", out, 0, std::int64_t(bytes / 4), {}, true};
     }
     // Each chunk of a copy with its body, found by the copy's own sizes.
     std::vector<std::pair<std::string, std::string>> chunksOf(const Bytes& file) {
@@ -110,7 +110,7 @@ TEST_F(BWFReconstructorTest, EachStampTextMovesInTheFormItWasWritten) {
         {"every pair from its own value", tag(lo, "7") + tag(low, "8"), 2, tag(lo, "9") + tag(low, "10")},
     };
     for (const auto& [name, before, shift, after] : cases) {
-        const Bytes moved = moveStampTags(asBytes(before), shift);
+        const Bytes moved = moveStampTags(asBytes(before), StampMove{shift});
         EXPECT_EQ(std::string(moved.begin(), moved.end()), after) << name;
     }
 }
@@ -168,7 +168,7 @@ TEST_F(BWFReconstructorTest, ChunkSizesAddUpWhenTheTextChangesLength) {
     }
     // Sparse input: a 5 GB copy is planned without copying.
     WavWriter().rf64().ds64().bext(0).fmt().sparseData(5'000'000'004).write(dir / "big.wav");
-    BWFReconstructor job(CopyRequest{dir / "big.wav", dir / "out.wav", 0, 5'000'000'004 / 6, false, true});
+    BWFReconstructor job(CopyRequest{dir / "big.wav", dir / "out.wav", 0, 5'000'000'004 / 6, {}, true});
     EXPECT_EQ(job.plan().fileBytes, 12 + 36 + 610 + 24 + 8 + 5'000'000'004);
 }
 

@@ -43,7 +43,7 @@ TEST(Safety, TheOutputIsKeptWholeOrReplacedWhole) {
             TempDir dir;
             WavWriter().fmt(1, 48000, 16).data(audioPattern(3 << 20)).write(dir / "in.wav");
             if (fault != Appears) writeFile(dir / "out.wav", bytes("old"));
-            BWFReconstructor job(CopyRequest{dir / "in.wav", dir / "out.wav", 0, 3 << 19, false, replace});
+            BWFReconstructor job(CopyRequest{dir / "in.wav", dir / "out.wav", 0, 3 << 19, {}, replace});
             job.setHooks({[&](std::int64_t) { if (fault == CancelBetweenBlocks) job.cancel(); },
                           [&] {
                               if (fault == Appears) writeFile(dir / "out.wav", bytes("appeared"));
@@ -95,7 +95,7 @@ TEST(Safety, OnlyFilesAreReplacedAndAReplacedFileKeepsItsMode) {
     TempDir dir;
     WavWriter().fmt(1, 48000, 16).data(audioPattern(600)).write(dir / "in.wav");
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    const auto request = [&](const char* out) { return CopyRequest{dir / "in.wav", dir / out, 0, 10, false, true}; };
+    const auto request = [&](const char* out) { return CopyRequest{dir / "in.wav", dir / out, 0, 10, {}, true}; };
     for (const char* output : {"fifo", "/dev/null"})  // a folder: BWFReconstructorTest.RefusesWhatItCannotCopy
         EXPECT_THROW(BWFReconstructor{request(output)}, BWFError) << output;
     EXPECT_THROW(BWFParser(dir / "fifo"), BWFError) << "a FIFO is not read, nor waited on";

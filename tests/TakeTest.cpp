@@ -60,16 +60,21 @@ TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
 
 TEST(Take, AFrameOfOneFileIsTheSameSampleOfTheDayInAnother) {
     constexpr std::int64_t day = 86400LL * 48000;
-    const auto times = [](std::int64_t stamp, std::int32_t rate = 48000) {
-        return FileTimes{96000, rate, stamp, {rate, 1}, {}};
+    const auto times = [](std::int64_t stamp, std::int32_t rate = 48000, const char* tc = "") {
+        return Clock{96000, rate, stamp, {rate, 1}, parseRateOption(tc)};
     };
-    const struct { FileTimes from, to; std::int64_t frame, expected; } cases[] = {
+    // 23:59:59:00 at 23.976, a label day of 86486.4 s: the stamp passes 86400 s.
+    const std::int64_t lastSecond = (24LL * 86400 - 24) * 2002;
+    const struct { Clock from, to; std::int64_t frame, expected; } cases[] = {
         {times(kTen), times(kTen), 500, 500},
         {times(kTen), times(kTen + 3), 500, 497},
+        {times(kTen), times(kTen + 48000), 10, 10 - 48000},  // before the other file's start, not a day later
         {times(day - 2), times(1), 10, 7},  // the take crosses midnight between its files' first samples
+        {times(1), times(day - 2), 10, 13},
+        {times(lastSecond, 48000, "23.976"), times(0, 48000, "23.976"), 48048, 0},  // midnight of the labels
         {times(kTen), times(kTen * 2, 96000), 48000, 96000},
     };
-    for (const auto& c : cases) EXPECT_EQ(frameAtSameTime(c.frame, c.from, c.to), c.expected) << c.to.stamp;
+    for (const auto& c : cases) EXPECT_EQ(c.from.frameAtSameTime(c.frame, c.to), c.expected) << c.to.stamp;
 }
 
 struct TakeSaveTest : ::testing::Test {

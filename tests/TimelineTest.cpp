@@ -6,7 +6,7 @@ namespace keeptime {
 namespace {
 
 // An hour at 48 kHz stamped 10:00:00 of the clock (09:59:24:00 at 23.976).
-FileTimes hourAt(const char* rate) {
+Clock hourAt(const char* rate) {
     return {3600LL * 48000, 48000, 10LL * 3600 * 48000, {48000, 1}, parseRateOption(rate)};
 }
 
@@ -26,7 +26,7 @@ TEST(Timeline, RulerLabelsRoundTimesOfDay) {
         view.setWidth(1000);
         view.setFrames(3600LL * 48000);
         view.zoom(c.zoom, 0);
-        const FileTimes file = hourAt(c.rate);
+        const Clock file = hourAt(c.rate);
         std::vector<Timeline::Mark> labels;
         for (const auto& mark : view.marks(file, 90)) if (!mark.label.empty()) labels.push_back(mark);
         ASSERT_GE(labels.size(), 2u) << c.rate << " " << c.zoom;
@@ -34,7 +34,7 @@ TEST(Timeline, RulerLabelsRoundTimesOfDay) {
         EXPECT_EQ(labels[1].label, c.second) << c.rate << " " << c.zoom;
         EXPECT_GE(labels[1].x - labels[0].x, 90) << c.rate << " " << c.zoom;
         const std::int64_t frame = view.frameAt(labels[0].x);
-        EXPECT_EQ(frameFromText(Notation::TimeOfDay, c.first, file), frame) << c.rate << " " << c.zoom;
+        EXPECT_EQ(file.read(Notation::TimeOfDay, c.first, false).frame, frame) << c.rate << " " << c.zoom;
     }
 }
 

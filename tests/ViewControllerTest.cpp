@@ -70,74 +70,72 @@ TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
 TEST_F(ViewControllerTest, TypedPointsLandOnTheFirstFrameOfTheirTime) {
     const std::tuple<const char*, E, Action, std::string, std::int64_t, std::int64_t> cases[] = {
         {"a time of day", E::startTCText, &VC::startTCFilled, "10:00:10.5", 504000, 28800000},
-        {"before the file is raised", E::startTCText, &VC::startTCFilled, "09:00:00", 0, 28800000},
-        {"after the file is lowered", E::endTCText, &VC::endTCFilled, "11:00:00", 0, 28800000},
-        {"from the start, past the end", E::startFileText, &VC::startFileFilled, "20:00", 57600000, 28800000},
         {"out from the start", E::endFileText, &VC::endFileFilled, "5:00.00001", 0, 14400001},
         {"before the end", E::startFromEndText, &VC::startFromEndFilled, "1:00", 25920000, 28800000},
-        {"a label needs a rate", E::endFileText, &VC::endFileFilled, "0:01:00:12", 0, 28800000},
-        {"a sign is refused", E::endFromEndText, &VC::endFromEndFilled, "-1:00", 0, 28800000},
     };
     for (const auto& [name, field, action, text, start, end] : cases) {
         load(600);
         type(field, text, action);
         EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(start, end)) << name;
     }
-    EXPECT_EQ(texts({E::endFromEndText}), "0:00") << "refused text is redrawn";
-    // Typed text that cannot be read exactly is refused, never guessed at.
-    for (const char* text : {"", ":", "1:2:3:4", "10:00:05:12", "0:75", "1:60:00", "+5", "1:-30", "1.5.2", " 5", "x"}) {
-        type(E::endFileText, text, &VC::endFileFilled);
-        EXPECT_EQ(std::pair(*controller.newEnd, view.status), std::pair(I(28800000), TimeString::notATime(text)));
+    // Text that names no point of the recording is refused, saying why; the range keeps its last good value
+    // and the fields show it again; a good entry clears the refusal.
+    const std::tuple<E, Action, const char*, const char*> refused[] = {
+        {E::startTCText, &VC::startTCFilled, "09:00:00", "\"09:00:00\" lies outside the recording (10:00:00–10:10:00)"},
+        {E::endTCText, &VC::endTCFilled, "11:00:00", "\"11:00:00\" lies outside the recording (10:00:00–10:10:00)"},
+        {E::startFileText, &VC::startFileFilled, "20:00", "\"20:00\" lies outside the recording (0:00–10:00)"},
+        {E::endFileText, &VC::endFileFilled, "0:01:00:12", "\"0:01:00:12\": not a time (H:MM:SS, M:SS or S, with a fraction if you like)"},
+        {E::endFromEndText, &VC::endFromEndFilled, "", "empty: type a time"},
+        {E::endFileText, &VC::endFileFilled, "0:30", "the out point 10:00:30 would lie before the in point 10:09:00"},
+    };
+    load(600);
+    type(E::startFromEndText, "1:00", &VC::startFromEndFilled);
+    for (const auto& [field, action, text, why] : refused) {
+        type(field, text, action);
+        EXPECT_EQ(std::tuple(*controller.newStart, *controller.newEnd, view.status), std::tuple(I(25920000), I(28800000), why));
     }
+    EXPECT_EQ(texts({E::endFileText, E::durationText}), "10:00 1:00") << "refused text is redrawn";
+    type(E::endFileText, "9:30", &VC::endFileFilled);
+    EXPECT_EQ(std::pair(*controller.newEnd, view.status), std::pair(I(27360000), std::string()));
     load(600.5);  // an out point in the last whole second takes every frame
     type(E::endFileText, "10:00", &VC::endFileFilled);
     EXPECT_EQ(controller.newEnd, 28824000);
 }
 
-// In seconds every field names its frame exactly, so that retyping any field's text gives
-// the same point back; a typed label is shown back as typed and lands on its first frame.
+// With a rate, points set by keys and drags land on the first frame of a label, and every field shows a
+// whole label; without snapping a point may lie between labels, and its texts say how far past, so that
+// retyping any field gives it back. In seconds every field names its frame exactly.
 TEST_F(ViewControllerTest, EveryFieldRoundTrips) {
     const std::pair<E, Action> fields[] = {
         {E::startTCText, &VC::startTCFilled}, {E::startFileText, &VC::startFileFilled},
         {E::startFromEndText, &VC::startFromEndFilled}};
-    for (bool weird : {false, true})
-        for (std::int64_t frame : {0, 1, 1601, 2002, 47999, 1234567}) {
-            load(60, 2190940753);
-            controller.weirdTCChanged(weird);
-            controller.newStart = frame, controller.updateDisplay();
-            for (const auto& [field, action] : fields) {
-                const std::string shown = view.texts[field];
-                type(field, shown, action);
-                EXPECT_EQ(*controller.newStart, frame) << shown << (weird ? " weird" : "");
-            }
-        }
-    const std::tuple<std::string, std::string, std::string> labels[] = {  // rate, time of day, offset
-        {"</NOTE><TIMECODE_RATE>24000/1001</TIMECODE_RATE><NOTE>", "12:40:00:05", "0:00:10:07"},
-        {ntsc, "12:41:00;02", "0:00:30;00"},
-        {"</NOTE><TIMECODE_RATE>25/1</TIMECODE_RATE><NOTE>", "12:40:55:24", "0:00:01:00"}};
-    for (const auto& [rate, timeOfDay, offset] : labels)
-        for (const auto& [field, action] : fields) {
-            load(60, 2190940753, 0, rate);
-            const std::string typed = field == E::startTCText ? timeOfDay : offset;
-            type(field, typed, action);
-            const std::int64_t frame = *controller.newStart;
-            EXPECT_EQ(view.texts[field], typed);
-            type(field, typed, action);
-            EXPECT_EQ(*controller.newStart, frame) << typed;
-            controller.newStart = frame - 1, controller.updateDisplay();
-            EXPECT_NE(view.texts[field], typed) << typed << ": not the first frame of its label";
-        }
+    const std::string rates[] = {"", "</NOTE><TIMECODE_RATE>24000/1001</TIMECODE_RATE><NOTE>", ntsc};
+    for (const std::string& rate : rates)
+        for (bool snap : {true, false})
+            for (bool weird : {false, true})
+                for (std::int64_t frame : {0, 1, 1601, 2002, 47999, 1234567}) {
+                    load(60, 2190940753, 0, rate);  // from between two labels
+                    controller.weirdTCChanged(weird), controller.snapChanged(snap);
+                    controller.inPointAt(frame);
+                    const I point = *controller.newStart;
+                    EXPECT_TRUE(rate.empty() || !snap || point == 0 || controller.clock().onLabel(point)) << frame;
+                    EXPECT_TRUE(snap || point == frame) << frame;
+                    for (const auto& [field, action] : fields) {
+                        const std::string shown = view.texts[field];
+                        type(field, shown, action);
+                        EXPECT_EQ(*controller.newStart, point) << shown << (weird ? " weird" : "");
+                    }
+                }
+    controller.snapChanged(false), controller.weirdTCChanged(false);
+    load(60, 2190940753, 0, rates[1]);
+    controller.inPointAt(480481);
+    EXPECT_EQ(texts({E::startTCText, E::startFileText}), "12:40:09:00+2 0:00:10:00+2");
 }
 
 // A clamped point is drawn clamped in every field; a take from 23:59:00 wraps at midnight and a typed time of
-// day is its occurrence within the take; the mode and the rate change only the texts; sliders push the other point.
+// day is its occurrence within the take; the mode and the rate change only the texts; sliders push the other
+// point and step in labels.
 TEST_F(ViewControllerTest, ClampsMidnightModesAndSliders) {
-    load(600, 1728024000);  // 10:00:00.5
-    type(E::startTCText, "09:00:00", &VC::startTCFilled);
-    EXPECT_EQ(texts({E::startTCText, E::startFileText, E::startFromEndText}), "10:00:00.5 0:00 10:00");
-    type(E::endFileText, "20:00", &VC::endFileFilled);
-    EXPECT_EQ(texts({E::endTCText, E::endFileText, E::endFromEndText}), "10:10:00.5 10:00 0:00");
-
     load(180, 86340LL * 48000);
     EXPECT_EQ(texts({E::fileStartText, E::fileEndText}), "23:59:00 00:02:00");
     type(E::endTCText, "00:01:00", &VC::endTCFilled);
@@ -152,13 +150,14 @@ TEST_F(ViewControllerTest, ClampsMidnightModesAndSliders) {
     EXPECT_EQ(texts({E::fileStartText, E::startTCText}), "09:59:24:00 10:00:24:00");
     EXPECT_EQ(controller.newStart, 60 * 48000);
 
-    load(600);  // sliders step in frames of the chosen 25 fps: 15000 steps
-    type(E::endFileText, "5:00", &VC::endFileFilled);
+    load(600);  // sliders step in labels of the chosen 25 fps from 09:59:24:00 and a bit: 15001 steps
+    type(E::endFileText, "0:05:00:00", &VC::endFileFilled);
     view.sliders[E::startSlider] = 0, controller.startSliderMoved();  // the file's end: the out point is pushed along
     EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(I(28800000), I(28800000)));
     view.sliders[E::endSlider] = 3751, controller.endSliderMoved();  // the in point is pushed back
     EXPECT_EQ(std::tuple(*controller.newStart, *controller.newEnd, view.sliders[E::startSlider]),
-              std::tuple(I(7201920), I(7201920), 11249.0));
+              std::tuple(I(7200194), I(7200194), 11250.0));
+    EXPECT_EQ(texts({E::startTCText, E::startFileText}), "10:01:54:01 0:02:30:01");
 }
 
 // Nothing happens without a file, nor for an empty range. A copy takes the range as it stood; the controller
@@ -228,12 +227,12 @@ TEST(DetailsTest, ACopyIsOfferedUnderItsInPointsLabel) {
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"25", "10:00:05:12", "scene.12_10000512.wav"},
         {"29.97df", "10:00:05;12", "scene.12_10000512.wav"},
-        {"23.976", "23:59:59:23", "scene.12_23595923.wav"},
+        {"23.976", "10:00:03:23", "scene.12_10000323.wav"},
         {"seconds", "10:00:05.5", "scene.12_trim.wav"},
     };
     for (const auto& [rate, label, expected] : cases) {
-        const FileTimes file{600 * 48000, 48000, 1728000000 - 48000, {48000, 1}, parseRateOption(rate)};
-        const auto frame = frameFromText(Notation::TimeOfDay, label, file);
+        const Clock file{600 * 48000, 48000, 1728000000 - 48000, {48000, 1}, parseRateOption(rate)};
+        const auto frame = file.read(Notation::TimeOfDay, label, false).frame;
         ASSERT_TRUE(frame) << label;
         EXPECT_EQ(copyName("/takes/scene.12.WAV", *frame, file), expected) << label;
     }

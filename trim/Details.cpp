@@ -26,16 +26,6 @@ std::string decimal(std::int64_t value, std::int64_t scale) {
     return fraction.empty() ? text : text + "." + fraction;
 }
 
-std::string rateName(const TimecodeRate& rate) {
-    for (const auto& [name, standard] : standardRates()) {
-        if (standard != rate) continue;
-        const std::string_view text = name.substr(0, name.find(' '));
-        const std::string_view kind = name.find(' ') == name.npos ? "" : rate.dropFrame ? " drop-frame" : " non-drop";
-        return std::string(text) + " fps" + std::string(kind);
-    }
-    return decimal(rate.num * 1000 / rate.den, 1000) + " fps" + (rate.dropFrame ? " drop-frame" : "");
-}
-
 // On one line, and cut at a character's start when long.
 std::string oneLine(std::string text) {
     std::replace_if(text.begin(), text.end(), [](char c) { return c >= 0 && c < ' '; }, ' ');
@@ -54,7 +44,7 @@ std::string detailsText(const BWFParser& parser) {
                          (samples->kind == SampleFormat::Kind::Float ? " float" : ""));
         format.push_back(std::to_string(samples->channels) + (samples->channels == 1 ? " channel" : " channels"));
     }
-    if (auto rate = fileTimecodeRate(parser)) format.push_back(rateName(*rate));
+    if (auto rate = parser.namedTimecodeRate()) format.push_back(rateName(*rate));
     std::vector<std::string> lines{joined(format, kDot)};
     const TakeNotes& notes = parser.takeNotes();
     std::vector<std::string> take;
@@ -68,10 +58,10 @@ std::string detailsText(const BWFParser& parser) {
     return joined(lines, "\n");
 }
 
-std::string copyName(const std::filesystem::path& input, std::int64_t inFrame, const FileTimes& file) {
+std::string copyName(const std::filesystem::path& input, std::int64_t inFrame, const Clock& clock) {
     const std::string base = input.stem().string();
-    if (!file.rate) return base + "_trim.wav";
-    std::string digits = pointText(Notation::TimeOfDay, inFrame, file);
+    if (!clock.rate) return base + "_trim.wav";
+    std::string digits = clock.text(Notation::TimeOfDay, inFrame);
     std::erase_if(digits, [](char c) { return c < '0' || c > '9'; });
     return base + "_" + digits + ".wav";
 }

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "bwf/BWFParser.hpp"
-#include "trim/TrimRange.hpp"
 
 namespace keeptime {
 
@@ -19,6 +18,6 @@ std::string detailsText(const BWFParser& parser);
 // The name a copy is offered under: the input's base name and the in point's
 // time-of-day label as digits ("take_10000512.wav" for 10:00:05:12 or 10:00:05;12),
 // or "take_trim.wav" when times are in seconds.
-std::string copyName(const std::filesystem::path& input, std::int64_t inFrame, const FileTimes& file);
+std::string copyName(const std::filesystem::path& input, std::int64_t inFrame, const Clock& clock);
 
 }  // namespace keeptime

@@ -24,23 +24,25 @@ bool sameFolder(const std::filesystem::path& a, const std::filesystem::path& b) 
 
 std::vector<CopyRequest> alignedRequests(const std::filesystem::path& lead, std::int64_t first, std::int64_t last,
                                          const std::vector<std::filesystem::path>& members,
-                                         const std::filesystem::path& folder, bool weirdTC) {
+                                         const std::filesystem::path& folder, const ClockChoice& times) {
     const BWFParser leadParser(lead);
-    const FileTimes from = fileTimes(leadParser, weirdTC);
+    const Clock from = leadParser.clock(times);
     const bool leadStamped = leadParser.timeReferenceSource() != TimeReferenceSource::None;
     std::vector<CopyRequest> requests;
     for (const auto& member : members) {
         const BWFParser parser(member);
-        const FileTimes to = fileTimes(parser, weirdTC);
+        const Clock to = parser.clock(times);
         const bool byTime = leadStamped && parser.timeReferenceSource() != TimeReferenceSource::None;
-        auto align = [&](std::int64_t frame) { return byTime ? frameAtSameTime(frame, from, to) : frame; };
-        const std::int64_t start = first <= 0 ? 0 : clampEnd(clampStart(align(first), to), to);
-        const std::int64_t end = last >= from.frames ? to.frames : clampEnd(clampStart(align(last), to), to);
+        auto align = [&](std::int64_t frame) {
+            return std::clamp<std::int64_t>(byTime ? from.frameAtSameTime(frame, to) : frame, 0, to.frames);
+        };
+        const std::int64_t start = first <= 0 ? 0 : align(first);
+        const std::int64_t end = last >= from.frames ? to.frames : align(last);
         if (start > end || (start == end && first < last))
             throw BWFError(BWFError::Kind::BadRange, member,
-                           "holds none of the range " + pointText(Notation::TimeOfDay, first, from) + " to " +
-                               pointText(Notation::TimeOfDay, last, from) + " of " + lead.filename().string());
-        requests.push_back({member, folder / member.filename(), start, end, weirdTC});
+                           "holds none of the range " + from.text(Notation::TimeOfDay, first) + " to " +
+                               from.text(Notation::TimeOfDay, last) + " of " + lead.filename().string());
+        requests.push_back({member, folder / member.filename(), start, end, times});
     }
     return requests;
 }

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "bwf/BWFReconstructor.hpp"
-#include "trim/TrimRange.hpp"
 
 namespace keeptime {
 
@@ -28,7 +27,7 @@ namespace keeptime {
 // none of the range.
 std::vector<CopyRequest> alignedRequests(const std::filesystem::path& lead, std::int64_t first, std::int64_t last,
                                          const std::vector<std::filesystem::path>& members,
-                                         const std::filesystem::path& folder, bool weirdTC = false);
+                                         const std::filesystem::path& folder, const ClockChoice& times = {});
 
 struct SaveOutcome {
     CopyOutcome::Status status = CopyOutcome::Status::Failed;

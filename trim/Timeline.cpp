@@ -67,22 +67,22 @@ void Timeline::clampView() {
     first_ = std::clamp(first_, 0.0, std::max(last, 0.0));
 }
 
-std::vector<Timeline::Mark> Timeline::marks(const FileTimes& file, double minLabelGap) const {
+std::vector<Timeline::Mark> Timeline::marks(const Clock& clock, double minLabelGap) const {
     std::vector<Mark> marks;
-    if (frames_ <= 0 || file.sampleRate <= 0) return marks;
+    if (frames_ <= 0 || clock.sampleRate <= 0) return marks;
     // Steps in ruler units: frames or milliseconds, then seconds, minutes and hours.
-    const std::int64_t second = rulerUnitsPerSecond(file);
+    const std::int64_t second = clock.rulerUnitsPerSecond();
     std::vector<std::int64_t> steps;
-    if (file.rate) {
+    if (clock.rate) {
         for (std::int64_t n : {1, 2, 5, 10}) if (n < second) steps.push_back(n);
     } else {
         for (std::int64_t n : {1, 2, 5, 10, 20, 50, 100, 200, 500}) steps.push_back(n);
     }
     for (std::int64_t n : {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 21600})
         steps.push_back(n * second);
-    const double fs = file.sampleRate;
+    const double fs = clock.sampleRate;
     const double unitsPerFrame =
-        file.rate ? static_cast<double>(file.rate->num) / (static_cast<double>(file.rate->den) * fs) : 1000.0 / fs;
+        clock.rate ? static_cast<double>(clock.rate->num) / (static_cast<double>(clock.rate->den) * fs) : 1000.0 / fs;
     const double unitsPerPixel = perPixel_ * unitsPerFrame;
     std::int64_t step = steps.back();
     for (std::int64_t candidate : steps)
@@ -100,11 +100,11 @@ std::vector<Timeline::Mark> Timeline::marks(const FileTimes& file, double minLab
     const std::int64_t left = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(first_)));
     const std::int64_t right = std::min<std::int64_t>(frames_, static_cast<std::int64_t>(std::ceil(first_ + width_ * perPixel_)));
     auto floorTo = [](std::int64_t value, std::int64_t unit) { return value / unit * unit - (value % unit < 0 ? unit : 0); };
-    for (std::int64_t unit = floorTo(rulerUnitAt(left, file), minor); ; unit += minor) {
-        const std::int64_t frame = frameAtRulerUnit(unit, file);
+    for (std::int64_t unit = floorTo(clock.rulerUnitAt(left), minor); ; unit += minor) {
+        const std::int64_t frame = clock.frameAtRulerUnit(unit);
         if (frame > right) break;
         if (frame < left) continue;
-        marks.push_back({xAt(frame), unit % step == 0 ? rulerLabel(unit, step, file) : std::string()});
+        marks.push_back({xAt(frame), unit % step == 0 ? clock.rulerLabel(unit, step) : std::string()});
     }
     return marks;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "trim/TrimRange.hpp"
+#include "timecode/Clock.hpp"
 
 namespace keeptime {
 
@@ -47,7 +47,7 @@ public:
         std::string label;  // empty for a minor mark
     };
     // Marks at round times of day, labels at least minLabelGap pixels apart.
-    std::vector<Mark> marks(const FileTimes& file, double minLabelGap) const;
+    std::vector<Mark> marks(const Clock& clock, double minLabelGap) const;
 
 private:
     void clampView();

@@ -10,7 +10,8 @@ namespace keeptime {
 
 ViewController::ViewController(TrimView& view, std::ostream* log) : view_(view), log_(log) {}
 
-FileTimes ViewController::times() const { return fileTimes(*parser, weirdTC, chosenRate); }
+ClockChoice ViewController::choice() const { return {weirdTC, chosenRate, false}; }
+Clock ViewController::clock() const { return parser->clock(choice()); }
 
 void ViewController::loadFile(const std::filesystem::path& url) {
     auto opened = std::make_shared<const FileHandle>(FileHandle::openForReading(url));
@@ -33,25 +34,27 @@ void ViewController::loadFile(const std::filesystem::path& url) {
 
 void ViewController::updateDisplay() {
     if (!parser) return;
-    const FileTimes file = times();
-    auto text = [&](Notation notation, std::int64_t frame) { return pointText(notation, frame, file); };
+    const Clock clock = this->clock();
+    // Points placed between labels show how far past their label they lie, so that each text names its frame.
+    auto text = [&](Notation notation, std::int64_t frame) { return clock.text(notation, frame, !snap); };
     view_.setText(Element::fileStartText, text(Notation::TimeOfDay, 0));
-    view_.setText(Element::fileEndText, text(Notation::TimeOfDay, file.frames));
-    view_.setText(Element::fileLengthText, lengthText(file.frames, file));
-    newStart = clampStart(*newStart, file);
-    newEnd = clampEnd(*newEnd, file);
+    view_.setText(Element::fileEndText, text(Notation::TimeOfDay, clock.frames));
+    view_.setText(Element::fileLengthText, clock.lengthText(0, clock.frames));
+    newStart = std::clamp<std::int64_t>(*newStart, 0, clock.frames);
+    newEnd = std::clamp<std::int64_t>(*newEnd, *newStart, clock.frames);
     view_.setText(Element::startTCText, text(Notation::TimeOfDay, *newStart));
     view_.setText(Element::startFileText, text(Notation::FromStart, *newStart));
     view_.setText(Element::startFromEndText, text(Notation::FromEnd, *newStart));
     view_.setText(Element::endTCText, text(Notation::TimeOfDay, *newEnd));
     view_.setText(Element::endFileText, text(Notation::FromStart, *newEnd));
     view_.setText(Element::endFromEndText, text(Notation::FromEnd, *newEnd));
-    view_.setText(Element::durationText, lengthText(*newEnd - *newStart, file));
+    view_.setText(Element::durationText, clock.lengthText(*newStart, *newEnd));
     // The start slider runs backwards: its value counts steps back from the end.
-    const SliderScale scale = sliderScale(file);
-    for (Element slider : {Element::startSlider, Element::endSlider}) view_.setSliderRange(slider, scale.steps, scale.perSecond);
-    view_.setSliderValue(Element::startSlider, static_cast<double>(scale.steps - stepAtFrame(*newStart, file)));
-    view_.setSliderValue(Element::endSlider, static_cast<double>(stepAtFrame(*newEnd, file)));
+    const std::int64_t steps = clock.sliderSteps();
+    for (Element slider : {Element::startSlider, Element::endSlider})
+        view_.setSliderRange(slider, steps, clock.stepsPerSecond());
+    view_.setSliderValue(Element::startSlider, static_cast<double>(steps - clock.stepAtFrame(*newStart)));
+    view_.setSliderValue(Element::endSlider, static_cast<double>(clock.stepAtFrame(*newEnd)));
     view_.showRange(*newStart, *newEnd);
 }
 
@@ -70,23 +73,36 @@ constexpr TimeField kTimeFields[] = {
 
 }  // namespace
 
-std::optional<std::pair<std::int64_t, bool>> ViewController::typedPoint(Element field) const {
+ViewController::TypedPoint ViewController::typedPoint(Element field) const {
     const auto* time = std::find_if(std::begin(kTimeFields), std::end(kTimeFields),
                                     [&](const TimeField& t) { return t.field == field; });
-    if (!parser || time == std::end(kTimeFields)) return std::nullopt;
-    const FileTimes file = times();
-    const auto frame = frameFromText(time->notation, view_.text(field), file);
-    if (!frame) return std::nullopt;
-    return std::pair(time->out ? clampEnd(snapEnd(*frame, file), file) : clampStart(*frame, file), time->out);
+    if (!parser || time == std::end(kTimeFields)) return {};
+    const Clock clock = this->clock();
+    const Reading reading = clock.read(time->notation, view_.text(field), time->out);
+    if (!reading.frame) return {std::nullopt, time->out, reading.refusal};
+    // A point typed past the other one is refused: the range keeps its last good value.
+    const std::int64_t frame = *reading.frame;
+    if (!time->out && frame > *newEnd)
+        return {std::nullopt, false, "the in point " + clock.text(Notation::TimeOfDay, frame) +
+                                         " would lie after the out point " + clock.text(Notation::TimeOfDay, *newEnd)};
+    if (time->out && frame < *newStart)
+        return {std::nullopt, true, "the out point " + clock.text(Notation::TimeOfDay, frame) +
+                                        " would lie before the in point " + clock.text(Notation::TimeOfDay, *newStart)};
+    return {frame, time->out, {}};
+}
+
+void ViewController::showFieldError(const std::string& refusal) {
+    if (refusal.empty() && !fieldError_) return;
+    fieldError_ = !refusal.empty();
+    view_.showStatus(refusal);
 }
 
 void ViewController::pointFilled(Element field) {
     if (!parser) return;
-    // Unreadable text keeps the point; the redraw then puts its value back, and the user hears why.
-    if (const auto point = typedPoint(field))
-        (point->second ? newEnd : newStart) = point->first;
-    else
-        view_.showStatus(TimeString::notATime(view_.text(field)));
+    // A refused text keeps the point; the redraw then puts its value back, and the user reads why.
+    const TypedPoint point = typedPoint(field);
+    if (point.frame) (point.out ? newEnd : newStart) = *point.frame;
+    showFieldError(point.refusal);
     updateDisplay();
 }
 
@@ -99,30 +115,40 @@ void ViewController::endFromEndFilled() { pointFilled(Element::endFromEndText); 
 
 void ViewController::startSliderMoved() {
     if (!parser) return;
-    const FileTimes file = times();
-    newStart = frameAtStep(sliderScale(file).steps - std::llround(view_.sliderValue(Element::startSlider)), file);
+    const Clock clock = this->clock();
+    newStart = clock.frameAtStep(clock.sliderSteps() - std::llround(view_.sliderValue(Element::startSlider)));
     if (*newEnd < *newStart) newEnd = newStart;  // the out point is pushed along
+    showFieldError({});
     updateDisplay();
 }
 
 void ViewController::endSliderMoved() {
     if (!parser) return;
-    newEnd = frameAtStep(std::llround(view_.sliderValue(Element::endSlider)), times());
+    newEnd = clock().frameAtStep(std::llround(view_.sliderValue(Element::endSlider)));
     if (*newEnd < *newStart) newStart = newEnd;  // the in point is pushed along
+    showFieldError({});
     updateDisplay();
+}
+
+std::int64_t ViewController::placed(std::int64_t frame, bool out) const {
+    const Clock clock = this->clock();
+    frame = std::clamp<std::int64_t>(frame, 0, clock.frames);
+    return snap ? clock.snap(frame, out) : frame;
 }
 
 void ViewController::inPointAt(std::int64_t frame) {
     if (!parser) return;
-    newStart = clampStart(std::min(frame, parser->frames()), times());
+    newStart = placed(frame, false);
     if (*newEnd < *newStart) newEnd = newStart;
+    showFieldError({});
     updateDisplay();
 }
 
 void ViewController::outPointAt(std::int64_t frame) {
     if (!parser) return;
-    newEnd = clampEnd(std::max<std::int64_t>(frame, 0), times());
+    newEnd = placed(frame, true);
     if (*newEnd < *newStart) newStart = newEnd;
+    showFieldError({});
     updateDisplay();
 }
 
@@ -134,6 +160,11 @@ void ViewController::weirdTCChanged(bool on) {
 
 void ViewController::rateChosen(std::optional<TimecodeRate> rate) {
     chosenRate = rate;
+    updateDisplay();
+}
+
+void ViewController::snapChanged(bool on) {
+    snap = on;
     updateDisplay();
 }
 
@@ -152,7 +183,10 @@ bool Copy::cancelled() const {
 std::optional<std::string> ViewController::saveRefusal(std::optional<Element> typedField) const {
     if (!parser) return "Open a recording first.";
     std::int64_t in = *newStart, out = *newEnd;
-    if (const auto typed = typedField ? typedPoint(*typedField) : std::nullopt) (typed->second ? out : in) = typed->first;
+    if (typedField) {
+        const TypedPoint typed = typedPoint(*typedField);
+        if (typed.frame) (typed.out ? out : in) = *typed.frame;
+    }
     if (in == out) return "In and out are the same: the copy would be empty.";
     if (in > out) return "The out point must come after the in point.";
     return std::nullopt;
@@ -163,7 +197,7 @@ std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& out
         if (!parser) throw BWFError(BWFError::Kind::BadRange, *refusal);
         throw BWFError(BWFError::Kind::BadRange, *selectedFile, *refusal);
     }
-    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, *newStart, *newEnd, weirdTC, replace});
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, *newStart, *newEnd, choice(), replace});
     copies_.push_back(newest_);
     return newest_;
 }
@@ -175,8 +209,8 @@ std::shared_ptr<Copy> ViewController::startTakeCopy(const std::filesystem::path&
     }
     // Planned here, so that a folder or a member that cannot take the copies is
     // refused before anything starts.
-    auto save = std::make_shared<TakeSave>(alignedRequests(*selectedFile, *newStart, *newEnd, take.members, folder, weirdTC));
-    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, weirdTC, false}, std::move(save));
+    auto save = std::make_shared<TakeSave>(alignedRequests(*selectedFile, *newStart, *newEnd, take.members, folder, choice()));
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, choice(), false}, std::move(save));
     copies_.push_back(newest_);
     return newest_;
 }

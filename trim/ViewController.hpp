@@ -17,7 +17,6 @@
 #include "bwf/BWFReconstructor.hpp"
 #include "bwf/Take.hpp"
 #include "trim/TakeSave.hpp"
-#include "trim/TrimRange.hpp"
 #include "trim/TrimView.hpp"
 
 namespace keeptime {
@@ -64,6 +63,9 @@ public:
     bool weirdTC = false;
     // The timecode rate for files that name none; none: seconds.
     std::optional<TimecodeRate> chosenRate;
+    // Points set by clicks, drags, keys and sliders land on a label's first frame
+    // when a rate is known; off, they may lie between labels.
+    bool snap = true;
     std::optional<std::filesystem::path> selectedFile;
     // The loaded file's take: its members (the file alone when it names none),
     // and a notice when members are missing.
@@ -93,8 +95,10 @@ public:
     // stay where they are in the audio; only their texts change.
     void weirdTCChanged(bool on);
     void rateChosen(std::optional<TimecodeRate> rate);
+    void snapChanged(bool on);
     // The times of the loaded file as the fields show them.
-    FileTimes times() const;
+    Clock clock() const;
+    ClockChoice choice() const;
 
     // Why no copy can be made now, in a sentence for the user; nothing when one can.
     // A text typed into one of the six time fields and not yet committed counts as
@@ -123,13 +127,23 @@ public:
 
 private:
     void pointFilled(Element field);
-    // The point the text in field names: its frame, and whether it is the out point.
-    std::optional<std::pair<std::int64_t, bool>> typedPoint(Element field) const;
+    // The point the text in field names (its frame, or why it is refused), and whether it is the out point.
+    struct TypedPoint {
+        std::optional<std::int64_t> frame;
+        bool out = false;
+        std::string refusal;
+    };
+    TypedPoint typedPoint(Element field) const;
+    // A point set at frame by a click, key or drag: inside the file, on a label when snapping.
+    std::int64_t placed(std::int64_t frame, bool out) const;
+    // Shows why typed text was refused; an empty refusal clears the last one, and only that.
+    void showFieldError(const std::string& refusal);
 
     TrimView& view_;
     std::ostream* log_;
     std::vector<std::shared_ptr<Copy>> copies_;  // started, end not yet handled
     std::shared_ptr<Copy> newest_;
+    bool fieldError_ = false;
 };
 
 }  // namespace keeptime

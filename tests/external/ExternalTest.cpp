@@ -152,11 +152,12 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
     const std::string input = text(file);
     const json inWave = nodeModules().empty() ? json() : reading("wavefile", file);
     const auto ids = [](json list) { for (json& c : list) c = json(c["id"]); return list; };
-    const std::int64_t end2 = 2 < frames / rate ? 2 * rate : frames;  // an end in the last whole second is the end
+    const std::int64_t end1 = 1 < frames / rate ? rate : frames;  // an end in the last whole second is the end
     using Trim = std::tuple<std::string, std::int64_t, std::int64_t, bool>;  // arguments, frames kept, --weird-tc
-    for (const auto& [args, first, last, weird] : {Trim{"--start 0:01 --end 2", rate, end2, false},
-                                                   Trim{"--start 1 --weird-tc", rate, frames, true},
-                                                   Trim{"--start-from-end 1", frames - rate, frames, false}}) {
+    // In seconds, so that the frames kept do not hang on a file's timecode rate.
+    for (const auto& [args, first, last, weird] : {Trim{"--seconds --start 0:00.5 --end 1", rate / 2, end1, false},
+                                                   Trim{"--seconds --start 1 --weird-tc", rate, frames, true},
+                                                   Trim{"--seconds --start-from-end 1", frames - rate, frames, false}}) {
         SCOPED_TRACE(args);
         const std::int64_t audio = (last - first) * bytesPerFrame;
         // Weird TC rounds the stamp up.
@@ -439,8 +440,8 @@ TEST(ExternalCliFrames, ATrimFromALabelStartsOnThatLabel) {
     const Result recorder = keeptime({"info", KEEPTIME_SAMPLES_DIR "/recorder-a-ixml-timestamp.wav", "--json"});
     if (recorder.status != 0) GTEST_SKIP() << "../shared/samples is not beside the checkout";
     const json info = json::parse(recorder.out);  // 24000/1001 NDF, as the recorder itself shows it
-    EXPECT_EQ(json({info["timecodeRate"], info["startTimecode"], info["lengthTimecode"]}),
-              json({"24000/1001", "12:39:59:00", "0:00:04:23"}));
+    EXPECT_EQ(json({info["timecodeRate"], info["startTimecode"], info["endTimecode"], info["lengthTimecode"]}),
+              json({"24000/1001", "12:39:59:00", "12:40:04:00", "0:00:05:00"}));
 }
 
 // A 24-bit stereo file with known samples: the exact data at each bit depth, a last pixel of one frame.
