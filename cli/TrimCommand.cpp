@@ -59,12 +59,12 @@ struct PointOption {
 // The frame named by whichever of the options was given (exact frames kept
 // inside the audio), or fallback; nothing after saying why a text was refused.
 std::optional<std::int64_t> point(std::initializer_list<PointOption> options, std::optional<std::int64_t> exact,
-                                  std::int64_t fallback, const Clock& clock, bool out) {
+                                  std::int64_t fallback, const Clock& clock, bool out, const std::filesystem::path& input) {
     if (exact) return std::clamp<std::int64_t>(*exact, 0, clock.frames);
     for (const auto& option : options) {
         if (!option.text) continue;
         const Reading reading = clock.read(option.notation, *option.text, out);
-        if (!reading.frame) complain(option.name, reading.refusal);
+        if (!reading.frame) complain(input.string(), std::string(option.name) + " " + reading.refusal);
         return reading.frame;
     }
     return fallback;
@@ -80,11 +80,11 @@ std::optional<Range> rangeFor(const TrimOptions& options, const Clock& file, con
     auto start = point({{"--start", options.start, Notation::FromStart},
                         {"--start-tc", options.startTC, Notation::TimeOfDay},
                         {"--start-from-end", options.startFromEnd, Notation::FromEnd}},
-                       options.startFrame, 0, file, false);
+                       options.startFrame, 0, file, false, input);
     auto end = point({{"--end", options.end, Notation::FromStart},
                       {"--end-tc", options.endTC, Notation::TimeOfDay},
                       {"--end-from-end", options.endFromEnd, Notation::FromEnd}},
-                     options.endFrame, file.frames, file, true);
+                     options.endFrame, file.frames, file, true, input);
     if (!start || !end) return std::nullopt;
     const std::int64_t first = *start, last = *end;
     if (first > last) {
