@@ -420,27 +420,38 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
 }
 
 // A trim from a label lands on the first frame of that label, at every standard rate, and `info` on the
-// copy shows exactly that label; the frame before it is still the label before.
+// copy shows exactly that label; the frame before it is still the label before. HH:MM:SS is HH:MM:SS:00, in
+// a file of ours that starts between labels and in a recorder's.
 TEST(ExternalCliFrames, ATrimFromALabelStartsOnThatLabel) {
     TempDir dir;  // 70 s at 48 kHz from 10:00:00.5
     testing::WavWriter().bext(1728024000).fmt(1, 48000, 16).sparseData(70 * 96000).write(dir / "in");
-    auto trim = [&](const std::string& point, const char* rate) {
-        const auto r = keeptime({"trim", dir / "in", "-o", dir / "out", "--tc-rate", rate}, point + " --force --json");
+    auto trim = [&](const fs::path& file, const std::string& point, const char* rate) {
+        const auto r = keeptime({"trim", file, "-o", dir / "out", "--tc-rate", rate}, point + " --force --json");
         EXPECT_EQ(r.status, 0) << r.err;
         return json::parse(r.out, nullptr, false);
     };
+    const fs::path recorder = KEEPTIME_SAMPLES_DIR "/recorder-a-ixml-timestamp.wav";
     for (const char* rate : {"23.976", "24", "25", "29.97df", "29.97nd", "30", "50", "59.94df", "60"}) {
-        const std::string label = trim("--start-frame 1500000", rate)["startTimecode"];  // some label within
-        const json copy = trim("--start-tc " + label, rate);
+        const std::string label = trim(dir / "in", "--start-frame 1500000", rate)["startTimecode"];  // some label within
+        const json copy = trim(dir / "in", "--start-tc " + label, rate);
         const json info = json::parse(keeptime({"info", dir / "out", "--json", "--tc-rate", rate}).out);
         EXPECT_EQ(json({copy["startTimecode"], info["startTimecode"]}), json({label, label})) << rate;
         const std::string before = std::to_string(copy["startFrame"].get<std::int64_t>() - 1);
-        EXPECT_NE(trim("--start-frame " + before, rate)["startTimecode"], label) << rate;
+        EXPECT_NE(trim(dir / "in", "--start-frame " + before, rate)["startTimecode"], label) << rate;
+        for (const fs::path& file : {dir / "in", recorder}) {
+            if (!fs::exists(file)) continue;
+            const std::string second = trim(file, "--start-frame 100000", rate)["startTimecode"].get<std::string>().substr(0, 8);
+            const Bytes whole = (trim(file, "--start-tc " + second + (std::string_view(rate).ends_with("df") ? ";" : ":") + "00", rate),
+                                 testing::readFile(dir / "out"));
+            const json bare = trim(file, "--start-tc " + second, rate);
+            EXPECT_TRUE(testing::readFile(dir / "out") == whole) << file << " " << rate << " " << second;
+            EXPECT_EQ(bare["startTimecode"].get<std::string>().substr(0, 8), second) << file << " " << rate;
+        }
     }
-    const Result recorder = keeptime({"info", KEEPTIME_SAMPLES_DIR "/recorder-a-ixml-timestamp.wav", "--json"});
-    if (recorder.status != 0) GTEST_SKIP() << "../shared/samples is not beside the checkout";
-    const json info = json::parse(recorder.out);  // 24000/1001 NDF, as the recorder itself shows it
-    EXPECT_EQ(json({info["timecodeRate"], info["startTimecode"], info["endTimecode"], info["lengthTimecode"]}),
+    const Result info = keeptime({"info", recorder, "--json"});
+    if (info.status != 0) GTEST_SKIP() << "../shared/samples is not beside the checkout";
+    const json got = json::parse(info.out);  // 24000/1001 NDF, as the recorder itself shows it
+    EXPECT_EQ(json({got["timecodeRate"], got["startTimecode"], got["endTimecode"], got["lengthTimecode"]}),
               json({"24000/1001", "12:39:59:00", "12:40:04:00", "0:00:05:00"}));
 }
 
