@@ -52,6 +52,8 @@ TEST(Clock, TypedTimesAreLabels) {
         {sd, Notation::TimeOfDay, "25:00:00", "\"25:00:00\": a time of day runs 00:00:00 to 23:59:59"},
         {sd, Notation::TimeOfDay, "", "empty: type a time"},
         {sd, Notation::FromStart, "1:75", "\"1:75\": minutes and seconds run 00–59"},
+        {pal, Notation::TimeOfDay, "22:40:16;12", "\"22:40:16;12\": \";\" marks a drop-frame label, and 25 fps is not drop-frame: write 22:40:16:12"},
+        {sd, Notation::TimeOfDay, "24:00:00:00", "\"24:00:00:00\": a time of day runs 00:00:00 to 23:59:59"},
         {sd, Notation::FromStart, "-1", "\"-1\": not a time (HH:MM:SS:FF or HH:MM:SS at 23.976 fps)"},
     };
     for (const auto& c : refused) {

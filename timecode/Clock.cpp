@@ -218,6 +218,9 @@ Parsed Math::parse(Notation notation, std::string_view text) const {
         return {typed, {}};
     }
     const std::int64_t nominal = c.rate->nominal();
+    if (semicolon && !c.rate->dropFrame)
+        return refuse(text, "\";\" marks a drop-frame label, and " + rateName(*c.rate) + " is not drop-frame: write " +
+                                std::string(whole.substr(0, whole.rfind(';'))) + ":" + std::string(whole.substr(whole.rfind(';') + 1)));
     if (ff >= nominal)
         return refuse(text, "frames run 00–" + twoDigits(nominal - 1) + " at " + rateName(*c.rate));
     const std::int64_t drop = c.rate->dropFrame ? nominal / 15 : 0;
