@@ -85,12 +85,12 @@ ours=("$cli" trim "$input" -o "$shared" --start-frame "$first" --end-frame "$end
 "${ours[@]}" --json >"$dir/shared.json" 2>/dev/null || die "keeptime-cli trim failed"
 "${ours[@]/$shared/$written}" --no-share --json >"$dir/written.json" 2>/dev/null || die "keeptime-cli trim --no-share failed"
 field() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' "$1" "$2"; }
-audio_at() { python3 "$BENCH_ROOT/tests/external/riffcheck.py" "$1" | python3 -c 'import json, sys; print(json.load(sys.stdin)["dataOffset"] + 8)'; }
+audio_at() { python3 "$BENCH_ROOT/tests/cli/riffcheck.py" "$1" | python3 -c 'import json, sys; print(json.load(sys.stdin)["dataOffset"] + 8)'; }
 for copy in "$shared" "$written"; do
     check "$(basename "$copy"): audio identical to the input's range (cmp, $bytes bytes)" \
         cmp --quiet --bytes="$bytes" --ignore-initial="$skip:$(audio_at "$copy")" "$input" "$copy"
     check "$(basename "$copy"): riffcheck.py finds no error" \
-        test "$(python3 "$BENCH_ROOT/tests/external/riffcheck.py" "$copy" | python3 -c 'import json, sys; print(len(json.load(sys.stdin)["errors"]))')" -eq 0
+        test "$(python3 "$BENCH_ROOT/tests/cli/riffcheck.py" "$copy" | python3 -c 'import json, sys; print(len(json.load(sys.stdin)["errors"]))')" -eq 0
     check "$(basename "$copy"): ffprobe reads $(( end - first )) frames" \
         test "$(ffprobe -v error -show_entries stream=duration_ts -of default=nw=1:nk=1 "$copy")" -eq $(( end - first ))
 done
