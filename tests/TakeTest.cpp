@@ -39,6 +39,16 @@ TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
     writeMember(dir / "poly.wav", "T3", "1", "1");  // the poly file and its split monos: two sets
     writeMember(dir / "mono_1.wav", "T3", "2", "1");
     writeMember(dir / "mono_2.wav", "T3", "2", "2");
+    for (int i = 1; i <= 5; ++i) {  // a take whose recorder writes the iXML once the audio is done
+        WavWriter late;
+        if (i == 4) late.rf64().ds64();
+        late.fmt().data(testing::audioPattern(i == 5 ? 6001 : 6000)).ixml(testing::takeIXML("M", "5", std::to_string(i), kTen));
+        late.write(dir / ("late_" + std::to_string(i) + ".wav"));
+    }
+    Bytes unpadded = testing::readFile(dir / "late_5.wav");  // odd-sized audio whose pad byte was left out
+    unpadded.erase(unpadded.begin() + 12 + 24 + 8 + 6001);
+    writeLE<std::uint32_t>(unpadded, 4, std::uint32_t(unpadded.size() - 8));
+    testing::writeFile(dir / "late_5.wav", unpadded);
     WavWriter().bext(kTen).fmt().data(Bytes(600)).write(dir / "plain.wav");
     testing::writeFile(dir / "notes.txt", Bytes(100, 'x'));
     const struct { const char* file; std::vector<std::string> members; const char* notice; } cases[] = {
@@ -48,6 +58,8 @@ TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
         {"poly.wav", {"poly"}, ""},
         {"mono_2.wav", {"mono_1", "mono_2"}, ""},
         {"plain.wav", {"plain"}, ""},
+        {"late_2.wav", {"late_1", "late_2", "late_3", "late_4", "late_5"}, ""},
+        {"late_5.wav", {"late_1", "late_2", "late_3", "late_4", "late_5"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
