@@ -93,6 +93,10 @@ std::optional<Range> rangeFor(const TrimOptions& options, const FileTimes& file,
                                      " lies after the out point " + pointText(Notation::FromStart, last, file));
         return std::nullopt;
     }
+    if (first == last) {  // as the window refuses it: a copy without audio is no recording
+        complain(input.string(), "the range holds no audio");
+        return std::nullopt;
+    }
     return Range{first, last};
 }
 

@@ -87,7 +87,7 @@ const std::pair<std::string, std::string> kInputs[] = {  // a shell command writ
                                   "-write_bext 1 -metadata time_reference=4147200000 {out}"},
     {"sox_no_time_reference", "sox -n -r 44100 -c 2 -b 16 {out} synth 2.5 sine 300"},
     {"recorder_a_ixml_timestamp", "samples recorder-a-ixml-timestamp.wav"},    // 5.005 s, iXML and bext
-    {"daw_export_ixml_after_data", "samples daw-export-ixml-after-data.wav"},  // 1 s: copies from 1 s are empty
+    {"daw_export_ixml_after_data", "samples daw-export-ixml-after-data.wav"},  // 1 s: trims from 1 s are refused
     // Chunks after the audio: cue, smpl, LIST adtl and LIST INFO; levl and id3; LIST INFO.
     {"wavefile_markers_loops_after_data", "node '" KEEPTIME_EXTERNAL_DIR "/wavefile-write.js' {out}"},
     {"ffmpeg_peaks_mutagen_id3_after_data",
@@ -163,7 +163,13 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
         const std::int64_t shift = source == "none" ? 0 : weird ? (first * 1001 + 999) / 1000 : first;
         const std::int64_t moved = reference + shift, bextWas = bext ? std::int64_t(walk["bext"]["timeReference"]) : 0;
         const json bextAfter = bext ? json(std::to_string(bextWas + shift)) : json();  // as ffprobe and wavefile say
-        ASSERT_EQ(keeptime({"trim", file, "-o", out, "--force"}, args).status, 0);
+        const Result trimmed = keeptime({"trim", file, "-o", out, "--force"}, args);
+        if (first == last) {  // a range with no audio left is refused, as the window refuses it
+            EXPECT_EQ(std::pair(trimmed.status, trimmed.err), std::pair(2, "keeptime-cli: " + file.string() +
+                                                                          ": the range holds no audio\n"));
+            continue;
+        }
+        ASSERT_EQ(trimmed.status, 0) << trimmed.err;
 
         const json copyWalk = reading("riffcheck", out);
         EXPECT_EQ(copyWalk["errors"], json::array()) << "riffcheck.py finds the copy malformed";
@@ -259,6 +265,7 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         {{"trim", in, "-o", nowhere}, nowhere},                    // no such folder: 1 (failed) or 2 (refused)
         {{"trim", in, "-o", out, "--start", "1:75"}, "--start"},   // not a time
         {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null"},  // a device is never replaced
+        {{"trim", in, "-o", out, "--force", "--start", "3"}, in},   // no audio left in the range
     };
     const std::size_t files = testing::fileNames(dir.path()).size();
     const std::string input = text(in);
@@ -415,6 +422,31 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
         const Bytes copy = testing::readFile(dir / "out");
         EXPECT_TRUE(copies.emplace(std::array{c.reference, c.startFrame, c.frames}, copy).first->second == copy)
             << "not the bytes another notation of the same frames gave";
+    }
+}
+
+// --json reports the stamp the copy holds, as `info` reads it back, whichever chunk holds it: also an iXML after
+// the audio that a trim from the first frame carries as it was.
+TEST(ExternalCliFrames, TheReportedStampIsTheCopys) {
+    const std::int64_t ten = 1728000000;
+    const struct { const char* name; testing::WavWriter wav; std::string args; std::int64_t after; } cases[] = {
+        {"iXML after the audio, from the start", testing::WavWriter().fmt().data(testing::audioPattern(48000 * 12))
+             .ixml(testing::ixmlText(std::to_string(ten), {})), "", ten},
+        {"iXML after the audio, from 1 s", testing::WavWriter().fmt().data(testing::audioPattern(48000 * 12))
+             .ixml(testing::ixmlText(std::to_string(ten), {})), "--start 1", ten + 48000},
+        {"bext before, iXML after", testing::WavWriter().bext(ten + 5).fmt().data(testing::audioPattern(48000 * 12))
+             .ixml(testing::ixmlText({}, std::to_string(ten))), "--end 1", ten},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        c.wav.write(dir / "in.wav");
+        const Result r = keeptime({"trim", dir / "in.wav", "-o", dir / "out.wav", "--json", "--tc-rate", "25"}, c.args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json copy = json::parse(r.out), info = json::parse(keeptime({"info", dir / "out.wav", "--json", "--tc-rate", "25"}).out);
+        EXPECT_EQ(json({copy["timeReferenceAfter"], copy["startTimecode"]}),
+                  json({info["samplesSinceMidnight"], info["startTimecode"]}));
+        EXPECT_EQ(copy["timeReferenceAfter"], c.after);
     }
 }
 
