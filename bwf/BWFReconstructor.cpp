@@ -351,14 +351,17 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
                 at += copied;
             }
         }
-        // A cancel is honoured until the copy is in place, and refused from then on.
-        const bool placed = output->commit([&] {
-            if (hooks_.beforePlace) hooks_.beforePlace();
-            if (gate_) gate_();
-            int expected = kRunning;
-            return state_.compare_exchange_strong(expected, kPlaced);
-        });
-        if (!placed) return stop(CopyOutcome::Status::Cancelled, {});
+        if (stage_) {
+            staged_ = output->stage();
+        } else {
+            // A cancel is honoured until the copy is in place, and refused from then on.
+            const bool placed = output->commit([&] {
+                if (hooks_.beforePlace) hooks_.beforePlace();
+                int expected = kRunning;
+                return !cancelled() && state_.compare_exchange_strong(expected, kPlaced);
+            });
+            if (!placed) return stop(CopyOutcome::Status::Cancelled, {});
+        }
     } catch (const BWFError& error) {
         return stop(CopyOutcome::Status::Failed, error);
     }

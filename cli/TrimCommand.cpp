@@ -292,9 +292,15 @@ int runMany(const TrimOptions& options) {
     if (options.json) {
         auto copies = nlohmann::ordered_json::array();
         for (std::size_t i = 0; i < save->size(); ++i) {
-            const BWFReconstructor& job = save->job(i);
-            const auto times = timesFor(job.parser(), options.times);
-            auto copy = copyJson(job.request().input, job.request().output, job.plan(), outcome.copies[i], *times);
+            const CopyRequest& request = save->request(i);
+            std::optional<FileTimes> times;
+            try {
+                times = timesFor(BWFParser(request.input), options.times);
+            } catch (const BWFError& unreadable) {  // read a moment ago: it changed meanwhile
+                complain(unreadable.what());
+                return kCopyFailed;
+            }
+            auto copy = copyJson(request.input, request.output, save->plan(i), outcome.copies[i], *times);
             if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
             copies.push_back(std::move(copy));
         }
