@@ -1,9 +1,11 @@
 #include "cli/TrimCommand.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "bwf/BWFError.hpp"
@@ -195,10 +197,10 @@ struct Group {
 
 std::vector<Group> groupsFor(const TrimOptions& options) {
     std::vector<Group> groups;
-    std::vector<std::filesystem::path> seen;
+    std::set<std::pair<dev_t, ino_t>> seen;  // by identity, so that a thousand inputs are not compared pairwise
     auto fresh = [&](const std::filesystem::path& file) {
-        if (std::any_of(seen.begin(), seen.end(), [&](const auto& other) { return sameFile(file, other); })) return false;
-        return seen.push_back(file), true;
+        struct stat info {};
+        return ::stat(file.c_str(), &info) != 0 || seen.emplace(info.st_dev, info.st_ino).second;
     };
     for (const auto& input : options.inputs) {
         if (!options.take) {
