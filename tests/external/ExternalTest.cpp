@@ -265,7 +265,7 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         {{"trim", in, "-o", nowhere}, nowhere},                    // no such folder: 1 (failed) or 2 (refused)
         {{"trim", in, "-o", out, "--start", "1:75"}, "--start"},   // not a time
         {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null"},  // a device is never replaced
-        {{"trim", in, "-o", out, "--force", "--start", "3"}, in},   // no audio left in the range
+        {{"trim", in, "-o", out, "--force", "--start", "1", "--end", "1"}, in},  // a range with no audio
     };
     const std::size_t files = testing::fileNames(dir.path()).size();
     const std::string input = text(in);
@@ -281,6 +281,8 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         EXPECT_EQ(testing::fileNames(dir.path()).size(), files) << "a file was added or removed";
         EXPECT_TRUE(text(in) == input && text(out) == "xxx") << "a file changed";
     }
+    EXPECT_EQ(keeptime({"trim", in, "-o", dir / "empty.wav", "--start", "1", "--end", "1"}).err,
+              "keeptime-cli: " + in.string() + ": the range holds no audio\n");
     // Done lines on standard output, or on standard error when standard output holds the JSON object alone.
     const std::string n = std::to_string(48000 * 12), done = "Done\nDone\n" + n + " == " + n + " == " + n + "\n";
     const Result plain = keeptime({"trim", in, "-o", out, "--start", "1", "--force"});
