@@ -261,8 +261,8 @@ void Placement::finish() noexcept {
 std::optional<BWFError> Placement::undo() noexcept {
     finished_ = true;
     std::optional<BWFError> problem;
-    auto report = [&](const std::filesystem::path& path, const std::string& what) {
-        if (!problem) problem = BWFError(BWFError::Kind::Output, path, what + ": " + std::strerror(errno));
+    auto report = [&](const std::filesystem::path& path, const std::string& what, const std::string& then = "") {
+        if (!problem) problem = BWFError(BWFError::Kind::Output, path, what + " (" + std::strerror(errno) + ")" + then);
     };
     std::vector<std::filesystem::path> folders;
     for (auto entry = placed_.rbegin(); entry != placed_.rend(); ++entry) {
@@ -270,10 +270,10 @@ std::optional<BWFError> Placement::undo() noexcept {
         struct stat now {};
         if (!entry->kept.empty()) {
             if (::rename(entry->kept.c_str(), destination.c_str()) != 0)
-                report(destination, "could not be put back; the file it was is kept as " + entry->kept.string());
+                report(destination, "the file this save replaced could not be put back", "; it is kept as " + entry->kept.string());
         } else if (::stat(destination.c_str(), &now) == 0 && static_cast<std::uint64_t>(now.st_dev) == entry->device &&
                    static_cast<std::uint64_t>(now.st_ino) == entry->inode && ::unlink(destination.c_str()) != 0) {
-            report(destination, "could not be removed after the save stopped");
+            report(destination, "the copy could not be removed after the save stopped");
         }
         if (std::find(folders.begin(), folders.end(), folderOf(destination)) == folders.end())
             folders.push_back(folderOf(destination));
