@@ -111,13 +111,8 @@ void BWFParser::findTrailingChunks(const FileHandle& file) {
     auto read = [&](std::uint64_t offset, std::size_t count) {
         return file.readAt(static_cast<std::int64_t>(offset), count);
     };
-    data.paddingSize = data.size & 1u;
-    TrailingWalk after = walkTrailing(read, data.next(), length);
-    if (data.paddingSize && after.chunks.empty()) {
-        // A writer that left out the pad byte after odd-sized audio.
-        TrailingWalk unpadded = walkTrailing(read, data.bodyEnd(), length);
-        if (!unpadded.chunks.empty()) after = std::move(unpadded), data.paddingSize = 0;
-    }
+    const TrailingWalk after = walkAfterAudio(read, data, length);
+    data.paddingSize = static_cast<std::uint8_t>(after.from - data.bodyEnd());
     chunks_.push_back(data);
     chunks_.insert(chunks_.end(), after.chunks.begin(), after.chunks.end());
     notCarried_ = after.fault;

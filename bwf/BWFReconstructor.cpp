@@ -97,16 +97,29 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
     planSharing();
     finishSizes();
 
-    // The stamp the copy carries, read back from the bytes it will write.
+    // The stamp the copy carries, read back from the bytes it will write: also
+    // from a chunk after the audio that is carried as it was (a trim from frame 0).
+    if (!plan_.stampBefore) return;
+    std::vector<Bytes> carried;
+    carried.reserve(after_.size());
     std::vector<ByteView> ixml, bext;
     for (const auto* pieces : {&before_, &after_})
         for (const Piece& piece : *pieces) {
-            if (piece.fromInput) continue;
-            const ByteView body = piece.id.empty() ? ByteView(piece.bytes) : ByteView(piece.bytes).subspan(8);
-            if (piece.id.empty() || piece.id == layout::kIXMLId) ixml.push_back(body);
-            if (piece.id == layout::kBextId) bext.push_back(body);
+            const bool isIXML = piece.id == layout::kIXMLId, isBext = piece.id == layout::kBextId;
+            if (piece.fromInput && !isIXML && !isBext) continue;
+            ByteView body;
+            if (piece.fromInput) {
+                const auto chunk = std::find_if(parser_.chunks().begin(), parser_.chunks().end(),
+                                                [&](const Chunk& c) { return c.offset == piece.from; });
+                const std::uint64_t wanted = std::min<std::uint64_t>(chunk->size, isIXML ? kMaxIXMLSearch : 1024);
+                body = carried.emplace_back(input_.readAt(static_cast<std::int64_t>(chunk->bodyOffset()), wanted));
+            } else {
+                body = piece.id.empty() ? ByteView(piece.bytes) : ByteView(piece.bytes).subspan(8);
+            }
+            if (piece.id.empty() || isIXML) ixml.push_back(body);
+            if (isBext) bext.push_back(body);
         }
-    if (plan_.stampBefore) plan_.stampAfter = chooseStamp(ixml, bext).value;
+    plan_.stampAfter = chooseStamp(ixml, bext).value;
 }
 
 BWFReconstructor::~BWFReconstructor() = default;
@@ -336,14 +349,17 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
                 at += copied;
             }
         }
-        // A cancel is honoured until the copy is in place, and refused from then on.
-        const bool placed = output->commit([&] {
-            if (hooks_.beforePlace) hooks_.beforePlace();
-            if (gate_) gate_();
-            int expected = kRunning;
-            return state_.compare_exchange_strong(expected, kPlaced);
-        });
-        if (!placed) return stop(CopyOutcome::Status::Cancelled, {});
+        if (stage_) {
+            staged_ = output->stage();
+        } else {
+            // A cancel is honoured until the copy is in place, and refused from then on.
+            const bool placed = output->commit([&] {
+                if (hooks_.beforePlace) hooks_.beforePlace();
+                int expected = kRunning;
+                return !cancelled() && state_.compare_exchange_strong(expected, kPlaced);
+            });
+            if (!placed) return stop(CopyOutcome::Status::Cancelled, {});
+        }
     } catch (const BWFError& error) {
         return stop(CopyOutcome::Status::Failed, error);
     }

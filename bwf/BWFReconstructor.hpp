@@ -37,7 +37,8 @@ struct CopyRequest {
 };
 
 // Points where tests make faults happen: after each block of audio is written,
-// and after the copy is flushed, just before it is put in place.
+// and after the copy is flushed, just before it is put in place (for a copy a
+// save puts in place with others, just before the save puts it in place).
 struct CopyHooks {
     std::function<void(std::int64_t bytesWritten)> afterBlock;
     std::function<void()> beforePlace;
@@ -95,12 +96,16 @@ public:
     // Asks a running (or not yet started) copy to stop after the block it is
     // writing. False when it is too late: the copy is already in place.
     bool cancel();
-    bool cancelled() const { return state_ == kCancelled; }
+    bool cancelled() const { return state_ == kCancelled || (stopFlag_ && stopFlag_->load()); }
+    // A flag that stops the copy as cancel() does once it is set: a save's, which
+    // a signal handler may set while the save's copies come and go.
+    void stopWith(const std::atomic<bool>& flag) { stopFlag_ = &flag; }
     void setHooks(CopyHooks hooks) { hooks_ = std::move(hooks); }
-    // Called once the copy is written and flushed, just before it is put in place:
-    // the copies of one save wait there for each other. A cancel meanwhile still
-    // drops the copy.
-    void setPlaceGate(std::function<void()> gate) { gate_ = std::move(gate); }
+    // For a copy that a save puts in place with others: process() leaves the
+    // finished copy, flushed, under a hidden name beside its destination
+    // (staged()) instead of putting it in place. The caller then owns that file.
+    void stageOnly() { stage_ = true; }
+    const std::filesystem::path& staged() const { return staged_; }
     // Where the copy is put: the output, or the file its symbolic link names.
     const std::filesystem::path& destination() const { return output_; }
 
@@ -144,7 +149,9 @@ private:
     CopyPlan plan_;
     std::atomic<int> state_{kRunning};
     CopyHooks hooks_;
-    std::function<void()> gate_;
+    const std::atomic<bool>* stopFlag_ = nullptr;
+    bool stage_ = false;
+    std::filesystem::path staged_;
 };
 
 }  // namespace keeptime

@@ -77,11 +77,11 @@ ChunkWalk walkChunks(ByteView bytes) {
     return walk;
 }
 
-TrailingWalk walkTrailing(const std::function<Bytes(std::uint64_t, std::size_t)>& read,
-                          std::uint64_t from, std::uint64_t fileLength) {
+TrailingWalk walkTrailing(const ReadAt& read, std::uint64_t from, std::uint64_t fileLength) {
     // Enough for any real file; a list longer than this is no list.
     constexpr std::size_t kMaxChunks = 100000;
     TrailingWalk walk;
+    walk.from = from;
     std::uint64_t pos = from;
     auto stop = [&](std::uint64_t at, std::string why) {
         walk.fault = std::move(why);
@@ -121,6 +121,15 @@ TrailingWalk walkTrailing(const std::function<Bytes(std::uint64_t, std::size_t)>
         pos = chunk.next();
     }
     return walk;
+}
+
+TrailingWalk walkAfterAudio(const ReadAt& read, const Chunk& data, std::uint64_t fileLength) {
+    TrailingWalk after = walkTrailing(read, data.bodyEnd() + (data.size & 1u), fileLength);
+    if ((data.size & 1u) && after.chunks.empty()) {
+        TrailingWalk unpadded = walkTrailing(read, data.bodyEnd(), fileLength);
+        if (!unpadded.chunks.empty()) return unpadded;
+    }
+    return after;
 }
 
 }  // namespace keeptime

@@ -56,11 +56,19 @@ struct TrailingWalk {
     std::vector<Chunk> chunks;  // Where::After; the last may not be whole
     std::optional<std::string> fault;
     std::uint64_t faultOffset = 0;
+    std::uint64_t from = 0;     // where the walk began
 };
+
+using ReadAt = std::function<Bytes(std::uint64_t offset, std::size_t length)>;
 
 // Reads chunk headers from `from` (just after the audio and its pad byte) to
 // fileLength, 8 bytes at a time through read(offset, length).
-TrailingWalk walkTrailing(const std::function<Bytes(std::uint64_t, std::size_t)>& read,
-                          std::uint64_t from, std::uint64_t fileLength);
+TrailingWalk walkTrailing(const ReadAt& read, std::uint64_t from, std::uint64_t fileLength);
+
+// The chunks after the data chunk (its offset and audio size): walked from
+// after its pad byte, or from the end of odd-sized audio when its writer left
+// the pad byte out and only that walk finds chunks. from - data.bodyEnd() is
+// the pad byte the file has.
+TrailingWalk walkAfterAudio(const ReadAt& read, const Chunk& data, std::uint64_t fileLength);
 
 }  // namespace keeptime

@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace keeptime {
 
@@ -33,25 +37,49 @@ const mode_t kUmask = [] {
 }();
 
 // A hidden name beside destination that no finished copy can have, short
-// enough for any filesystem's 255-byte limit.
-std::filesystem::path hiddenName(const std::filesystem::path& destination) {
+// enough for any filesystem's 255-byte limit: ".NAME.TAG-XXXXXX".
+std::filesystem::path hiddenName(const std::filesystem::path& destination, std::string_view tag) {
     std::string base = destination.filename().string();
-    constexpr std::size_t kRoom = 255 - 1 - 16;  // "." and ".keeptime-XXXXXX"
-    if (base.size() > kRoom) {
-        base.resize(kRoom);
+    const std::size_t room = 255 - 1 - (tag.size() + 8);  // "." and ".TAG-XXXXXX"
+    if (base.size() > room) {
+        base.resize(room);
         while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80) base.pop_back();
         if (!base.empty() && static_cast<unsigned char>(base.back()) >= 0xC0) base.pop_back();
     }
-    return folderOf(destination) / ("." + base + ".keeptime-XXXXXX");
+    return folderOf(destination) / ("." + base + "." + std::string(tag) + "-XXXXXX");
 }
 
-std::filesystem::path randomName(const std::filesystem::path& destination) {
+std::filesystem::path randomName(const std::filesystem::path& destination, std::string_view tag) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
-    std::string name = hiddenName(destination).string();
+    std::string name = hiddenName(destination, tag).string();
     name.resize(name.size() - 6);
     const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int i = 0; i < 6; ++i) name += letters[random() % 36];
     return name;
+}
+
+// Names a copy has before it is put in place, and the file a save replaces
+// until the save is whole: a person who finds one after a crash can tell which.
+constexpr std::string_view kCopyTag = "keeptime", kOriginalTag = "keeptime-original";
+
+// Renames from to to unless a file is there (EEXIST). Where the file system
+// cannot rename so, a hard link and an unlink do the same.
+int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+    if (::link(from.c_str(), to.c_str()) != 0) return -1;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+void syncFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 std::atomic<bool> unnamedFirst{true};
@@ -93,7 +121,7 @@ OutputFile::OutputFile(std::filesystem::path destination, bool replace)
         failed(destination_, "cannot create the copy");
 #endif
     if (fd < 0) {
-        std::string pattern = hiddenName(destination_).string();
+        std::string pattern = hiddenName(destination_, kCopyTag).string();
         fd = ::mkstemp(pattern.data());
         if (fd < 0) failed(destination_, "cannot create the copy");
         named_ = pattern;
@@ -121,30 +149,20 @@ bool OutputFile::commit(const std::function<bool()>& place) {
     if (named_.empty()) {
         // Give the unnamed file a name: the output's own, unless it may be replaced.
         const std::string self = "/proc/self/fd/" + std::to_string(file_.fd());
-        linked = replace_ ? randomName(destination_) : destination_;
+        linked = replace_ ? randomName(destination_, kCopyTag) : destination_;
         int tries = 0;
         while (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             if (errno == EEXIST && !replace_)
                 throw BWFError(BWFError::Kind::Output, destination_, "appeared while copying; nothing was replaced");
             if (errno != EEXIST || ++tries == 10) failed(destination_, "cannot put the finished copy in place");
-            linked = randomName(destination_);
+            linked = randomName(destination_, kCopyTag);
         }
         if (!replace_) linked.clear();
     }
     if (!linked.empty()) {
-        int placed = -1;
-        if (replace_) {
-            placed = ::rename(linked.c_str(), destination_.c_str());
-        } else {
-#ifdef RENAME_NOREPLACE
-            placed = ::renameat2(AT_FDCWD, linked.c_str(), AT_FDCWD, destination_.c_str(), RENAME_NOREPLACE);
-            if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) placed = ::link(linked.c_str(), destination_.c_str());
-#else
-            placed = ::link(linked.c_str(), destination_.c_str());
-#endif
-        }
+        const int placed = replace_ ? ::rename(linked.c_str(), destination_.c_str()) : renameNoReplace(linked, destination_);
         const int error = errno;
-        if (placed != 0 || !replace_) ::unlink(linked.c_str());  // after a link, the hidden name goes
+        if (placed != 0) ::unlink(linked.c_str());
         if (placed != 0 && error == EEXIST)
             throw BWFError(BWFError::Kind::Output, destination_, "appeared while copying; nothing was replaced");
         if (placed != 0) failed(destination_, "cannot put the finished copy in place", error);
@@ -152,13 +170,26 @@ bool OutputFile::commit(const std::function<bool()>& place) {
     named_.clear();
     done_ = true;
     file_.close();
-    // Make the new name itself durable.
-    int folder = ::open(folderOf(destination_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    syncFolder(folderOf(destination_));  // the new name itself made durable
     return true;
+}
+
+std::filesystem::path OutputFile::stage() {
+    if (::fsync(file_.fd()) != 0) failed(destination_, "cannot write the copy to disk");
+    if (named_.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(file_.fd());
+        for (int tries = 0;; ++tries) {
+            const std::filesystem::path name = randomName(destination_, kCopyTag);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                named_ = name;
+                break;
+            }
+            if (errno != EEXIST || tries == 9) failed(destination_, "cannot keep the finished copy beside the output");
+        }
+    }
+    file_.close();  // a failed close leaves named_ for discard() to remove
+    done_ = true;
+    return std::exchange(named_, {});
 }
 
 std::optional<BWFError> OutputFile::discard() noexcept {
@@ -172,6 +203,84 @@ std::optional<BWFError> OutputFile::discard() noexcept {
     if (named_.empty() || ::unlink(named_.c_str()) == 0 || errno == ENOENT) return std::nullopt;
     return BWFError(BWFError::Kind::Output, named_,
                     std::string("the unfinished copy could not be removed: ") + std::strerror(errno));
+}
+
+Placement::~Placement() {
+    if (!finished_) undo();
+}
+
+void Placement::place(const std::filesystem::path& staged, const std::filesystem::path& destination, bool replace) {
+    struct stat copy {};
+    if (::stat(staged.c_str(), &copy) != 0) failed(destination, "cannot find the finished copy at " + staged.string());
+    Placed entry{destination, {}, static_cast<std::uint64_t>(copy.st_dev), static_cast<std::uint64_t>(copy.st_ino)};
+    if (renameNoReplace(staged, destination) == 0) return placed_.push_back(entry);
+    if (errno != EEXIST) failed(destination, "cannot put the finished copy in place");
+    if (!replace) throw BWFError(BWFError::Kind::Output, destination, "appeared while copying; nothing was replaced");
+    struct stat there {};
+    if (::lstat(destination.c_str(), &there) == 0 && !S_ISREG(there.st_mode))
+        throw BWFError(BWFError::Kind::Output, destination, "is no longer a file; it is never replaced");
+
+    // The file there stays under a hidden name until the whole save is in place:
+    // a second name for it, or where the file system has none (FAT, exFAT), the
+    // file itself moved there, its name free for a moment.
+    bool moved = false;
+    for (int tries = 0;; ++tries) {
+        entry.kept = randomName(destination, kOriginalTag);
+        if (::link(destination.c_str(), entry.kept.c_str()) == 0) break;
+        if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK || errno == ENOSYS) {
+            moved = renameNoReplace(destination, entry.kept) == 0;
+            if (moved) break;
+        }
+        if (errno == ENOENT && renameNoReplace(staged, destination) == 0) {  // removed meanwhile: nothing to keep
+            entry.kept.clear();
+            return placed_.push_back(entry);
+        }
+        if (errno != EEXIST || tries == 9) failed(destination, "cannot keep the file the copy replaces");
+    }
+    if (::rename(staged.c_str(), destination.c_str()) != 0) {
+        const int error = errno;
+        if (moved) ::rename(entry.kept.c_str(), destination.c_str());
+        else ::unlink(entry.kept.c_str());
+        failed(destination, "cannot put the finished copy in place", error);
+    }
+    placed_.push_back(entry);
+}
+
+void Placement::finish() noexcept {
+    finished_ = true;
+    std::vector<std::filesystem::path> folders;
+    for (const Placed& entry : placed_) {
+        if (!entry.kept.empty()) ::unlink(entry.kept.c_str());
+        if (std::find(folders.begin(), folders.end(), folderOf(entry.destination)) == folders.end())
+            folders.push_back(folderOf(entry.destination));
+    }
+    for (const auto& folder : folders) syncFolder(folder);
+    placed_.clear();
+}
+
+std::optional<BWFError> Placement::undo() noexcept {
+    finished_ = true;
+    std::optional<BWFError> problem;
+    auto report = [&](const std::filesystem::path& path, const std::string& what, const std::string& then = "") {
+        if (!problem) problem = BWFError(BWFError::Kind::Output, path, what + " (" + std::strerror(errno) + ")" + then);
+    };
+    std::vector<std::filesystem::path> folders;
+    for (auto entry = placed_.rbegin(); entry != placed_.rend(); ++entry) {
+        const std::filesystem::path& destination = entry->destination;
+        struct stat now {};
+        if (!entry->kept.empty()) {
+            if (::rename(entry->kept.c_str(), destination.c_str()) != 0)
+                report(destination, "the file this save replaced could not be put back", "; it is kept as " + entry->kept.string());
+        } else if (::stat(destination.c_str(), &now) == 0 && static_cast<std::uint64_t>(now.st_dev) == entry->device &&
+                   static_cast<std::uint64_t>(now.st_ino) == entry->inode && ::unlink(destination.c_str()) != 0) {
+            report(destination, "the copy could not be removed after the save stopped");
+        }
+        if (std::find(folders.begin(), folders.end(), folderOf(destination)) == folders.end())
+            folders.push_back(folderOf(destination));
+    }
+    for (const auto& folder : folders) syncFolder(folder);
+    placed_.clear();
+    return problem;
 }
 
 }  // namespace keeptime

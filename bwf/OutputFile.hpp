@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "bwf/BWFError.hpp"
 #include "bwf/Bytes.hpp"
@@ -45,6 +46,11 @@ public:
     // Flushes to disk, asks place() whether the copy is still wanted, and puts it
     // in place. Returns false, with nothing put in place, when it is not wanted.
     bool commit(const std::function<bool()>& place);
+    // For a copy that is put in place with others (Placement): flushes it to disk
+    // and leaves it under a hidden name beside its destination
+    // (".NAME.keeptime-XXXXXX"), holding no descriptor. Returns that name; the
+    // caller then owns the file.
+    std::filesystem::path stage();
     // Removes what was written; an error names a leftover it could not remove.
     std::optional<BWFError> discard() noexcept;
 
@@ -54,6 +60,39 @@ private:
     FileHandle file_;
     std::filesystem::path named_;  // the hidden name, when the file has one
     bool done_ = false;
+};
+
+// Puts the finished copies of one save in place together, whole or not at all.
+// Each file a copy replaces is first kept under a hidden name beside it
+// (".NAME.keeptime-original-XXXXXX": a second name for it, or the file itself
+// moved there where the file system has no hard links) and removed only by
+// finish(), once every copy is in place; undo() puts every one back. A process
+// killed meanwhile leaves the replaced files under those names, for a person
+// to rename back.
+class Placement {
+public:
+    Placement() = default;
+    Placement(const Placement&) = delete;
+    Placement& operator=(const Placement&) = delete;
+    ~Placement();  // undo(), unless finish() ran
+
+    // Renames the copy at staged (a name OutputFile::stage gave) to destination.
+    // Without replace, a file there fails it. Throws BWFError (Output); the copy
+    // is then still at staged and nothing else has changed.
+    void place(const std::filesystem::path& staged, const std::filesystem::path& destination, bool replace);
+    // Every copy is in place: the kept files go, and the new names are flushed.
+    void finish() noexcept;
+    // Puts back each replaced file and removes each copy placed, the last first.
+    // An error names a file it could not put back, and where that is kept.
+    std::optional<BWFError> undo() noexcept;
+
+private:
+    struct Placed {
+        std::filesystem::path destination, kept;  // kept: empty when nothing was replaced
+        std::uint64_t device, inode;              // of the copy, so that undo() removes only it
+    };
+    std::vector<Placed> placed_;
+    bool finished_ = false;
 };
 
 }  // namespace keeptime

@@ -8,6 +8,7 @@
 #include "bwf/BWFParser.hpp"
 #include "bwf/ChunkWalk.hpp"
 #include "bwf/File.hpp"
+#include "bwf/HeadScan.hpp"
 #include "bwf/TimeReference.hpp"
 #include "timecode/Decimal.hpp"
 
@@ -19,30 +20,55 @@ std::string_view idAt(ByteView bytes, std::size_t offset) {
     return {reinterpret_cast<const char*>(bytes.data()) + offset, layout::kChunkIdSize};
 }
 
+// The iXML after the audio, where some recorders write it once the take is done:
+// the head is scanned as the parser scans it, and only the chunk headers after
+// the audio are read, 8 bytes each.
+std::optional<FileSet> setAfterAudio(const FileHandle& file, ByteView head) {
+    try {
+        const HeadInfo info = scanHead(head, [&] { return file.size(); });
+        if (!info.at.walked || info.audioToEnd) return std::nullopt;
+        Chunk data;
+        data.offset = info.at.data;
+        data.size = static_cast<std::uint64_t>(info.audioDataLength);
+        auto read = [&](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
+        for (const Chunk& chunk : walkAfterAudio(read, data, static_cast<std::uint64_t>(file.size())).chunks)
+            if (chunk.whole && chunk.name() == layout::kIXMLId)
+                return readFileSet(read(chunk.bodyOffset(), std::min<std::uint64_t>(chunk.size, kMaxIXMLSearch)));
+    } catch (const BWFError&) {
+        // A head the parser would refuse names no take.
+    }
+    return std::nullopt;
+}
+
 std::optional<FileSet> setOfOpen(const FileHandle& file) {
-    const Bytes head = file.readAt(0, kTakeHeadRead);
+    Bytes head = file.readAt(0, kTakeHeadRead);
     if (head.size() < layout::kFileHeaderSize) return std::nullopt;
     const std::string_view id = idAt(head, layout::kFileIdOffset);
     if ((id != layout::kRIFFId && id != layout::kRF64Id) || idAt(head, layout::kFormTypeOffset) != layout::kWaveId)
         return std::nullopt;
     const ChunkWalk walk = walkChunks(head);
     if (const Chunk* ixml = walk.find(layout::kIXMLId)) return readFileSet(ByteView(head).subspan(ixml->bodyOffset(), ixml->size));
-    if (walk.data) return std::nullopt;
-    // Chunks that run past the first read (a long iXML, padding): follow their headers.
-    std::uint64_t pos = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
-    const auto length = static_cast<std::uint64_t>(file.size());
-    while (pos + layout::kChunkHeaderSize <= length && pos <= kMaxHeader) {
-        const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
-        if (!plausibleId(header)) break;
-        const std::uint64_t size = *readLE<std::uint32_t>(header, layout::kChunkSizeOffset);
-        if (idAt(header, 0) == layout::kDataId) return std::nullopt;
-        if (idAt(header, 0) == layout::kIXMLId)
-            return readFileSet(file.readAt(static_cast<std::int64_t>(pos + layout::kChunkHeaderSize),
-                                           std::min<std::uint64_t>(size, kMaxIXMLSearch)));
-        pos += layout::kChunkHeaderSize + size + (size & 1u);
+    std::optional<std::uint64_t> data = walk.data;
+    if (!data) {
+        // Chunks that run past the first read (a long iXML, padding): follow their headers.
+        std::uint64_t pos = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
+        const auto length = static_cast<std::uint64_t>(file.size());
+        while (!data && pos + layout::kChunkHeaderSize <= length && pos <= kMaxHeader) {
+            const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
+            if (!plausibleId(header)) break;
+            const std::uint64_t size = *readLE<std::uint32_t>(header, layout::kChunkSizeOffset);
+            if (idAt(header, 0) == layout::kDataId) data = pos;
+            else if (idAt(header, 0) == layout::kIXMLId)
+                return readFileSet(file.readAt(static_cast<std::int64_t>(pos + layout::kChunkHeaderSize),
+                                               std::min<std::uint64_t>(size, kMaxIXMLSearch)));
+            else pos += layout::kChunkHeaderSize + size + (size & 1u);
+        }
+        // Sizes that do not add up: the tags are searched for in the head's bytes, as the parser does.
+        if (!data) return readFileSet(head);
     }
-    // Sizes that do not add up: the tags are searched for in the head's bytes, as the parser does.
-    return readFileSet(head);
+    // None before the audio: the head as far as the data chunk's header, then what follows the audio.
+    if (*data + layout::kAudioOffset > head.size()) head = file.readAt(0, static_cast<std::size_t>(*data + layout::kAudioOffset));
+    return setAfterAudio(file, head);
 }
 
 bool isNumber(const std::string& text) {

@@ -1,7 +1,8 @@
 // A take written as several files (one per track, a mix, safety copies, the
 // parts of a split poly file) is tied together by its iXML FILE_SET: the same
 // FAMILY_UID and TOTAL_FILES in every member, and a FILE_SET_INDEX per file.
-// Discovery reads only the head of each file in the folder.
+// Discovery reads the head of each file in the folder, and the chunk headers
+// after the audio of a file whose iXML is not in front of it.
 #pragma once
 
 #include <filesystem>
@@ -25,7 +26,9 @@ struct FileSet {
 std::optional<FileSet> readFileSet(ByteView ixml);
 
 // The FILE_SET of a file, read from its head: one read of kTakeHeadRead bytes,
-// more only when the chunks before its iXML run past them. Nothing for a file
+// more only when the chunks before its iXML run past them. A file with no iXML
+// before its audio has the chunk headers after the audio read, 8 bytes each,
+// and the iXML found there (as some recorders write it). Nothing for a file
 // that is not a WAV file, cannot be read, or names no FAMILY_UID.
 std::optional<FileSet> fileSetOf(const std::filesystem::path& file);
 inline constexpr std::size_t kTakeHeadRead = 65536;

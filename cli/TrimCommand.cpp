@@ -1,9 +1,11 @@
 #include "cli/TrimCommand.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "bwf/BWFError.hpp"
@@ -90,6 +92,10 @@ std::optional<Range> rangeFor(const TrimOptions& options, const Clock& file, con
     if (first > last) {
         complain(input.string(), "the in point " + file.text(Notation::TimeOfDay, first) +
                                      " lies after the out point " + file.text(Notation::TimeOfDay, last));
+        return std::nullopt;
+    }
+    if (first == last) {  // as the window refuses it: a copy without audio is no recording
+        complain(input.string(), "the range holds no audio");
         return std::nullopt;
     }
     return Range{first, last};
@@ -193,10 +199,10 @@ struct Group {
 
 std::vector<Group> groupsFor(const TrimOptions& options) {
     std::vector<Group> groups;
-    std::vector<std::filesystem::path> seen;
+    std::set<std::pair<dev_t, ino_t>> seen;  // by identity, so that a thousand inputs are not compared pairwise
     auto fresh = [&](const std::filesystem::path& file) {
-        if (std::any_of(seen.begin(), seen.end(), [&](const auto& other) { return sameFile(file, other); })) return false;
-        return seen.push_back(file), true;
+        struct stat info {};
+        return ::stat(file.c_str(), &info) != 0 || seen.emplace(info.st_dev, info.st_ino).second;
     };
     for (const auto& input : options.inputs) {
         if (!options.take) {
@@ -290,9 +296,15 @@ int runMany(const TrimOptions& options) {
     if (options.json) {
         auto copies = nlohmann::ordered_json::array();
         for (std::size_t i = 0; i < save->size(); ++i) {
-            const BWFReconstructor& job = save->job(i);
-            const auto times = timesFor(job.parser(), options.times);
-            auto copy = copyJson(job.request().input, job.request().output, job.plan(), outcome.copies[i], *times);
+            const CopyRequest& request = save->request(i);
+            std::optional<Clock> times;
+            try {
+                times = BWFParser(request.input).clock(request.times);
+            } catch (const BWFError& unreadable) {  // read a moment ago: it changed meanwhile
+                complain(unreadable.what());
+                return kCopyFailed;
+            }
+            auto copy = copyJson(request.input, request.output, save->plan(i), outcome.copies[i], *times);
             if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
             copies.push_back(std::move(copy));
         }

@@ -1,11 +1,13 @@
 #include "trim/TakeSave.hpp"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <map>
 #include <mutex>
-#include <semaphore>
+#include <set>
+#include <sstream>
 #include <thread>
+
+#include "bwf/OutputFile.hpp"
 
 namespace keeptime {
 
@@ -50,112 +52,139 @@ std::vector<CopyRequest> alignedRequests(const std::filesystem::path& lead, std:
 unsigned TakeSave::defaultParallel() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
 
 void TakeSave::checkNames(const std::vector<CopyRequest>& requests) {
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-        for (std::size_t j = 0; j < requests.size(); ++j) {
-            const auto& [input, output] = std::pair(requests[j].input, requests[i].output);
-            if (j < i && output.lexically_normal() == requests[j].output.lexically_normal())
-                throw BWFError(BWFError::Kind::Output, output, "two copies of this save would have this name");
-            if (output.filename() == input.filename() && sameFolder(output, input))
+    std::set<std::filesystem::path> outputs;
+    std::multimap<std::filesystem::path, const CopyRequest*> inputs;  // by file name
+    for (const auto& request : requests) inputs.emplace(request.input.filename(), &request);
+    for (const auto& request : requests) {
+        const std::filesystem::path& output = request.output;
+        if (!outputs.insert(output.lexically_normal()).second)
+            throw BWFError(BWFError::Kind::Output, output, "two copies of this save would have this name");
+        const auto [from, to] = inputs.equal_range(output.filename());
+        for (auto input = from; input != to; ++input)
+            if (sameFolder(output, input->second->input))
                 throw BWFError(BWFError::Kind::Output, folderOf(output),
-                               "holds " + input.filename().string() + ", a file of this save; choose another folder");
-        }
+                               "holds " + input->first.string() + ", a file of this save; choose another folder");
     }
 }
 
-TakeSave::TakeSave(const std::vector<CopyRequest>& requests) {
-    checkNames(requests);
-    for (const auto& request : requests) {
-        logs_.push_back(std::make_unique<std::ostringstream>());
-        jobs_.push_back(std::make_unique<BWFReconstructor>(request, logs_.back().get()));
-    }
+TakeSave::TakeSave(std::vector<CopyRequest> requests) : requests_(std::move(requests)), hooks_(requests_.size()) {
+    checkNames(requests_);
+    plans_.reserve(requests_.size());
+    for (const auto& request : requests_) plans_.push_back(BWFReconstructor(request).plan());
 }
 
 TakeSave::~TakeSave() = default;
 
 std::int64_t TakeSave::audioBytes() const {
     std::int64_t total = 0;
-    for (const auto& job : jobs_) total += job->plan().audioBytes;
+    for (const auto& plan : plans_) total += plan.audioBytes;
     return total;
 }
 
-void TakeSave::stopAll() {
-    stop_ = true;
-    for (const auto& job : jobs_) job->cancel();
+bool TakeSave::stop() {
+    int expected = kRunning;
+    const bool stopped = state_.compare_exchange_strong(expected, kStopped) || expected == kStopped;
+    if (stopped) stopped_ = true;
+    return stopped;
 }
 
-void TakeSave::cancel() { stopAll(); }
+bool TakeSave::cancel() { return stop(); }
 
 SaveOutcome TakeSave::run(unsigned parallel, const std::function<void(std::int64_t)>& progress, std::ostream* log) {
-    const std::size_t count = jobs_.size();
+    const std::size_t count = size();
     SaveOutcome outcome;
-    outcome.copies.resize(count);
-    // Copying takes one of the slots; a copy waiting to be put in place gives its slot back.
-    std::counting_semaphore<> slots(std::clamp<std::ptrdiff_t>(parallel, 1, std::max<std::ptrdiff_t>(std::ssize(jobs_), 1)));
+    outcome.copies.assign(count, CopyOutcome{CopyOutcome::Status::Cancelled, {}});
+    std::vector<std::filesystem::path> staged(count), destinations(count);
+    std::vector<std::ostringstream> logs(count);
     std::mutex mutex;
-    std::condition_variable written;
-    std::size_t ready = 0;
-    std::vector<char> gave(count, 0);
     std::vector<std::int64_t> percents(count, 0);
     const std::int64_t total = audioBytes();
     std::int64_t reported = -1;
     auto report = [&](std::size_t i, std::int64_t percent) {  // under the mutex
         percents[i] = percent;
         std::int64_t done = 0;
-        for (std::size_t j = 0; j < count; ++j)
-            done += total ? jobs_[j]->plan().audioBytes * percents[j] : percents[j];
-        const std::int64_t whole = done / (total ? total : std::int64_t(count)) ;
+        for (std::size_t j = 0; j < count; ++j) done += total ? plans_[j].audioBytes * percents[j] : percents[j];
+        const std::int64_t whole = done / (total ? total : std::int64_t(count));
         if (progress && whole > reported && whole < 100) progress(reported = whole);
     };
 
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < count; ++i) {
-        jobs_[i]->setPlaceGate([&, i] {
-            std::unique_lock lock(mutex);
-            gave[i] = 1;
-            slots.release();
-            if (++ready == count) written.notify_all();
-            // A cancel from a signal handler only sets the flag: look at it now and then.
-            while (ready < count && !stop_) written.wait_for(lock, std::chrono::milliseconds(20));
-        });
-        threads.emplace_back([&, i] {
-            slots.acquire();
-            outcome.copies[i] = jobs_[i]->process([&](std::int64_t percent) {
-                std::lock_guard lock(mutex);
-                report(i, percent);
-            });
-            std::lock_guard lock(mutex);
-            if (!gave[i]) slots.release();
-            if (!outcome.copies[i].completed()) {
-                stopAll();
-                written.notify_all();
+    // Each thread takes the next copy: a few inputs are open at a time, however many the save has.
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < count && state_ == kRunning; i = next++) {
+            CopyOutcome copy;
+            try {
+                BWFReconstructor job(requests_[i], &logs[i]);
+                job.setHooks(hooks_[i]);
+                job.stageOnly();
+                job.stopWith(stopped_);
+                {
+                    std::lock_guard lock(mutex);
+                    plans_[i] = job.plan();
+                }
+                destinations[i] = job.destination();
+                copy = job.process([&, i](std::int64_t percent) {
+                    std::lock_guard lock(mutex);
+                    report(i, percent);
+                });
+                if (copy.completed()) staged[i] = job.staged();
+            } catch (const BWFError& error) {
+                copy.status = CopyOutcome::Status::Failed, copy.error = error;
+            } catch (const std::exception& error) {
+                copy.status = CopyOutcome::Status::Failed;
+                copy.error = BWFError(BWFError::Kind::Output, requests_[i].output, error.what());
             }
-        });
-    }
+            if (!copy.completed()) stop();
+            std::lock_guard lock(mutex);
+            outcome.copies[i] = std::move(copy);
+        }
+    };
+    std::vector<std::thread> threads;
+    const std::size_t pool = std::clamp<std::size_t>(parallel, 1, std::max<std::size_t>(count, 1));
+    for (std::size_t t = 1; t < pool; ++t) threads.emplace_back(work);
+    work();
     for (auto& thread : threads) thread.join();
-    for (const auto& job : jobs_) job->setPlaceGate({});
 
+    // Every copy written: all are put in place, or none is.
+    std::optional<BWFError> leftover;
+    {
+        Placement placement;
+        std::size_t i = 0;
+        try {
+            for (; i < count && state_ == kRunning; ++i) {
+                if (hooks_[i].beforePlace) hooks_[i].beforePlace();
+                if (state_ != kRunning) break;
+                placement.place(staged[i], destinations[i], requests_[i].replace);
+                staged[i].clear();
+            }
+        } catch (const BWFError& error) {
+            outcome.copies[i].status = CopyOutcome::Status::Failed, outcome.copies[i].error = error;
+            stop();
+        }
+        int expected = kRunning;
+        if (i == count && state_.compare_exchange_strong(expected, kPlaced)) placement.finish();
+        else leftover = placement.undo();
+    }
+    for (const auto& name : staged) {
+        std::error_code error;
+        if (!name.empty() && !std::filesystem::remove(name, error) && error && !leftover)
+            leftover = BWFError(BWFError::Kind::Output, name, "the finished copy could not be removed: " + error.message());
+    }
+
+    const bool whole = state_ == kPlaced;
     const auto failed = std::find_if(outcome.copies.begin(), outcome.copies.end(), [](const CopyOutcome& copy) {
         return copy.status == CopyOutcome::Status::Failed;
     });
-    const bool whole = std::all_of(outcome.copies.begin(), outcome.copies.end(), [](const CopyOutcome& c) { return c.completed(); });
     outcome.status = whole ? CopyOutcome::Status::Completed
-                     : failed != outcome.copies.end() ? CopyOutcome::Status::Failed
-                                                      : CopyOutcome::Status::Cancelled;
-    if (failed != outcome.copies.end()) outcome.error = failed->error;
-    if (!whole) {
-        // Copies put in place before the save stopped are taken back.
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!outcome.copies[i].completed()) continue;
-            std::error_code error;
-            if (!std::filesystem::remove(jobs_[i]->destination(), error) && error) {
-                outcome.status = CopyOutcome::Status::Failed;
-                outcome.error = BWFError(BWFError::Kind::Output, jobs_[i]->destination(),
-                                         "could not be removed after the save stopped: " + error.message());
-            }
-        }
-    }
+                     : failed != outcome.copies.end() || leftover ? CopyOutcome::Status::Failed
+                                                                   : CopyOutcome::Status::Cancelled;
+    // A file that could not be put back or removed says so first: the user must know where it is.
+    outcome.error = leftover ? leftover : failed != outcome.copies.end() ? failed->error : std::nullopt;
+    if (!whole)
+        for (auto& copy : outcome.copies)
+            if (copy.completed()) copy.status = CopyOutcome::Status::Cancelled;  // written, then taken back
     if (log)
-        for (const auto& lines : logs_) *log << lines->str();
+        for (const auto& lines : logs) *log << lines.str();
     if (progress) progress(whole ? 100 : 0);
     return outcome;
 }

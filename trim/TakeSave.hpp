@@ -1,17 +1,16 @@
 // Saving a take (or any batch of files) as one: each file's copy is a
-// BWFReconstructor job, several run at once, and the copies are put in place
+// BWFReconstructor job, a few run at once, and the copies are put in place
 // only once every one is written. When one fails or the save is cancelled,
-// none is kept: a save is whole or not at all.
+// none is kept and every file replaced is put back: a save is whole or not at
+// all. However many files, only a few are open at a time.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <vector>
 
 #include "bwf/BWFReconstructor.hpp"
@@ -32,7 +31,7 @@ std::vector<CopyRequest> alignedRequests(const std::filesystem::path& lead, std:
 struct SaveOutcome {
     CopyOutcome::Status status = CopyOutcome::Status::Failed;
     std::vector<CopyOutcome> copies;  // one per request, in order
-    std::optional<BWFError> error;    // the first failure, or a copy that could not be removed again
+    std::optional<BWFError> error;    // the first failure, or a file that could not be put back or removed
 
     bool completed() const { return status == CopyOutcome::Status::Completed; }
     std::string message() const { return error ? error->what() : std::string(); }
@@ -43,11 +42,11 @@ public:
     // Copies at once by default: the machine's cores, at most 4.
     static unsigned defaultParallel();
 
-    // Plans every copy, writing nothing. Throws BWFError when a copy cannot be
-    // planned (an existing output without replace among them), when two copies
-    // would have one name, or when a copy would go into an input's own folder
-    // under that input's name.
-    explicit TakeSave(const std::vector<CopyRequest>& requests);
+    // Plans every copy, one at a time, keeping only what each will hold; writes
+    // nothing. Throws BWFError when a copy cannot be planned (an existing output
+    // without replace among them), when two copies would have one name, or when
+    // a copy would go into an input's own folder under that input's name.
+    explicit TakeSave(std::vector<CopyRequest> requests);
     // The naming refusals alone (one name twice, an input's own folder), without
     // planning: for callers that check outputs of their own before planning.
     static void checkNames(const std::vector<CopyRequest>& requests);
@@ -55,28 +54,39 @@ public:
     TakeSave(const TakeSave&) = delete;
     TakeSave& operator=(const TakeSave&) = delete;
 
-    std::size_t size() const { return jobs_.size(); }
-    const BWFReconstructor& job(std::size_t i) const { return *jobs_[i]; }
+    std::size_t size() const { return requests_.size(); }
+    const CopyRequest& request(std::size_t i) const { return requests_[i]; }
+    // What copy i holds: as planned, then as written once run() has made it.
+    const CopyPlan& plan(std::size_t i) const { return plans_[i]; }
     std::int64_t audioBytes() const;  // of all copies
-    void setHooks(std::size_t i, CopyHooks hooks) { jobs_[i]->setHooks(std::move(hooks)); }
+    // Copy i's faults; its beforePlace comes just before the save puts it in place.
+    void setHooks(std::size_t i, CopyHooks hooks) { hooks_[i] = std::move(hooks); }
 
     // Stops the save from any thread, also from a signal handler (it only sets
-    // atomic flags). Copies already in place are removed when run() ends.
-    void cancel();
+    // atomic flags): every copy goes and every file replaced is put back. False
+    // when it is too late: every copy is in place.
+    bool cancel();
 
-    // Runs the save on the calling thread, parallel copies at a time, and reports
-    // whole percents of all the audio through progress (from the copies'
-    // threads, one call at a time): then 100 on completion, or 0. Each copy's
-    // "Done" and completion lines go to log, in the requests' order, at the end.
+    // Runs the save: `parallel` threads each plan, open and write one copy at a
+    // time, leaving it flushed under a hidden name beside its output. Once every
+    // copy is written they are put in place together, each file they replace
+    // kept until the last is in place (Placement); a failure or cancel before
+    // then removes every copy and puts back every replaced file. Reports whole
+    // percents of all the audio through progress (one call at a time), then 100
+    // on completion, or 0. Each copy's "Done" and completion lines go to log, in
+    // the requests' order, at the end. Runs once.
     SaveOutcome run(unsigned parallel, const std::function<void(std::int64_t)>& progress = {},
                     std::ostream* log = nullptr);
 
 private:
-    void stopAll();
+    bool stop();  // from running to stopped; false once placed
 
-    std::vector<std::unique_ptr<std::ostringstream>> logs_;
-    std::vector<std::unique_ptr<BWFReconstructor>> jobs_;
-    std::atomic<bool> stop_{false};
+    enum : int { kRunning, kStopped, kPlaced };
+    std::vector<CopyRequest> requests_;
+    std::vector<CopyPlan> plans_;
+    std::vector<CopyHooks> hooks_;
+    std::atomic<int> state_{kRunning};
+    std::atomic<bool> stopped_{false};  // what the copies stop at
 };
 
 }  // namespace keeptime

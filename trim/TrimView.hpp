@@ -28,7 +28,7 @@ public:
     virtual ~TrimView() = default;
     virtual void setText(Element element, const std::string& text) = 0;
     virtual std::string text(Element element) const = 0;
-    // Slider positions are steps: timecode frames, or seconds (TrimRange's SliderScale).
+    // Slider positions are steps: timecode frames, or seconds (Clock::sliderSteps).
     virtual void setSliderValue(Element slider, double value) = 0;
     virtual double sliderValue(Element slider) const = 0;
     virtual void setSliderRange(Element /*slider*/, std::int64_t /*steps*/, std::int64_t /*perSecond*/) {}

@@ -172,16 +172,26 @@ TEST_F(BWFReconstructorTest, ChunkSizesAddUpWhenTheTextChangesLength) {
     EXPECT_EQ(job.plan().fileBytes, 12 + 36 + 610 + 24 + 8 + 5'000'000'004);
 }
 
-// A writer may leave out the pad byte of the last chunk before the audio: the walk still reaches the audio
-// and what follows it, and the copy keeps the header as it was.
-TEST_F(BWFReconstructorTest, AHeaderChunkWithoutItsPadByteIsKeptAsItWas) {
+// A writer may leave out a pad byte: of the last chunk before the audio (the walk still reaches the audio and
+// what follows it), or of the file's last chunk. The copy keeps those chunks as they were.
+TEST_F(BWFReconstructorTest, AChunkWithoutItsPadByteIsKeptAsItWas) {
     Bytes file = WavWriter().fmt().chunk("odd ", "abc").data(audioPattern(600)).chunk("smpl", Bytes(36)).build();
     file.erase(file.begin() + 12 + 24 + 11);
     writeFile(dir / "in.wav", file);
     EXPECT_TRUE(run({dir / "in.wav", dir / "out.wav", 10, 100}).completed());
-    const Bytes out = readFile(dir / "out.wav");
+    Bytes out = readFile(dir / "out.wav");
     EXPECT_EQ(text(out, 8, 43), text(file, 8, 39) + "data");
     EXPECT_EQ(text(out, out.size() - 44, 4), "smpl");
+
+    file = WavWriter().fmt().data(audioPattern(600)).chunk("LIST", "INFOodd").build();
+    file.pop_back();
+    writeLE<std::uint32_t>(file, 4, std::uint32_t(file.size() - 8));
+    writeFile(dir / "in.wav", file);
+    const CopyOutcome last = run({dir / "in.wav", dir / "out.wav", 10, 100, {}, true});
+    ASSERT_TRUE(last.completed()) << last.message();
+    out = readFile(dir / "out.wav");
+    EXPECT_EQ(text(out, 36, 8 + 540) + text(out, out.size() - 15, 15), text(file, 36, 4) + std::string("\x1c\2\0\0", 4) +
+                                                                         text(file, 44 + 60, 540) + text(file, file.size() - 15, 15));
 }
 
 TEST_F(BWFReconstructorTest, RefusesWhatItCannotCopy) {

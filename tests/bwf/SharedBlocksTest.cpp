@@ -24,12 +24,17 @@ TEST(SharedBlocks, TheCopyIsRightHoweverItsBlocksWereMade) {
         std::int64_t shared;
     };
     const Bytes six = audioPattern(6 << 20);
+    std::string grows = "<BWFXML>";  // each stamp text gains a digit: the copy's header ends past the stretch's start
+    for (int i = 0; i < 4096; ++i) grows += "<BWF_TIME_REFERENCE_LOW>9</BWF_TIME_REFERENCE_LOW>";
+    grows += "</BWFXML>";
     const Case cases[] = {
         {"a JUNK chunk lines the audio up", WavWriter().bext(7).fmt().data(six), 1001, 1000000, "bext,fmt ,JUNK,data",
          "", whole},
         {"a filler before the data is resized", WavWriter().fmt().chunk("FLLR", Bytes(3000, 'f')).data(six), 5, 1000000,
          "fmt ,FLLR,data", "", whole},
         {"RF64", WavWriter().rf64().ds64().fmt().data(six), 3, 1048576, "ds64,fmt ,JUNK,data", "", whole},
+        {"a header that grew by a block less 2 bytes", WavWriter().fmt(1, 48000, 16).ixml(grows).data(six), 1, 1000000,
+         "fmt ,iXML,JUNK,data", "", whole},
         {"an odd stretch never agrees", WavWriter().fmt(1, 48000, 8).data(six), 1, 6000001, "fmt ,data", "", 0},
         {"clones fail part-way", WavWriter().fmt(1, 48000, 16).data(audioPattern(big)), 10, big / 2 - 1,
          "fmt ,JUNK,data", "FICLONERANGE", piece},

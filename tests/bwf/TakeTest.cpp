@@ -2,6 +2,8 @@
 // and a save kept whole or not at all.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "bwf/Take.hpp"
 #include "tests/WavWriter.hpp"
 #include "trim/TakeSave.hpp"
@@ -39,6 +41,16 @@ TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
     writeMember(dir / "poly.wav", "T3", "1", "1");  // the poly file and its split monos: two sets
     writeMember(dir / "mono_1.wav", "T3", "2", "1");
     writeMember(dir / "mono_2.wav", "T3", "2", "2");
+    for (int i = 1; i <= 5; ++i) {  // a take whose recorder writes the iXML once the audio is done
+        WavWriter late;
+        if (i == 4) late.rf64().ds64();
+        late.fmt().data(testing::audioPattern(i == 5 ? 6001 : 6000)).ixml(testing::takeIXML("M", "5", std::to_string(i), kTen));
+        late.write(dir / ("late_" + std::to_string(i) + ".wav"));
+    }
+    Bytes unpadded = testing::readFile(dir / "late_5.wav");  // odd-sized audio whose pad byte was left out
+    unpadded.erase(unpadded.begin() + 12 + 24 + 8 + 6001);
+    writeLE<std::uint32_t>(unpadded, 4, std::uint32_t(unpadded.size() - 8));
+    testing::writeFile(dir / "late_5.wav", unpadded);
     WavWriter().bext(kTen).fmt().data(Bytes(600)).write(dir / "plain.wav");
     testing::writeFile(dir / "notes.txt", Bytes(100, 'x'));
     const struct { const char* file; std::vector<std::string> members; const char* notice; } cases[] = {
@@ -48,6 +60,8 @@ TEST(Take, MembersShareFamilyAndCountOneFilePerIndexInIndexOrder) {
         {"poly.wav", {"poly"}, ""},
         {"mono_2.wav", {"mono_1", "mono_2"}, ""},
         {"plain.wav", {"plain"}, ""},
+        {"late_2.wav", {"late_1", "late_2", "late_3", "late_4", "late_5"}, ""},
+        {"late_5.wav", {"late_1", "late_2", "late_3", "late_4", "late_5"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -112,38 +126,68 @@ TEST_F(TakeSaveTest, CopiesByTimeOfDayStartOnOneSampleOfTheDay) {
     }
 }
 
-TEST_F(TakeSaveTest, AFailureOrCancelAtAnyFileLeavesNothingOfTheSave) {
-    enum Fault { Throw, Cancel, Appear };  // a failing write, a cancel, an output that appears before placing
-    const struct { std::size_t member; bool beforePlace; Fault fault; CopyOutcome::Status status; } cases[] = {
-        {0, false, Throw, CopyOutcome::Status::Failed},
-        {2, true, Throw, CopyOutcome::Status::Failed},
-        {1, false, Cancel, CopyOutcome::Status::Cancelled},
-        {1, true, Appear, CopyOutcome::Status::Failed},  // the others are placed, then taken back
+// A save into a folder holding earlier copies of two members, replacing them (or, without replace, an empty
+// folder): a fault while a copy is written or while the copies are put in place (a failing member, a cancel, a folder or a file where a copy goes) leaves
+// every file the folder held as it was, and nothing else; no copy shows under its name before all are written.
+TEST_F(TakeSaveTest, AFaultAtAnyPointLeavesEveryFileAsItWas) {
+    enum Fault { None, Throw, Cancel, Folder, Appear };
+    using S = CopyOutcome::Status;
+    const struct { std::size_t member; bool placing; Fault fault; bool replace; S status; } cases[] = {
+        {0, false, None, true, S::Completed},
+        {0, false, Throw, true, S::Failed},      {2, false, Cancel, true, S::Cancelled},
+        {0, true, Throw, true, S::Failed},       {1, true, Throw, true, S::Failed},
+        {2, true, Throw, true, S::Failed},       {2, true, Cancel, true, S::Cancelled},
+        {2, true, Folder, true, S::Failed},      // a real failure after two copies replaced files
+        {1, true, Appear, false, S::Failed},     // without replace, a file that appears is kept
+    };
+    const std::map<std::string, std::string> old = {{"Tr1.wav", "old 1"}, {"Tr3.wav", "old 3"}};
+    auto listing = [&](bool hidden) {
+        std::map<std::string, std::string> files;
+        for (const auto& name : testing::fileNames(out)) {
+            const Bytes bytes = fs::is_regular_file(out / name) ? testing::readFile(out / name) : Bytes();
+            if (hidden || name[0] != '.') files[name] = std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 5));
+        }
+        return files;
     };
     for (unsigned parallel : {1u, 3u}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::to_string(c.member) + " " + std::to_string(parallel));
+            SCOPED_TRACE(std::to_string(c.member) + (c.placing ? " placing" : " writing") + " fault " +
+                         std::to_string(c.fault) + " parallel " + std::to_string(parallel));
             fs::remove_all(out), fs::create_directories(out);
-            TakeSave save(alignedRequests(in / members[0], 1000, 90000, paths(), out));
+            const auto had = c.replace ? old : std::map<std::string, std::string>{};
+            for (const auto& [name, text] : had) testing::writeFile(out / name, Bytes(text.begin(), text.end()));
+            auto requests = alignedRequests(in / members[0], 1000, 90000, paths(), out);
+            for (auto& request : requests) request.replace = c.replace;
+            TakeSave save(requests);
             const fs::path target = out / members[c.member];
-            std::vector<std::string> placedEarly;
+            bool shownEarly = false;
             const std::function<void()> fault = [&, c] {
-                placedEarly = testing::fileNames(out);
                 if (c.fault == Throw) throw BWFError(BWFError::Kind::Output, target, "disk full");
-                if (c.fault == Cancel) save.cancel();
+                if (c.fault == Cancel) { EXPECT_TRUE(save.cancel()); }
+                if (c.fault == Folder) fs::remove(target), fs::create_directories(target / "in the way");
                 if (c.fault == Appear) testing::writeFile(target, Bytes(3, 'x'));
             };
-            CopyHooks hooks;
-            if (c.beforePlace) hooks.beforePlace = fault;
-            else hooks.afterBlock = [=](std::int64_t) { fault(); };
-            save.setHooks(c.member, hooks);
+            for (std::size_t i = 0; i < 3; ++i) {
+                CopyHooks hooks;
+                hooks.afterBlock = [&, i, c](std::int64_t) {
+                    shownEarly |= listing(false) != had;
+                    if (i == c.member && !c.placing) fault();
+                };
+                if (i == c.member && c.placing) hooks.beforePlace = fault;
+                save.setHooks(i, hooks);
+            }
             const SaveOutcome outcome = save.run(parallel);
-            EXPECT_EQ(outcome.status, c.status);
-            EXPECT_TRUE(c.status == CopyOutcome::Status::Cancelled || outcome.message().starts_with(target.string()))
-                << outcome.message();
-            EXPECT_EQ(placedEarly, std::vector<std::string>{}) << "a copy was in place before every copy was written";
-            const auto left = testing::fileNames(out);
-            EXPECT_EQ(left, c.fault == Appear ? std::vector<std::string>{members[c.member]} : std::vector<std::string>{});
+            EXPECT_EQ(outcome.status, c.status) << outcome.message();
+            EXPECT_TRUE(c.status != S::Failed || outcome.message().starts_with(target.string())) << outcome.message();
+            EXPECT_FALSE(shownEarly) << "a copy was in place before every copy was written";
+            auto expected = had;
+            if (c.fault == Folder) expected.erase(members[c.member]), expected[members[c.member]] = "";
+            if (c.fault == Appear) expected[members[c.member]] = "xxx";
+            if (c.fault == None) expected = {{"Tr1.wav", "RIFF"}, {"Tr2.wav", "RIFF"}, {"Tr3.wav", "RIFF"}};
+            auto left = listing(true);
+            for (auto& [name, text] : left) text.resize(c.fault == None ? 4 : text.size());
+            EXPECT_EQ(left, expected);
+            EXPECT_EQ(save.cancel(), c.fault != None) << "a save in place stays";
         }
     }
 }

@@ -87,7 +87,7 @@ const std::pair<std::string, std::string> kInputs[] = {  // a shell command writ
                                   "-write_bext 1 -metadata time_reference=4147200000 {out}"},
     {"sox_no_time_reference", "sox -n -r 44100 -c 2 -b 16 {out} synth 2.5 sine 300"},
     {"recorder_a_ixml_timestamp", "samples recorder-a-ixml-timestamp.wav"},    // 5.005 s, iXML and bext
-    {"daw_export_ixml_after_data", "samples daw-export-ixml-after-data.wav"},  // 1 s: copies from 1 s are empty
+    {"daw_export_ixml_after_data", "samples daw-export-ixml-after-data.wav"},  // 1 s: trims from 1 s are refused
     // Chunks after the audio: cue, smpl, LIST adtl and LIST INFO; levl and id3; LIST INFO.
     {"wavefile_markers_loops_after_data", "node '" KEEPTIME_EXTERNAL_DIR "/wavefile-write.js' {out}"},
     {"ffmpeg_peaks_mutagen_id3_after_data",
@@ -164,7 +164,13 @@ TEST_P(ExternalFiles, InfoAndCopiesAgreeWithIndependentReaders) {
         const std::int64_t shift = source == "none" ? 0 : weird ? (first * 1001 + 999) / 1000 : first;
         const std::int64_t moved = reference + shift, bextWas = bext ? std::int64_t(walk["bext"]["timeReference"]) : 0;
         const json bextAfter = bext ? json(std::to_string(bextWas + shift)) : json();  // as ffprobe and wavefile say
-        ASSERT_EQ(keeptime({"trim", file, "-o", out, "--force"}, args).status, 0);
+        const Result trimmed = keeptime({"trim", file, "-o", out, "--force"}, args);
+        if (first == last) {  // a range with no audio left is refused, as the window refuses it
+            EXPECT_EQ(std::pair(trimmed.status, trimmed.err), std::pair(2, "keeptime-cli: " + file.string() +
+                                                                          ": the range holds no audio\n"));
+            continue;
+        }
+        ASSERT_EQ(trimmed.status, 0) << trimmed.err;
 
         const json copyWalk = reading("riffcheck", out);
         EXPECT_EQ(copyWalk["errors"], json::array()) << "riffcheck.py finds the copy malformed";
@@ -260,6 +266,7 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         {{"trim", in, "-o", nowhere}, nowhere},                    // no such folder: 1 (failed) or 2 (refused)
         {{"trim", in, "-o", out, "--start", "1:75"}, in},          // not a time
         {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null"},  // a device is never replaced
+        {{"trim", in, "-o", out, "--force", "--start", "1", "--end", "1"}, in},  // a range with no audio
     };
     const std::size_t files = testing::fileNames(dir.path()).size();
     const std::string input = text(in);
@@ -275,6 +282,8 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         EXPECT_EQ(testing::fileNames(dir.path()).size(), files) << "a file was added or removed";
         EXPECT_TRUE(text(in) == input && text(out) == "xxx") << "a file changed";
     }
+    EXPECT_EQ(keeptime({"trim", in, "-o", dir / "empty.wav", "--start", "1", "--end", "1"}).err,
+              "keeptime-cli: " + in.string() + ": the range holds no audio\n");
     // Done lines on standard output, or on standard error when standard output holds the JSON object alone.
     const std::string n = std::to_string(48000 * 12), done = "Done\nDone\n" + n + " == " + n + " == " + n + "\n";
     const Result plain = keeptime({"trim", in, "-o", out, "--start", "1", "--force"});
@@ -322,22 +331,22 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
     TempDir dir;
     const fs::path in = dir / "in", out = dir / "out", copies = out / "", solo = in / "solo.wav";
     fs::create_directories(in), fs::create_directories(out);
-    const std::int64_t stamp = 1728000000, deltas[] = {0, 3, -2};  // 10:00:00, and files a few samples apart
+    const std::int64_t stamp = 1728000000, deltas[] = {0, 3, -2, 1, 0};  // 10:00:00, and files a few samples apart
     std::vector<std::string> take;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 5; ++i) {  // the iXML after the audio, as Metacorder writes it; the sixth file is missing
         take.push_back(in / ("Tr" + std::to_string(i + 1) + ".wav"));
-        testing::WavWriter().ixml(testing::takeIXML("U1", "4", std::to_string(i + 1), stamp + deltas[i]))
-            .fmt().data(testing::audioPattern(48000 * 6 * 3, i + 1)).write(take[i]);
+        testing::WavWriter().fmt().data(testing::audioPattern(48000 * 6 * 3, i + 1))
+            .ixml(testing::takeIXML("U1", "6", std::to_string(i + 1), stamp + deltas[i])).write(take[i]);
     }
     testing::WavWriter().bext(stamp).fmt().data(Bytes(600)).write(solo);
     const std::string limited = "ulimit -f 100; exec " + kCli + " trim --quiet " + take[0] + " " + solo.string() + " -o " + out.string();
     const struct { std::vector<std::string> args; int status; std::size_t copiesLeft; std::string says; } cases[] = {
         {{"trim", take[1], take[2], "-o", copies, "--start", "1", "--json"}, 0, 2, ""},  // each file from its own start
         {{"trim", take[1], take[2], "-o", copies}, 2, 2, "already exists; add --force"},
-        {{"trim", take[1], "--take", "-o", copies, "--start-tc", "10:00:01", "--json", "--force", "--jobs", "2"}, 0, 3, ""},
-        {{"trim", take[0], solo, "-o", copies / "Tr1.wav", "--force"}, 2, 3, "is not a folder"},
+        {{"trim", take[1], "--take", "-o", copies, "--start-tc", "10:00:01", "--json", "--force", "--jobs", "2"}, 0, 5, ""},
+        {{"trim", take[0], solo, "-o", copies / "Tr1.wav", "--force"}, 2, 5, "is not a folder"},
         // The inputs' own folder: refused as such, not answered with --force.
-        {{"trim", take[0], "--take", "-o", in}, 2, 3, "a file of this save; choose another folder"},
+        {{"trim", take[0], "--take", "-o", in}, 2, 5, "a file of this save; choose another folder"},
         {{"sh", "-c", limited}, 1, 0, ""},  // one copy cannot be written: the other is not kept either
     };
     for (const auto& c : cases) {
@@ -352,13 +361,87 @@ TEST(ExternalCliTakes, SeveralFilesAndWholeTakesIntoAFolder) {
         if (r.status != 0 || r.out.empty()) continue;
         const json copiesMade = json::parse(r.out);
         ASSERT_TRUE(copiesMade.is_array()) << r.out;
-        const bool whole = c.copiesLeft == 3;
-        EXPECT_EQ(r.err.find("1 of the take's 4 files is missing") != std::string::npos, whole) << r.err;
+        const bool whole = c.copiesLeft == 5;
+        EXPECT_EQ(copiesMade.size(), c.copiesLeft);
+        EXPECT_EQ(r.err.find("1 of the take's 6 files is missing") != std::string::npos, whole) << r.err;
         for (std::size_t i = 0; i < copiesMade.size(); ++i) {
             EXPECT_EQ(copiesMade[i]["timeReferenceAfter"], whole ? stamp + 48000 : stamp + deltas[i + 1] + 48000);
             EXPECT_EQ(copiesMade[i].contains("notice"), whole);
             EXPECT_EQ(reading("riffcheck", copiesMade[i]["output"].get<std::string>())["errors"], json::array());
         }
+    }
+}
+
+// A batch of a thousand files runs with 64 descriptors, and one copy that cannot be written leaves none of the
+// thousand, and no hidden file. In memory (/dev/shm) where there is one, so that a thousand flushes cost nothing.
+TEST(ExternalCliTakes, AThousandFilesUnderSixtyFourDescriptors) {
+    TempDir dir(fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    const fs::path in = dir / "in", out = dir / "out";
+    fs::create_directories(in), fs::create_directories(out);
+    std::string inputs;
+    for (int i = 0; i < 1000; ++i) {
+        const fs::path file = in / ("f" + std::to_string(1000 + i) + ".wav");
+        testing::WavWriter().bext(1728000000).fmt(1, 48000, 16).data(testing::audioPattern(i == 700 ? 120000 : 960, i))
+            .write(file);
+        inputs += " '" + file.string() + "'";
+    }
+    const std::string trim = "ulimit -n 64 && exec '" + kCli + "' trim --quiet --start 0.001" + inputs + " -o '" + out.string() + "'";
+    for (const std::string limit : {"", "ulimit -f 100 && "}) {  // -f: the copy of f1700 (120 KB) cannot be written
+        SCOPED_TRACE(limit);
+        fs::remove_all(out), fs::create_directories(out);
+        const Result r = run({"sh", "-c", limit + trim});
+        EXPECT_EQ(r.status, limit.empty() ? 0 : 1) << r.err.substr(0, 2000);
+        EXPECT_EQ(testing::fileNames(out).size(), limit.empty() ? 1000u : 0u);
+        if (!limit.empty()) { EXPECT_NE(r.err.find("f1700.wav: cannot write the copy: File too large"), std::string::npos) << r.err; }
+    }
+}
+
+// A --force save of a take stopped while its copies are put in place. After Ctrl-C every file it replaced is
+// there as it was. After SIGKILL a person recovers as the man page says: while copies not yet in place
+// (.NAME.keeptime-XXXXXX) are left, each .NAME.keeptime-original-XXXXXX is renamed back to NAME; when none are, the
+// save was in place and the originals may go. Either way the folder then holds the old files or the new copies,
+// never some of each. The signal is sent when the first copy shows under its name; a run that ends first is tried
+// again.
+TEST(ExternalCliTakes, AForcedSaveStoppedWhilePlacingLeavesTheFilesItReplaced) {
+    TempDir dir(fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    const fs::path in = dir / "in", out = dir / "out";
+    fs::create_directories(in);
+    constexpr int kMembers = 300;
+    for (int i = 0; i < kMembers; ++i)
+        testing::WavWriter().fmt(1, 48000, 16).data(testing::audioPattern(960, i))
+            .ixml(testing::takeIXML("P", std::to_string(kMembers), std::to_string(i + 1), 1728000000))
+            .write(in / ("T" + std::to_string(1000 + i) + ".wav"));
+    const auto kept = [](const std::string& name) { return name.find(".keeptime-original-") != std::string::npos; };
+    for (int signal : {SIGINT, SIGKILL}) {
+        int interrupted = 0;
+        for (int attempt = 0; attempt < 20 && interrupted < 3; ++attempt) {
+            fs::remove_all(out), fs::create_directories(out);
+            for (int i = 0; i < kMembers; ++i) testing::writeFile(out / ("T" + std::to_string(1000 + i) + ".wav"), Bytes(3, 'o'));
+            TempDir logs;
+            const pid_t pid = start({kCli, "trim", "--quiet", "--take", in / "T1000.wav", "-o", out, "--force"}, logs.path());
+            int status = -1;
+            for (int raw = 0; status < 0;) {
+                if (::waitpid(pid, &raw, WNOHANG) == pid) status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                else if (text(out / "T1000.wav").starts_with("RIFF")) ::kill(pid, signal), status = finish(pid);
+            }
+            if (status == 0) continue;  // it was done before the signal came
+            ++interrupted;
+            SCOPED_TRACE("signal " + std::to_string(signal) + ", attempt " + std::to_string(attempt));
+            EXPECT_EQ(status, 128 + signal) << text(logs / "err");
+            const auto left = testing::fileNames(out);
+            const bool unfinished = std::any_of(left.begin(), left.end(), [&](auto& name) { return name[0] == '.' && !kept(name); });
+            for (const auto& name : left) {  // a rename between two names of one file does nothing: the name stays
+                if (kept(name) && unfinished) fs::rename(out / name, out / name.substr(1, name.find(".keeptime-") - 1));
+                if (name[0] == '.') fs::remove(out / name);
+            }
+            std::map<std::string, int> contents;  // how many files begin so: "ooo" the old ones, "RIFF" copies
+            for (const auto& name : testing::fileNames(out)) ++contents[text(out / name).substr(0, 4)];
+            EXPECT_TRUE(contents == (std::map<std::string, int>{{"ooo", kMembers}}) ||
+                        (signal == SIGKILL && contents == std::map<std::string, int>{{"RIFF", kMembers}}))
+                << "old files: " << contents["ooo"] << ", copies: " << contents["RIFF"];
+            if (signal == SIGINT) { EXPECT_EQ(left.size(), std::size_t(kMembers)) << "hidden files were left"; }
+        }
+        if (interrupted == 0) std::cout << "signal " << signal << " never came while the copies were put in place\n";
     }
 }
 
@@ -416,6 +499,31 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
         const Bytes copy = testing::readFile(dir / "out");
         EXPECT_TRUE(copies.emplace(std::array{c.reference, c.startFrame, c.frames}, copy).first->second == copy)
             << "not the bytes another notation of the same frames gave";
+    }
+}
+
+// --json reports the stamp the copy holds, as `info` reads it back, whichever chunk holds it: also an iXML after
+// the audio that a trim from the first frame carries as it was.
+TEST(ExternalCliFrames, TheReportedStampIsTheCopys) {
+    const std::int64_t ten = 1728000000;
+    const struct { const char* name; testing::WavWriter wav; std::string args; std::int64_t after; } cases[] = {
+        {"iXML after the audio, from the start", testing::WavWriter().fmt().data(testing::audioPattern(48000 * 12))
+             .ixml(testing::ixmlText(std::to_string(ten), {})), "", ten},
+        {"iXML after the audio, from 1 s", testing::WavWriter().fmt().data(testing::audioPattern(48000 * 12))
+             .ixml(testing::ixmlText(std::to_string(ten), {})), "--start 1", ten + 48000},
+        {"bext before, iXML after", testing::WavWriter().bext(ten + 5).fmt().data(testing::audioPattern(48000 * 12))
+             .ixml(testing::ixmlText({}, std::to_string(ten))), "--end 1", ten},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        c.wav.write(dir / "in.wav");
+        const Result r = keeptime({"trim", dir / "in.wav", "-o", dir / "out.wav", "--json", "--tc-rate", "25"}, c.args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json copy = json::parse(r.out), info = json::parse(keeptime({"info", dir / "out.wav", "--json", "--tc-rate", "25"}).out);
+        EXPECT_EQ(json({copy["timeReferenceAfter"], copy["startTimecode"]}),
+                  json({info["samplesSinceMidnight"], info["startTimecode"]}));
+        EXPECT_EQ(copy["timeReferenceAfter"], c.after);
     }
 }
 

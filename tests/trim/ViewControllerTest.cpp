@@ -199,6 +199,16 @@ TEST_F(ViewControllerTest, CopiesAreTrackedAndCancelled) {
     EXPECT_FALSE(controller.anyRunning() || std::filesystem::exists(dir / "long.wav"));
 }
 
+// The window's take line: a loaded file's take is found also when its recorder writes the iXML after the audio.
+TEST_F(ViewControllerTest, TheLoadedFilesTakeIsFoundWhereverItsIXMLStands) {
+    for (const std::string index : {"1", "2", "3", "4", "5"})
+        WavWriter().bext(1728000000).fmt().data(audioPattern(6000)).ixml(takeIXML("MC-1", "5", index, 1728000000))
+            .write(dir / ("T1_" + index + ".wav"));
+    controller.loadFile(dir / "T1_3.wav");
+    EXPECT_EQ(controller.take.members.size(), 5u);
+    EXPECT_FALSE(controller.take.missing());
+}
+
 // The details line up the format and the recorder's notes, skipping what a file does not say;
 // the iXML is read as text a person reads, and only a track's own NAME is a track name.
 TEST(DetailsTest, TheRecordingInAFewLines) {
