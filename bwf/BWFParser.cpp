@@ -21,6 +21,7 @@ void BWFParser::parse(const FileHandle& file, std::ostream* out) {
         info_ = scanHead(head_, [&] { return file.size(); });
         preData_.assign(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(info_.at.data));
         if (info_.at.walked) chunks_ = info_.walk.chunks;
+        checkRF64Size(file);
         fitAudioToFile(file);
         findTrailingChunks(file);
         if (!info_.at.fmt) {
@@ -68,7 +69,7 @@ void BWFParser::readHead(const FileHandle& file) {
 
 // Unfinished and cut-short recordings: the audio is what the file holds.
 void BWFParser::fitAudioToFile(const FileHandle& file) {
-    if (info_.bytesPerFrame <= 0 || notice_) return;
+    if (info_.bytesPerFrame <= 0 || info_.audioToEnd) return;
     const auto length = static_cast<std::uint64_t>(file.size());
     const std::uint64_t start = info_.at.data + layout::kAudioOffset;
     const std::uint64_t held = length > start ? length - start : 0;
@@ -83,15 +84,15 @@ void BWFParser::fitAudioToFile(const FileHandle& file) {
         if (after.chunks.empty() || !after.chunks.front().whole) {
             info_.audioDataLength = wholeFrames(held);
             info_.audioToEnd = true;
-            notice_ = "unfinished recording: the header gives no audio length; using the file's length";
+            addNotice("unfinished recording: the header gives no audio length; using the file's length");
         }
     } else if (declared > held) {
         const std::int64_t frames = static_cast<std::int64_t>(held) / info_.bytesPerFrame;
         const auto promised = static_cast<std::int64_t>(declared / static_cast<std::uint64_t>(info_.bytesPerFrame));
         info_.audioDataLength = wholeFrames(held);
         info_.audioToEnd = true;
-        notice_ = "cut short: " + TimeString::durationString(static_cast<double>(frames / info_.samplesPerSecond)) + " of " +
-                  TimeString::durationString(static_cast<double>(promised / info_.samplesPerSecond)) + " present";
+        addNotice("cut short: " + TimeString::durationString(static_cast<double>(frames / info_.samplesPerSecond)) + " of " +
+                  TimeString::durationString(static_cast<double>(promised / info_.samplesPerSecond)) + " present");
     }
 }
 
@@ -111,12 +112,48 @@ void BWFParser::findTrailingChunks(const FileHandle& file) {
     auto read = [&](std::uint64_t offset, std::size_t count) {
         return file.readAt(static_cast<std::int64_t>(offset), count);
     };
-    const TrailingWalk after = walkAfterAudio(read, data, length);
+    TrailingWalk after = walkAfterAudio(read, data, length);
     data.paddingSize = static_cast<std::uint8_t>(after.from - data.bodyEnd());
     chunks_.push_back(data);
+    // A second audio chunk is left out of copies: readers would take it for the
+    // audio, playing what was trimmed off. The first is the audio, as every reader has it.
+    std::erase_if(after.chunks, [&](const Chunk& chunk) {
+        if (chunk.name() != layout::kDataId) return false;
+        addNotice("a second \"data\" chunk (" + std::to_string(chunk.size) + " bytes at offset " +
+                  std::to_string(chunk.offset) + ") follows the audio; copies leave it out");
+        return true;
+    });
     chunks_.insert(chunks_.end(), after.chunks.begin(), after.chunks.end());
     notCarried_ = after.fault;
     notCarriedOffset_ = after.faultOffset;
+}
+
+void BWFParser::addNotice(const std::string& notice) { notice_ = notice_ ? *notice_ + "; " + notice : notice; }
+
+// An RF64 data chunk's own 32-bit size is all ones, or the same as ds64's. Where
+// the two disagree, the one that the file's length and the chunks after the
+// audio confirm is the audio's size.
+void BWFParser::checkRF64Size(const FileHandle& file) {
+    if (!info_.rf64 || !info_.at.walked || info_.audioToEnd) return;
+    const auto own = readLE<std::uint32_t>(head_, info_.at.data + layout::kDataSizeOffset);
+    const auto given = static_cast<std::uint64_t>(info_.audioDataLength);
+    if (!own || *own == layout::kSizeNotRecorded || *own == given) return;
+    const auto length = static_cast<std::uint64_t>(file.size());
+    auto confirmed = [&](std::uint64_t size) {
+        Chunk data;
+        data.offset = info_.at.data;
+        data.size = size;
+        if (data.bodyEnd() > length) return false;
+        if (data.bodyEnd() + (size & 1u) >= length) return true;
+        auto read = [&](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
+        const TrailingWalk after = walkAfterAudio(read, data, length);
+        return !after.fault && !after.chunks.empty();
+    };
+    const bool takeOwn = confirmed(*own) && !confirmed(given);
+    if (takeOwn) info_.audioDataLength = *own;
+    addNotice("the \"ds64\" chunk gives " + std::to_string(given) + " audio bytes and the \"data\" chunk " +
+              std::to_string(*own) + "; using " + std::to_string(takeOwn ? *own : given) +
+              (takeOwn ? ", which the file's length confirms" : ""));
 }
 
 namespace {

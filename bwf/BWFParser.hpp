@@ -43,7 +43,7 @@ public:
         return {0, static_cast<std::int64_t>(preData_.size())};
     }
     std::int64_t audioDataLength() const { return info_.audioDataLength; }
-    std::int16_t bytesPerFrame() const { return info_.bytesPerFrame; }
+    std::int32_t bytesPerFrame() const { return info_.bytesPerFrame; }
     std::int32_t samplesPerSecond() const { return info_.samplesPerSecond; }
     // The sample layout, when the audio is integer PCM or float that can be decoded.
     const std::optional<SampleFormat>& sampleFormat() const { return info_.sampleFormat; }
@@ -88,6 +88,8 @@ private:
     void fitAudioToFile(const FileHandle& file);
     void findTrailingChunks(const FileHandle& file);
     void findStamp(const FileHandle& file);
+    void checkRF64Size(const FileHandle& file);
+    void addNotice(const std::string& notice);
 
     std::filesystem::path url_;
     HeadInfo info_;

@@ -183,7 +183,10 @@ void BWFReconstructor::planTrailing(const StampMove& stamp) {
             if (body.size() != chunk.size) refuse(request_.input, "the input changed while it was read");
             if (auto edited = editBody(chunk.name(), body, edits)) piece = {piece.id, chunkBytes(chunk.name(), *edited)};
         }
+        const bool unpadded = piece.fromInput && (chunk.size & 1u) && chunk.paddingSize == 0;
         after_.push_back(std::move(piece));
+        // A writer that left out an odd chunk's pad byte: the copy has it, so that readers find what follows.
+        if (unpadded) after_.push_back({"", Bytes(1, 0)});
     }
 }
 

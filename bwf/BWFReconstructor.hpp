@@ -31,7 +31,7 @@ struct CopyRequest {
     std::filesystem::path output;
     std::int64_t startFrame = 0;
     std::int64_t endFrame = 0;
-    ClockChoice times;     // weird-TC, and the timecode rate whose midnight the copy's stamp wraps at
+    ClockChoice times{};   // weird-TC, and the timecode rate whose midnight the copy's stamp wraps at
     bool replace = false;  // an existing file at output may be replaced
     bool share = true;     // the copy may share the input's blocks where the file system allows
 };

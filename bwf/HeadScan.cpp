@@ -20,7 +20,7 @@ const std::string kInHead = " in the first " + std::to_string(MAXSEARCH) + " byt
 
 // The chunk walk is trusted when it reaches the data chunk; otherwise each
 // landmark is the first occurrence of its ID, wherever it stands.
-Landmarks locate(ByteView head, bool rf64, const ChunkWalk& walk) {
+Landmarks locate(ByteView head, bool rf64, const ChunkWalk& walk, const std::function<std::int64_t()>& fileLength) {
     Landmarks at;
     std::optional<std::size_t> data = walk.data;
     at.walked = data.has_value();
@@ -28,16 +28,31 @@ Landmarks locate(ByteView head, bool rf64, const ChunkWalk& walk) {
     // other file (a text that mentions "data" and "fmt") a search finds only words.
     if (!data && !startsWith(head, layout::kRIFFId) && !rf64)
         malformed("not a WAV file: it begins with neither \"RIFF\" nor \"RF64\"");
-    if (!data) data = find(head, layout::kDataId);
-    if (!data) malformed("no \"data\" chunk" + kInHead);
+    // A header whose sizes do not add up is searched, but the word "data" in a text
+    // (an iXML note) is no chunk: only a "data" after a "fmt " chunk whose size fits
+    // the file is taken. A size not recorded (0, or all ones) fits any file.
+    if (!data) {
+        at.fmt = find(head, layout::kFmtSearch);
+        if (!at.fmt) malformed("no \"fmt \" chunk" + kInHead);
+        bool seen = false;
+        for (auto candidate = find(head, layout::kDataId, *at.fmt); candidate && !data;
+             candidate = find(head, layout::kDataId, *candidate + 1)) {
+            seen = true;
+            const auto size = readLE<std::uint32_t>(head, *candidate + layout::kDataSizeOffset);
+            const auto end = static_cast<std::int64_t>(*candidate + layout::kAudioOffset) + size.value_or(0);
+            // A header the file ends inside is taken, to be refused as cut short.
+            if (!size || *size == 0 || *size == layout::kSizeNotRecorded || end <= fileLength()) data = candidate;
+        }
+        if (!seen) malformed("no \"data\" chunk" + kInHead);
+        if (!data)
+            malformed("the chunk sizes do not lead to the audio, and no \"data\" chunk after the \"fmt \" chunk" +
+                      kInHead + " has a size that fits the file");
+    }
     at.data = *data;
     const ByteView preData = head.first(at.data);
 
-    // A walked header without a format chunk has it after the audio; only a
-    // header whose sizes do not add up is searched for one.
+    // A walked header without a format chunk has it after the audio.
     if (const Chunk* fmtChunk = walk.find(layout::kFmtChunkId); at.walked && fmtChunk) at.fmt = fmtChunk->offset;
-    if (!at.walked) at.fmt = find(head, layout::kFmtSearch);
-    if (!at.walked && !at.fmt) malformed("no \"fmt \" chunk" + kInHead);
 
     // A walk that reached the data chunk has seen every chunk of the pre-data.
     auto chunkBeforeData = [&](std::string_view id) -> std::optional<std::size_t> {
@@ -81,8 +96,8 @@ std::int64_t audioDataLength(ByteView head, const Landmarks& at, bool rf64,
 
 }  // namespace
 
-std::pair<std::int16_t, std::int32_t> readFormat(ByteView fmtChunk) {
-    auto blockAlign = readLE<std::int16_t>(fmtChunk, layout::kFmtBlockAlignOffset);
+std::pair<std::int32_t, std::int32_t> readFormat(ByteView fmtChunk) {
+    auto blockAlign = readLE<std::uint16_t>(fmtChunk, layout::kFmtBlockAlignOffset);
     auto sampleRate = readLE<std::int32_t>(fmtChunk, layout::kFmtSampleRateOffset);
     if (!blockAlign || !sampleRate) malformed("the \"fmt \" chunk is cut short");
     if (*blockAlign <= 0)
@@ -91,6 +106,11 @@ std::pair<std::int16_t, std::int32_t> readFormat(ByteView fmtChunk) {
     if (*sampleRate <= 0)
         malformed("the \"fmt \" chunk gives a sample rate of " + std::to_string(*sampleRate) +
                   "; it must be more than 0");
+    // A cut at a block align that is not a whole frame of PCM or float lands inside a frame.
+    if (const auto pcm = pcmLayout(fmtChunk); pcm && pcm->frameBytes != *blockAlign)
+        malformed("the \"fmt \" chunk gives " + std::to_string(*blockAlign) + " bytes per frame (block align), but its " +
+                  std::to_string(pcm->channels) + " channels of " + std::to_string(pcm->bits) + "-bit samples take " +
+                  std::to_string(pcm->frameBytes));
     return {*blockAlign, *sampleRate};
 }
 
@@ -98,7 +118,11 @@ HeadInfo scanHead(ByteView head, const std::function<std::int64_t()>& fileLength
     HeadInfo info;
     info.rf64 = startsWith(head, layout::kRF64Id);
     info.walk = walkChunks(head);
-    info.at = locate(head, info.rf64, info.walk);
+    if (fits(head, 0, layout::kFileHeaderSize) && (startsWith(head, layout::kRIFFId) || info.rf64) &&
+        !std::equal(layout::kWaveId.begin(), layout::kWaveId.end(), head.begin() + 8))
+        malformed("a RIFF file of form \"" + std::string(head.begin() + 8, head.begin() + 12) +
+                  "\", not \"WAVE\": not a WAV file");
+    info.at = locate(head, info.rf64, info.walk, fileLength);
     info.audioDataLength = audioDataLength(head, info.at, info.rf64, fileLength, info.audioToEnd);
 
     if (info.at.fmt) {

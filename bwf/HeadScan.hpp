@@ -29,14 +29,15 @@ struct HeadInfo {
     ChunkWalk walk;  // the chunks before the audio, as far as their sizes add up
     std::int64_t audioDataLength = 0;
     bool audioToEnd = false;  // no size recorded: the audio runs to the end of the file
-    std::int16_t bytesPerFrame = 0;
+    std::int32_t bytesPerFrame = 0;
     std::int32_t samplesPerSecond = 0;
     std::optional<SampleFormat> sampleFormat;  // when the audio is one the decoder reads
 };
 
 // Block align and sample rate from a format chunk (its bytes from its ID on).
-// Throws BWFError (without a path) when they are missing or not more than 0.
-std::pair<std::int16_t, std::int32_t> readFormat(ByteView fmtChunk);
+// Throws BWFError (without a path) when they are missing or not more than 0, or
+// when the block align of PCM or float audio is not its channels' sample bytes.
+std::pair<std::int32_t, std::int32_t> readFormat(ByteView fmtChunk);
 
 // Scans head, the first MAXSEARCH bytes of a file (or all of a shorter one).
 // fileLength is asked only when a RIFF data size says "not recorded". When the

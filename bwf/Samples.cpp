@@ -17,7 +17,7 @@ constexpr std::size_t kSubFormatOffset = 32;  // the GUID's first two bytes are 
 
 }  // namespace
 
-std::optional<SampleFormat> sampleFormat(ByteView fmtChunk, std::int16_t blockAlign) {
+std::optional<SampleFormat> sampleFormat(ByteView fmtChunk, std::int32_t blockAlign) {
     auto tag = readLE<std::uint16_t>(fmtChunk, kFormatTagOffset);
     const auto channels = readLE<std::uint16_t>(fmtChunk, kChannelsOffset);
     const auto bits = readLE<std::uint16_t>(fmtChunk, kBitsOffset);
@@ -37,6 +37,15 @@ std::optional<SampleFormat> sampleFormat(ByteView fmtChunk, std::int16_t blockAl
         return format;
     }
     return std::nullopt;
+}
+
+std::optional<PcmLayout> pcmLayout(ByteView fmtChunk) {
+    auto tag = readLE<std::uint16_t>(fmtChunk, kFormatTagOffset);
+    const auto channels = readLE<std::uint16_t>(fmtChunk, kChannelsOffset);
+    const auto bits = readLE<std::uint16_t>(fmtChunk, kBitsOffset);
+    if (tag == kFormatExtensible) tag = readLE<std::uint16_t>(fmtChunk, kSubFormatOffset);
+    if (!tag || !channels || !bits || (*tag != kFormatPCM && *tag != kFormatFloat)) return std::nullopt;
+    return PcmLayout{*channels, *bits, std::int64_t{*channels} * ((*bits + 7) / 8)};
 }
 
 namespace {

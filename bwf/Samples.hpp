@@ -24,7 +24,16 @@ struct SampleFormat {
 // The layout a format chunk (its bytes from its ID on) describes, when it is one
 // the decoder reads: integer PCM in 1 to 4 bytes per sample, or 32/64-bit float,
 // plain or WAVE_FORMAT_EXTENSIBLE. Nothing for compressed or odd layouts.
-std::optional<SampleFormat> sampleFormat(ByteView fmtChunk, std::int16_t blockAlign);
+std::optional<SampleFormat> sampleFormat(ByteView fmtChunk, std::int32_t blockAlign);
+
+// What a frame of PCM or float audio takes, from its format chunk's channels and
+// bits per sample; nothing for other formats (compressed, or fields missing).
+struct PcmLayout {
+    int channels = 0;
+    int bits = 0;
+    std::int64_t frameBytes = 0;  // channels × whole bytes per sample
+};
+std::optional<PcmLayout> pcmLayout(ByteView fmtChunk);
 
 // The decoder's steps for a width known when compiling, so that the peak reader's
 // loops over a block inline them; the functions below are built on them.

@@ -34,17 +34,68 @@ struct TagText {
     std::string_view text;
 };
 
+// Where XML says markup is not markup: comments and CDATA sections, [begin, end).
+std::vector<std::pair<std::size_t, std::size_t>> unmarked(ByteView bytes) {
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    for (std::size_t from = 0;;) {
+        const auto comment = find(bytes, "<!--", from), cdata = find(bytes, "<![CDATA[", from);
+        if (!comment && !cdata) break;
+        const bool isComment = comment && (!cdata || *comment < *cdata);
+        const std::size_t begin = isComment ? *comment : *cdata;
+        const auto close = find(bytes, isComment ? "-->" : "]]>", begin + 4);
+        const std::size_t end = close ? *close + 3 : bytes.size();
+        spans.push_back({begin, end});
+        from = end;
+    }
+    return spans;
+}
+
 std::vector<TagText> tagTexts(ByteView bytes, const layout::TagPair& tag) {
+    const auto spans = unmarked(bytes);
+    // Whether at lies inside a comment or a CDATA section.
+    auto hidden = [&](std::size_t at) {
+        return std::any_of(spans.begin(), spans.end(), [&](const auto& s) { return at >= s.first && at < s.second; });
+    };
+    auto next = [&](std::string_view what, std::size_t from) {
+        auto at = find(bytes, what, from);
+        while (at && hidden(*at)) at = find(bytes, what, *at + 1);
+        return at;
+    };
     std::vector<TagText> found;
     std::size_t from = 0;
-    while (auto start = find(bytes, tag.start, from)) {
+    while (auto start = next(tag.start, from)) {
         const std::size_t text = *start + tag.start.size();
-        auto end = find(bytes, tag.end, text);
+        auto end = next(tag.end, text);
         if (!end) break;
         found.push_back({text, *end - text,
                          {reinterpret_cast<const char*>(bytes.data()) + text, *end - text}});
         from = *end + tag.end.size();
     }
+    return found;
+}
+
+// The number in an element's text, as XML has it: blanks around it, or the
+// content of a CDATA section, are not part of it. The rest stays as written.
+TagText numberIn(TagText tag) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    auto trim = [&] {
+        while (!tag.text.empty() && blank(tag.text.front())) tag.text.remove_prefix(1), ++tag.offset;
+        while (!tag.text.empty() && blank(tag.text.back())) tag.text.remove_suffix(1);
+    };
+    trim();
+    constexpr std::string_view open = "<![CDATA[", close = "]]>";
+    if (tag.text.starts_with(open) && tag.text.ends_with(close) && tag.text.size() >= open.size() + close.size()) {
+        tag.text = tag.text.substr(open.size(), tag.text.size() - open.size() - close.size());
+        tag.offset += open.size();
+        trim();
+    }
+    tag.length = tag.text.size();
+    return tag;
+}
+
+std::vector<TagText> numberTexts(ByteView bytes, const layout::TagPair& tag) {
+    auto found = tagTexts(bytes, tag);
+    for (TagText& text : found) text = numberIn(text);
     return found;
 }
 
@@ -80,9 +131,9 @@ std::string sameForm(std::int64_t value, std::string_view was) {
 }  // namespace
 
 std::optional<std::int64_t> readStampTags(ByteView text, const layout::StampTags& tags) {
-    const auto lows = tagTexts(text, tags.low);
+    const auto lows = numberTexts(text, tags.low);
     if (lows.empty()) return std::nullopt;
-    const auto highs = tagTexts(text, tags.high);
+    const auto highs = numberTexts(text, tags.high);
     auto pair = readPair(lows.front().text, highs.empty() ? nullptr : &highs.front());
     if (!pair) return std::nullopt;
     return pair->value;
@@ -95,8 +146,8 @@ Bytes moveStampTags(ByteView text, const StampMove& move) {
     };
     std::vector<Edit> edits;
     for (const auto& tags : layout::kStampTags) {
-        const auto lows = tagTexts(text, tags.low);
-        const auto highs = tagTexts(text, tags.high);
+        const auto lows = numberTexts(text, tags.low);
+        const auto highs = numberTexts(text, tags.high);
         for (std::size_t i = 0; i < lows.size(); ++i) {
             const TagText* high = i < highs.size() ? &highs[i] : nullptr;
             auto pair = readPair(lows[i].text, high);

@@ -26,7 +26,7 @@ struct StampRate {
 // whole seconds whatever the file says.
 struct ClockChoice {
     bool weirdTC = false;
-    std::optional<TimecodeRate> rate;
+    std::optional<TimecodeRate> rate{};
     bool seconds = false;
 };
 
@@ -61,7 +61,7 @@ public:
     std::int32_t sampleRate = 1;  // frames per second
     std::int64_t stamp = 0;       // the first frame's time: samples since midnight at stampRate
     StampRate stampRate{1, 1};
-    std::optional<TimecodeRate> rate;  // labels; none: clock seconds
+    std::optional<TimecodeRate> rate{};  // labels; none: clock seconds
 
     // The text a field shows for frame. A label shows "+N" samples past its
     // first frame only when asked (points placed between labels).

@@ -52,6 +52,36 @@ TEST_F(BWFParserTest, AudioLengthFromEachKindOfSizeField) {
     }
 }
 
+// Files that say one thing in one place and another elsewhere are read as their chunks and length confirm,
+// with a notice where something is left out or overruled.
+TEST_F(BWFParserTest, ContradictionsAreSettledByWhatTheFileConfirms) {
+    const std::string text = "<BWFXML><NOTE>the data is good</NOTE></BWFXML>";
+    const struct { const char* name; WavWriter wav; std::string chunks, notice; std::int64_t audio; } cases[] = {
+        {"\"data\" in a text after a header size that does not add up",
+         std::move(W().chunk("fmt ", fmtBody(2, 48000, 24), 99).ixml(text).data(audio)), "", "", 60},
+        {"a second data chunk", std::move(W().fmt().data(audio).chunk("data", Bytes(900)).chunk("LIST", "INFO")),
+         "fmt  data LIST ", "a second \"data\" chunk (900 bytes at offset 104) follows the audio; copies leave it out", 60},
+        {"RF64: a real 32-bit size that the chunks after it confirm",
+         std::move(W().rf64().ds64().fmt().data(audio).dataSize(60).chunk("LIST", "INFOabcd").ds64Sizes(0, 30, 5)),
+         "ds64 fmt  data LIST ", "the \"ds64\" chunk gives 30 audio bytes and the \"data\" chunk 60; using 60, which the "
+         "file's length confirms", 60},
+    };
+    for (const auto& c : cases) {
+        const BWFParser parser = parse(c.wav);
+        std::string names;
+        for (const Chunk& chunk : parser.chunks()) names += std::string(chunk.name()) + " ";
+        if (!c.chunks.empty()) {
+            EXPECT_EQ(names, c.chunks) << c.name;
+        }
+        EXPECT_EQ(std::tuple(parser.notice().value_or(""), parser.audioDataLength(), parser.audioOffset()),
+                  std::tuple(c.notice, c.audio, std::int64_t(c.wav.dataOffset() + 8))) << c.name;
+    }
+    // A block align past 32767 is read as the number it is, for a format whose frames Keeptime does not decode.
+    Bytes odd = fmtBody(2, 48000, 16, 0x55);
+    writeLE<std::uint16_t>(odd, 12, 40000);
+    EXPECT_EQ(parse(W().chunk("fmt ", odd).data(Bytes(80000))).bytesPerFrame(), 40000);
+}
+
 TEST_F(BWFParserTest, TheStampFromEveryFieldWhereverItStands) {
     constexpr auto Bext = TimeReferenceSource::Bext, None = TimeReferenceSource::None;
     const std::string hiLo = "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>1</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>"
@@ -69,7 +99,10 @@ TEST_F(BWFParserTest, TheStampFromEveryFieldWhereverItStands) {
         {"LO printed signed", W().ixml(lowHigh).fmt().data(audio), 2350375830, Low},
         {"the whole count in LO", W().ixml(ixmlText("5000000000", {})).fmt().data(audio), 5000000000, Lo},
         {"the end tag after the start tag", W().ixml(endFirst).fmt().data(audio), 48000, Lo},
-        {"blanks make no number", W().ixml(ixmlText(" 48000", "48000 ")).fmt().data(audio), 0, None},
+        {"blanks around the number, as XML has them", W().ixml(ixmlText(" 48000\n", {})).fmt().data(audio), 48000, Lo},
+        {"a CDATA section's number", W().ixml(ixmlText("<![CDATA[96000]]>", {})).fmt().data(audio), 96000, Lo},
+        {"a tag in a comment is no tag", W().ixml("<!-- " + ixmlText("5", {}) + " -->" + ixmlText({}, "7")).fmt().data(audio),
+         7, Low},
         {"below -2^31 is no 32-bit field", W().ixml(ixmlText("-2147483649", {})).fmt().data(audio), 0, None},
         {"iXML after the audio", W().bext(1).fmt().data(audio).ixml(ixmlText({}, "172800000")), 172800000, Low},
         {"iXML after a million bytes of audio", W().bext(9).fmt().data(audioPattern(1000002)).ixml(ixmlText("5", "5")),
@@ -117,6 +150,8 @@ TEST_F(BWFParserTest, ChunksBeforeAndAfterTheAudio) {
 
 TEST_F(BWFParserTest, RefusesFilesItCannotUse) {
     const char* notWav = "not a WAV file: it begins with neither \"RIFF\" nor \"RF64\"";
+    Bytes threeBytesAFrame = fmtBody(2, 48000, 16);
+    writeLE<std::uint16_t>(threeBytesAFrame, 12, 3);
     const std::pair<WavWriter, const char*> cases[] = {
         {W().cutAt(3), notWav},
         {W().fileId("# Re").chunk("adme", "the data chunk and the fmt chunk are described here"), notWav},
@@ -131,6 +166,11 @@ TEST_F(BWFParserTest, RefusesFilesItCannotUse) {
          "the \"ds64\" chunk gives a negative audio size"},
         {W().fmt().data(audio).cutAt(12 + 24 + 6), "the \"data\" chunk header is cut short"},
         {W().rf64().chunk("ds64", Bytes(4)).fmt().data(Bytes(6)), "the \"ds64\" chunk is cut short"},
+        {W().chunk("fmt ", threeBytesAFrame).data(audio),
+         "the \"fmt \" chunk gives 3 bytes per frame (block align), but its 2 channels of 16-bit samples take 4"},
+        {W().fileId("RIFF").chunk("fmt ", fmtBody(2, 48000, 24), 99).ixml("<NOTE>data says</NOTE>").data(audio).dataSize(99999),
+         "the chunk sizes do not lead to the audio, and no \"data\" chunk after the \"fmt \" chunk in the first 1000000 "
+         "bytes has a size that fits the file"},
     };
     for (const auto& [wav, reason] : cases) {
         wav.write(dir / "in.wav");
@@ -141,6 +181,15 @@ TEST_F(BWFParserTest, RefusesFilesItCannotUse) {
             EXPECT_EQ(error.reason(), reason);
             EXPECT_EQ(error.path(), dir / "in.wav");
         }
+    }
+    Bytes avi = W().fmt().data(audio).build();
+    std::copy_n("AVI ", 4, avi.begin() + 8);
+    writeFile(dir / "in.wav", avi);
+    try {
+        BWFParser parser(dir / "in.wav");
+        ADD_FAILURE() << "an AVI file accepted";
+    } catch (const BWFError& error) {
+        EXPECT_EQ(error.reason(), "a RIFF file of form \"AVI \", not \"WAVE\": not a WAV file");
     }
     for (const auto& path : {dir / "missing.wav", dir.path()}) EXPECT_THROW(BWFParser(path, &done), BWFError) << path;
     EXPECT_EQ(done.str(), "") << "a refused file prints no Done";

@@ -106,7 +106,9 @@ TEST_F(BWFReconstructorTest, EachStampTextMovesInTheFormItWasWritten) {
         {"the whole count in LO", tag(lo, "5000000000") + tag(hi, "1"), 1, tag(lo, "5000000001") + tag(hi, "1")},
         {"signed LOW stays signed", tag(low, "-1944591466") + tag(high, "0"), 48000,
          tag(low, "-1944543466") + tag(high, "0")},
-        {"not a plain number", tag(lo, "12:00") + tag(lo, " 5"), 1, tag(lo, "12:00") + tag(lo, " 5")},
+        {"not a number", tag(lo, "12:00") + tag(lo, "5 5"), 1, tag(lo, "12:00") + tag(lo, "5 5")},
+        {"blanks and CDATA stay", tag(lo, " 5\n") + tag(low, "<![CDATA[5]]>"), 1, tag(lo, " 6\n") + tag(low, "<![CDATA[6]]>")},
+        {"a comment is left alone", "<!--" + tag(lo, "5") + "-->" + tag(lo, "5"), 1, "<!--" + tag(lo, "5") + "-->" + tag(lo, "6")},
         {"every pair from its own value", tag(lo, "7") + tag(low, "8"), 2, tag(lo, "9") + tag(low, "10")},
     };
     for (const auto& [name, before, shift, after] : cases) {
@@ -173,7 +175,7 @@ TEST_F(BWFReconstructorTest, ChunkSizesAddUpWhenTheTextChangesLength) {
 }
 
 // A writer may leave out a pad byte: of the last chunk before the audio (the walk still reaches the audio and
-// what follows it), or of the file's last chunk. The copy keeps those chunks as they were.
+// what follows it; the copy keeps the header as it was), or of the file's last chunk, which the copy pads.
 TEST_F(BWFReconstructorTest, AChunkWithoutItsPadByteIsKeptAsItWas) {
     Bytes file = WavWriter().fmt().chunk("odd ", "abc").data(audioPattern(600)).chunk("smpl", Bytes(36)).build();
     file.erase(file.begin() + 12 + 24 + 11);
@@ -190,8 +192,10 @@ TEST_F(BWFReconstructorTest, AChunkWithoutItsPadByteIsKeptAsItWas) {
     const CopyOutcome last = run({dir / "in.wav", dir / "out.wav", 10, 100, {}, true});
     ASSERT_TRUE(last.completed()) << last.message();
     out = readFile(dir / "out.wav");
-    EXPECT_EQ(text(out, 36, 8 + 540) + text(out, out.size() - 15, 15), text(file, 36, 4) + std::string("\x1c\2\0\0", 4) +
-                                                                         text(file, 44 + 60, 540) + text(file, file.size() - 15, 15));
+    EXPECT_EQ(text(out, 36, 8 + 540) + text(out, out.size() - 16, 16), text(file, 36, 4) + std::string("\x1c\2\0\0", 4) +
+                                                                         text(file, 44 + 60, 540) + text(file, file.size() - 15, 15) +
+                                                                         std::string(1, '\0'));
+    EXPECT_EQ(*readLE<std::uint32_t>(out, 4), out.size() - 8);
 }
 
 TEST_F(BWFReconstructorTest, RefusesWhatItCannotCopy) {
