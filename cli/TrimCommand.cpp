@@ -295,15 +295,16 @@ int runMany(const TrimOptions& options) {
         auto copies = nlohmann::ordered_json::array();
         for (std::size_t i = 0; i < save->size(); ++i) {
             const CopyRequest& request = save->request(i);
+            std::optional<FileTimes> times;
             try {
-                const auto times = timesFor(BWFParser(request.input), options.times);
-                auto copy = copyJson(request.input, request.output, save->plan(i), outcome.copies[i], *times);
-                if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
-                copies.push_back(std::move(copy));
+                times = timesFor(BWFParser(request.input), options.times);
             } catch (const BWFError& unreadable) {  // read a moment ago: it changed meanwhile
                 complain(unreadable.what());
                 return kCopyFailed;
             }
+            auto copy = copyJson(request.input, request.output, save->plan(i), outcome.copies[i], *times);
+            if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
+            copies.push_back(std::move(copy));
         }
         std::cout << copies.dump(2) << std::endl;
     }

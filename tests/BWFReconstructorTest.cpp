@@ -187,9 +187,7 @@ TEST_F(BWFReconstructorTest, AChunkWithoutItsPadByteIsKeptAsItWas) {
     file.pop_back();
     writeLE<std::uint32_t>(file, 4, std::uint32_t(file.size() - 8));
     writeFile(dir / "in.wav", file);
-    CopyRequest request{dir / "in.wav", dir / "out.wav", 10, 100};
-    request.replace = true;
-    const CopyOutcome last = run(request);
+    const CopyOutcome last = run({dir / "in.wav", dir / "out.wav", 10, 100, false, true});
     ASSERT_TRUE(last.completed()) << last.message();
     out = readFile(dir / "out.wav");
     EXPECT_EQ(text(out, 36, 8 + 540) + text(out, out.size() - 15, 15), text(file, 36, 4) + std::string("\x1c\2\0\0", 4) +
