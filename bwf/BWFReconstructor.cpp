@@ -67,6 +67,7 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
     : request_(std::move(request)),
       log_(log),
       input_(FileHandle::openForReading(request_.input)),
+      inputVersion_(input_.version()),
       parser_(input_, log) {
     if (sameFile(request_.input, request_.output))
         throw BWFError(BWFError::Kind::Output, request_.output, "is the input file; the copy needs another name");
@@ -352,6 +353,10 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
                 at += copied;
             }
         }
+        // A file rewritten in place at the same length reads without a short read: only its times tell.
+        if (input_.version() != inputVersion_)
+            return stop(CopyOutcome::Status::Failed,
+                        BWFError(BWFError::Kind::Unreadable, request_.input, "the input changed while copying"));
         if (stage_) {
             staged_ = output->stage();
         } else {

@@ -140,6 +140,7 @@ private:
     std::filesystem::path output_;  // where the copy goes: the output, or the file its link names
     std::ostream* log_;
     FileHandle input_;
+    FileHandle::Version inputVersion_;  // as it was opened: a copy of a file rewritten meanwhile is refused
     BWFParser parser_;
     Bytes fileHeader_;            // "RIFF"/"RF64", size, "WAVE"
     std::vector<Piece> before_;   // in front of the data chunk

@@ -93,6 +93,13 @@ std::int64_t FileHandle::size() const {
     return static_cast<std::int64_t>(info.st_size);
 }
 
+FileHandle::Version FileHandle::version() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) unreadable(path_, "cannot read the file's times");
+    const auto ns = [](const timespec& t) { return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; };
+    return {static_cast<std::int64_t>(info.st_size), ns(info.st_mtim), ns(info.st_ctim)};
+}
+
 void FileHandle::close() {
     if (fd_ < 0) return;
     int fd = std::exchange(fd_, -1);
@@ -109,6 +116,12 @@ std::uint8_t* PageBuffer::place(std::size_t length, std::int64_t from, std::int6
     memory_.resize(std::max(memory_.size(), length + 2 * kPage));
     const auto base = (reinterpret_cast<std::uintptr_t>(memory_.data()) + kPage - 1) / kPage * kPage;
     return reinterpret_cast<std::uint8_t*>(base) + at;
+}
+
+std::optional<FileId> fileId(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {

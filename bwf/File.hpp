@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <compare>
 #include <filesystem>
+#include <optional>
 
 #include "bwf/BWFError.hpp"
 #include "bwf/Bytes.hpp"
@@ -31,6 +33,13 @@ public:
     // Reads up to length bytes from offset; fewer only at the end of the file.
     Bytes readAt(std::int64_t offset, std::size_t length) const;
     std::int64_t size() const;
+    // What changes whenever the file's bytes do: its length and its modification
+    // and change times, to the nanosecond. Equal versions: nothing was written between.
+    struct Version {
+        std::int64_t size = 0, modified = 0, changed = 0;
+        bool operator==(const Version&) const = default;
+    };
+    Version version() const;
     // Closes now, reporting a failed close (which can lose written data).
     void close();
 
@@ -62,6 +71,12 @@ private:
     Bytes memory_;
 };
 
+// A file's identity (device and inode), links followed; nothing when it is not there.
+struct FileId {
+    std::uint64_t device = 0, inode = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+std::optional<FileId> fileId(const std::filesystem::path& path);
 // Whether two paths name the same file, also through hard or symbolic links.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 

@@ -160,6 +160,14 @@ bool OutputFile::commit(const std::function<bool()>& place) {
         if (!replace_) linked.clear();
     }
     if (!linked.empty()) {
+        // What stands at the output now, not what stood there when the copy began: a FIFO,
+        // socket, folder or link put there meanwhile is never replaced.
+        struct stat there {};
+        if (replace_ && ::lstat(destination_.c_str(), &there) == 0 && !S_ISREG(there.st_mode)) {
+            ::unlink(linked.c_str());
+            throw BWFError(BWFError::Kind::Output, destination_,
+                           "is no longer a file (something else took its place while copying); it is never replaced");
+        }
         const int placed = replace_ ? ::rename(linked.c_str(), destination_.c_str()) : renameNoReplace(linked, destination_);
         const int error = errno;
         if (placed != 0) ::unlink(linked.c_str());
@@ -169,7 +177,12 @@ bool OutputFile::commit(const std::function<bool()>& place) {
     }
     named_.clear();
     done_ = true;
-    file_.close();
+    // The copy is in place and was flushed before: a close that fails now loses nothing, and
+    // reporting a failure would tell of a copy that is not there.
+    try {
+        file_.close();
+    } catch (const BWFError&) {
+    }
     syncFolder(folderOf(destination_));  // the new name itself made durable
     return true;
 }
@@ -218,7 +231,8 @@ void Placement::place(const std::filesystem::path& staged, const std::filesystem
     if (!replace) throw BWFError(BWFError::Kind::Output, destination, "appeared while copying; nothing was replaced");
     struct stat there {};
     if (::lstat(destination.c_str(), &there) == 0 && !S_ISREG(there.st_mode))
-        throw BWFError(BWFError::Kind::Output, destination, "is no longer a file; it is never replaced");
+        throw BWFError(BWFError::Kind::Output, destination,
+                       "is no longer a file (something else took its place while copying); it is never replaced");
 
     // The file there stays under a hidden name until the whole save is in place:
     // a second name for it, or where the file system has none (FAT, exFAT), the

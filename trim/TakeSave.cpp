@@ -54,7 +54,11 @@ unsigned TakeSave::defaultParallel() { return std::clamp(std::thread::hardware_c
 void TakeSave::checkNames(const std::vector<CopyRequest>& requests) {
     std::set<std::filesystem::path> outputs;
     std::multimap<std::filesystem::path, const CopyRequest*> inputs;  // by file name
-    for (const auto& request : requests) inputs.emplace(request.input.filename(), &request);
+    std::map<FileId, std::filesystem::path> inputFiles;  // by identity: a link in the output folder may name one
+    for (const auto& request : requests) {
+        inputs.emplace(request.input.filename(), &request);
+        if (const auto id = fileId(request.input)) inputFiles.emplace(*id, request.input);
+    }
     for (const auto& request : requests) {
         const std::filesystem::path& output = request.output;
         if (!outputs.insert(output.lexically_normal()).second)
@@ -64,6 +68,9 @@ void TakeSave::checkNames(const std::vector<CopyRequest>& requests) {
             if (sameFolder(output, input->second->input))
                 throw BWFError(BWFError::Kind::Output, folderOf(output),
                                "holds " + input->first.string() + ", a file of this save; choose another folder");
+        if (const auto id = fileId(output); id && inputFiles.count(*id))
+            throw BWFError(BWFError::Kind::Output, output,
+                           "is " + inputFiles.at(*id).string() + ", an input of this save; it is never replaced");
     }
 }
 

@@ -29,12 +29,14 @@ std::string hiddenFiles(const std::filesystem::path& folder) {
 }
 
 TEST(Safety, TheOutputIsKeptWholeOrReplacedWhole) {
-    enum Fault { Appears, CancelWhileFlushing, CancelBetweenBlocks };
+    enum Fault { Appears, CancelWhileFlushing, CancelBetweenBlocks, FifoInItsPlace, InputRewritten };
     const std::tuple<const char*, Fault, bool, CopyOutcome::Status, const char*> cases[] = {
         {"a file appears at the output", Appears, false, CopyOutcome::Status::Failed, "appeared"},
         {"a file appears, --force", Appears, true, CopyOutcome::Status::Completed, "copy"},
         {"cancel during the final flush", CancelWhileFlushing, true, CopyOutcome::Status::Cancelled, "old"},
         {"cancel between blocks", CancelBetweenBlocks, true, CopyOutcome::Status::Cancelled, "old"},
+        {"a FIFO takes the output's place, --force", FifoInItsPlace, true, CopyOutcome::Status::Failed, "fifo"},
+        {"the input rewritten in place at its length", InputRewritten, true, CopyOutcome::Status::Failed, "old"},
     };
     for (bool unnamed : {true, false}) {
         OutputFile::preferUnnamed(unnamed);
@@ -44,13 +46,25 @@ TEST(Safety, TheOutputIsKeptWholeOrReplacedWhole) {
             WavWriter().fmt(1, 48000, 16).data(audioPattern(3 << 20)).write(dir / "in.wav");
             if (fault != Appears) writeFile(dir / "out.wav", bytes("old"));
             BWFReconstructor job(CopyRequest{dir / "in.wav", dir / "out.wav", 0, 3 << 19, {}, replace});
-            job.setHooks({[&](std::int64_t) { if (fault == CancelBetweenBlocks) job.cancel(); },
+            job.setHooks({[&](std::int64_t written) {
+                              if (fault == CancelBetweenBlocks) job.cancel();
+                              if (fault == InputRewritten && written == 1 << 20) writeFile(dir / "in.wav", readFile(dir / "in.wav"));
+                          },
                           [&] {
                               if (fault == Appears) writeFile(dir / "out.wav", bytes("appeared"));
                               if (fault == CancelWhileFlushing) job.cancel();
+                              if (fault == FifoInItsPlace) std::filesystem::remove(dir / "out.wav"), ::mkfifo((dir / "out.wav").c_str(), 0600);
                           }, {}});
             const CopyOutcome outcome = job.process();
             EXPECT_EQ(outcome.status, status) << outcome.message();
+            struct stat there {};
+            if (fault == FifoInItsPlace) {
+                EXPECT_TRUE(::lstat((dir / "out.wav").c_str(), &there) == 0 && S_ISFIFO(there.st_mode));
+                EXPECT_EQ(hiddenFiles(dir.path()), "");
+                continue;
+            }
+            EXPECT_TRUE(fault != InputRewritten || outcome.message() == (dir / "in.wav").string() + ": the input changed while copying")
+                << outcome.message();
             const std::string out = contents(dir / "out.wav");
             const bool copied = std::string(left) == "copy";
             EXPECT_EQ(copied ? out.substr(0, 4) : out, copied ? "RIFF" : left);

@@ -198,6 +198,19 @@ TEST_F(TakeSaveTest, RefusesAFolderHoldingAnInputAndTwoCopiesOfOneName) {
     requests = alignedRequests(in / members[0], 0, 96000, paths(), out);
     requests[1].output = requests[0].output;
     EXPECT_THROW(TakeSave{requests}, BWFError) << "one name twice";
+    // A link in the output folder naming another input of the save: that input is never replaced.
+    fs::create_symlink(in / members[1], out / members[0]);
+    requests = alignedRequests(in / members[0], 0, 96000, paths(), out);
+    for (auto& request : requests) request.replace = true;
+    const Bytes second = testing::readFile(in / members[1]);
+    try {
+        TakeSave save(requests);
+        ADD_FAILURE() << "a copy over another input was planned";
+    } catch (const BWFError& error) {
+        EXPECT_EQ(error.what(), (out / members[0]).string() + ": is " + (in / members[1]).string() +
+                                    ", an input of this save; it is never replaced");
+    }
+    EXPECT_TRUE(testing::readFile(in / members[1]) == second);
 }
 
 }  // namespace
