@@ -122,7 +122,10 @@ bool AudioOutput::play(std::shared_ptr<Playback> playback, int sampleRate) {
     }
     playback_ = std::move(playback);
     sampleRate_ = sampleRate;
-    sink_ = new QAudioSink(output, format, this);
+    // Without a parent: Qt gives the sink's backend the sink's parent, and the PulseAudio backend
+    // handles pending events while it is destroyed. Destroyed with this object, it would meet
+    // the sink's deferred deletion there, and be deleted twice.
+    sink_ = new QAudioSink(output, format);
     // A short buffer keeps the start prompt and the playhead close to what is heard.
     sink_->setBufferSize(format.bytesForDuration(100'000));
     device_ = new PlaybackDevice(playback_, format.sampleFormat(), sink_);
@@ -175,7 +178,7 @@ void AudioOutput::release() {
     QAudioSink* sink = std::exchange(sink_, nullptr);
     device_ = nullptr;
     sink->stop();  // may emit stateChanged, which now finds no sink
-    sink->deleteLater();
+    sink->deleteLater();  // this may run inside one of its signals
     playback_->stop();
 }
 

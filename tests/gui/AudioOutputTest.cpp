@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <cstring>
 
 #include "bwf/BWFParser.hpp"
@@ -85,6 +86,23 @@ private slots:
                                               .arg(first).arg(frame).arg(out)));
         if (gaps > 0) qInfo("%d frames of silence while the device waited", gaps);
         qInfo("the recording begins %d frames after the in point", int(first - in));
+    }
+
+    // As when the window closes while it plays, or just after a stop, before the events that
+    // follow the stop are handled: nothing may be deleted twice.
+    void closesWhilePlaying() {
+        if (qEnvironmentVariable("KEEPTIME_PULSE_MONITOR").isEmpty()) QSKIP("needs a PulseAudio null sink");
+        for (const bool stoppedFirst : {false, true}) {
+            auto output = std::make_unique<AudioOutput>();
+            QSignalSpy stopped(output.get(), &AudioOutput::stopped);
+            QVERIFY(output->play(playback(1000, 100000), 48000));
+            if (stoppedFirst) {
+                QTimer::singleShot(100, output.get(), &AudioOutput::stop);
+                QVERIFY(stopped.wait(5000));
+            }
+            output.reset();
+            QTest::qWait(50);
+        }
     }
 };
 
