@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <cstring>
 
@@ -43,7 +44,16 @@ private slots:
         QCOMPARE(stopped.count(), 0);
     }
 
+    void playsTheFilesAudioFromTheInPoint_data() {
+        QTest::addColumn<int>("stallAt");  // frames pulled from the playback when this thread stalls; -1: never
+        QTest::newRow("as it comes") << -1;
+        // The sink is fed from this thread: held up for longer than the device's buffer (a slow
+        // redraw, a loaded machine), the device runs dry. Early on, and as the last frames go out.
+        QTest::newRow("held up early") << 4800;
+        QTest::newRow("held up at the end") << 24000;
+    }
     void playsTheFilesAudioFromTheInPoint() {
+        QFETCH(int, stallAt);
         const QString monitor = qEnvironmentVariable("KEEPTIME_PULSE_MONITOR");
         if (monitor.isEmpty()) QSKIP("needs a PulseAudio null sink: run through tests/gui/with-pulseaudio.sh");
         AudioOutput output;
@@ -61,6 +71,13 @@ private slots:
         const auto played = playback(in, out);
         QVERIFY2(output.play(played, 48000), qPrintable(output.lastError()));
         QVERIFY(output.playing());
+        QTimer stall;
+        connect(&stall, &QTimer::timeout, [&] {
+            if (stallAt < 0 || played->framesPulled() < stallAt) return;
+            stall.stop();
+            QThread::msleep(600);
+        });
+        stall.start(1);
         QVERIFY(stopped.wait(10000));
         QCOMPARE(output.lastError(), QString());
         QCOMPARE(output.playheadFrame(), out);
