@@ -211,12 +211,12 @@ TEST(DetailsTest, TheRecordingInAFewLines) {
     const std::string odd = "<BWFXML><NAME>Mix</NAME><SCENE> </SCENE><TAKE>4<TIMECODE_RATE>25/1</TIMECODE_RATE>"
                             "<TRACK_LIST><TRACK><NAME>Boom</TRACK></BWFXML>";
     const std::tuple<const char*, WavWriter, std::string> cases[] = {
-        {"everything", WavWriter().fmt(2, 48000, 24).ixml(full).sparseData(600),
+        {"everything", WavWriter().bext(0).fmt(2, 48000, 24).ixml(full).sparseData(600),
          "48 kHz · 24-bit · 2 channels · 29.97 fps drop-frame\nScene 12A · Take 3 · Tape 0417\nTracks: Boom, Lav 1\n"
          "Note: Boom & lav close"},
         {"no iXML", WavWriter().bext(0).fmt(1, 44100, 16).sparseData(600), "44.1 kHz · 16-bit · 1 channel"},
-        {"unclosed and empty tags, after the audio", WavWriter().fmt(2, 96000, 24).data(audioPattern(600)).ixml(odd),
-         "96 kHz · 24-bit · 2 channels · 25 fps"},
+        {"unclosed and empty tags, after the audio, no stamp", WavWriter().fmt(2, 96000, 24).data(audioPattern(600)).ixml(odd),
+         "96 kHz · 24-bit · 2 channels · 25 fps\nNo time stamp (taken as 00:00:00)"},
     };
     for (const auto& [name, wav, expected] : cases) {
         wav.write(dir / "take.wav");
