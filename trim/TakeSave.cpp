@@ -81,7 +81,12 @@ void TakeSave::stopAll() {
     for (const auto& job : jobs_) job->cancel();
 }
 
-void TakeSave::cancel() { stopAll(); }
+bool TakeSave::cancel() {
+    stop_ = true;
+    bool stopped = false;
+    for (const auto& job : jobs_) stopped = job->cancel() || stopped;  // each job, also after one stopped
+    return stopped;
+}
 
 SaveOutcome TakeSave::run(unsigned parallel, const std::function<void(std::int64_t)>& progress, std::ostream* log) {
     const std::size_t count = jobs_.size();

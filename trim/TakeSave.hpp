@@ -62,8 +62,9 @@ public:
     void setHooks(std::size_t i, CopyHooks hooks) { jobs_[i]->setHooks(std::move(hooks)); }
 
     // Stops the save from any thread, also from a signal handler (it only sets
-    // atomic flags). Copies already in place are removed when run() ends.
-    void cancel();
+    // atomic flags). Copies already in place are removed when run() ends. False
+    // when it is too late: every copy is in place, and the save is complete.
+    bool cancel();
 
     // Runs the save on the calling thread, parallel copies at a time, and reports
     // whole percents of all the audio through progress (from the copies'
