@@ -43,6 +43,14 @@ QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 constexpr int kBoxChars = 72;
 constexpr int kPathChars = 56;
 
+// QMessageBox sizes itself to its texts, and lays itself out anew when they change: a
+// spacer across its grid, added last, sets the least width.
+void widen(QMessageBox& box) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(QFontMetrics(box.font()).averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 // What the quit question ends with when the last copy ended while it was open.
 constexpr int kNothingLeftToStop = 0x7fff;
 
@@ -538,11 +546,7 @@ std::unique_ptr<QMessageBox> TrimWindow::problemBox(const QString& summary, cons
     shown.replace(QLatin1Char(' '), QChar(QChar::Nbsp));
     box->setInformativeText(path.isEmpty() ? reason : shown + QLatin1Char('\n') + reason);
     if (shown != path && !path.isEmpty()) box->setDetailedText(path + QLatin1Char('\n') + reason);
-    // QMessageBox sizes itself to its texts, and lays itself out anew when they change: a
-    // spacer across its grid, added last, sets the least width.
-    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(new QSpacerItem(metrics.averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
-                      grid->rowCount(), 0, 1, grid->columnCount());
+    widen(*box);
     return box;
 }
 
@@ -567,8 +571,10 @@ bool TrimWindow::confirmReplace(const QString& folder, const QStringList& names)
     QMessageBox box(QMessageBox::Warning, tr("Keeptime"),
                     names.size() == 1 ? tr("Replace 1 file?") : tr("Replace %1 files?").arg(names.size()),
                     QMessageBox::NoButton, this);
-    box.setInformativeText(tr("Already in %1: %2. The take's copies would take their place.")
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(tr("%1\nalready holds %2. The take's copies take their place.")
                                .arg(folder, names.join(QStringLiteral(", "))));
+    widen(box);
     QPushButton* replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
     box.setDefaultButton(box.addButton(QMessageBox::Cancel));
     box.exec();
