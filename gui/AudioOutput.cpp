@@ -76,6 +76,12 @@ private:
 
 namespace {
 
+// The device's buffer. The sink is fed from the window's thread, which a loaded machine can
+// hold up for more than 100 ms; the buffer must outlast that, or the device runs dry and a
+// gap of silence is heard. Starting and stopping stay prompt: the server starts a stream as
+// soon as it holds enough, and drops what it holds on a stop.
+constexpr qint64 kDeviceBufferUs = 250'000;
+
 QString sinkFailure(QAudio::Error error) {
     switch (error) {
     case QAudio::OpenError: return QObject::tr("The audio output could not be opened.");
@@ -122,9 +128,12 @@ bool AudioOutput::play(std::shared_ptr<Playback> playback, int sampleRate) {
     }
     playback_ = std::move(playback);
     sampleRate_ = sampleRate;
-    sink_ = new QAudioSink(output, format, this);
-    // A short buffer keeps the start prompt and the playhead close to what is heard.
-    sink_->setBufferSize(format.bytesForDuration(100'000));
+    // Without a parent: Qt gives the sink's backend the sink's parent, and the PulseAudio backend
+    // handles pending events while it is destroyed. Destroyed with this object, it would meet
+    // the sink's deferred deletion there, and be deleted twice.
+    sink_ = new QAudioSink(output, format);
+    sink_->setBufferSize(format.bytesForDuration(kDeviceBufferUs));
+    ended_ = false;
     device_ = new PlaybackDevice(playback_, format.sampleFormat(), sink_);
     playback_->start();
     sink_->start(device_);
@@ -149,7 +158,7 @@ std::int64_t AudioOutput::framesPlayed() const {
 }
 
 std::int64_t AudioOutput::playheadFrame() const {
-    if (!sink_) return lastPlayhead_;
+    if (!playing()) return lastPlayhead_;
     const std::int64_t heard = std::clamp<std::int64_t>(framesPlayed() - device_->silenceBefore(), 0,
                                                         playback_->framesPulled());
     return playback_->from() + heard;
@@ -158,24 +167,36 @@ std::int64_t AudioOutput::playheadFrame() const {
 void AudioOutput::checkEnd() {
     if (!sink_) return;
     const std::int64_t endsAt = device_->endsAt();
-    if (endsAt >= 0 && framesPlayed() >= endsAt)
-        finish(playback_->error() ? QString::fromStdString(*playback_->error()) : QString());
+    if (endsAt < 0 || framesPlayed() < endsAt) return;
+    if (!ended_) {
+        lastPlayhead_ = playheadFrame();
+        if (playback_->error()) lastError_ = QString::fromStdString(*playback_->error());
+        ended_ = true;
+        emit stopped();
+        if (!ended_) return;  // a slot has stopped it, or started the next stretch
+    }
+    // After the device ran dry, the count of frames played runs ahead of what it plays while it
+    // fills up again, and closing the sink drops what it holds: the last frames would go unheard.
+    // It is closed only once a buffer's length of the silence after them has been counted too.
+    if (framesPlayed() >= endsAt + sink_->format().framesForDuration(kDeviceBufferUs)) release();
 }
 
 void AudioOutput::finish(const QString& error) {
     if (!sink_) return;
-    lastPlayhead_ = playheadFrame();
-    if (!error.isEmpty()) lastError_ = error;
+    const bool wasPlaying = !ended_;
+    if (wasPlaying) lastPlayhead_ = playheadFrame();
+    if (!error.isEmpty() && wasPlaying) lastError_ = error;
     release();
-    emit stopped();
+    if (wasPlaying) emit stopped();
 }
 
 void AudioOutput::release() {
     endCheck_.stop();
     QAudioSink* sink = std::exchange(sink_, nullptr);
     device_ = nullptr;
+    ended_ = false;
     sink->stop();  // may emit stateChanged, which now finds no sink
-    sink->deleteLater();
+    sink->deleteLater();  // this may run inside one of its signals
     playback_->stop();
 }
 

@@ -30,7 +30,9 @@ public:
     bool play(std::shared_ptr<Playback> playback, int sampleRate);
     // Stops at once; emits stopped() when something was playing.
     void stop();
-    bool playing() const { return sink_ != nullptr; }
+    // Until the stretch's end has been heard (stopped() is then emitted), though the device
+    // may still be playing out the silence after it.
+    bool playing() const { return sink_ != nullptr && !ended_; }
     // The frame of the file being heard now: from plus the frames the device has
     // played, up to until. After the end or a stop, where it stood then.
     std::int64_t playheadFrame() const;
@@ -48,6 +50,8 @@ private:
 
     std::shared_ptr<Playback> playback_;
     QAudioSink* sink_ = nullptr;        // owns the device that feeds it
+    // The stretch has been reported played; the sink still plays out what it holds.
+    bool ended_ = false;
     PlaybackDevice* device_ = nullptr;
     int sampleRate_ = 0;
     std::int64_t lastPlayhead_ = 0;

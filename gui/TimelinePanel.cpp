@@ -38,8 +38,8 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     view_->attachScrollBar(scrollBar_);
 
     QAction* playAction = addKey(tr("Play"), Qt::Key_Space, &TimelinePanel::playOrStop);
-    addKey(tr("Set In at the Playhead"), Qt::Key_I, &TimelinePanel::markIn);
-    addKey(tr("Set Out at the Playhead"), Qt::Key_O, &TimelinePanel::markOut);
+    markInKey_ = addKey(tr("Set In at the Playhead"), Qt::Key_I, &TimelinePanel::markIn);
+    markOutKey_ = addKey(tr("Set Out at the Playhead"), Qt::Key_O, &TimelinePanel::markOut);
     addKey(tr("Play up to the In Point"), Qt::SHIFT | Qt::Key_I, &TimelinePanel::previewIn);
     addKey(tr("Play from the Out Point"), Qt::SHIFT | Qt::Key_O, &TimelinePanel::previewOut);
     addKey(tr("Playhead to In"), Qt::Key_BracketLeft, &TimelinePanel::toIn);
@@ -128,7 +128,9 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
     view_->setFile(times, channels, names);
     in_ = 0;
     out_ = times.frames;
+    loaded_ = true;
     for (QAction* action : keys_) action->setEnabled(true);
+    setPointsLocked(pointsLocked_);
     // The channels one can listen to: the first two, or any one.
     channelMenu_->clear();
     channel_ = -1;
@@ -145,6 +147,12 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
     channelButton_->setEnabled(reader_ && channels > 2);
     channelButton_->setVisible(reader_ && channels > 2);
     readOverview();
+}
+
+void TimelinePanel::setPointsLocked(bool locked) {
+    pointsLocked_ = locked;
+    view_->setHandlesLocked(locked);
+    for (QAction* key : {markInKey_, markOutKey_}) key->setEnabled(!locked && loaded_);
 }
 
 void TimelinePanel::chooseChannel(int channel) {

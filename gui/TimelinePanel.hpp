@@ -45,6 +45,10 @@ public:
     // Shift+O, [, ], zoom in and out, the whole take.
     QList<QAction*> keyActions() const { return keys_; }
 
+    // While locked, neither the handles nor the keys move the points (a copy of them is
+    // being saved); the playhead still moves and plays.
+    void setPointsLocked(bool locked);
+
     // Plays [from, until) from the file, or says in the status line why it cannot.
     void play(std::int64_t from, std::optional<std::int64_t> until = std::nullopt, bool returnAfter = false);
     void stop();
@@ -75,6 +79,10 @@ private:
     QToolButton* channelButton_;
     QMenu* channelMenu_;
     QList<QAction*> keys_;
+    QAction* markInKey_;
+    QAction* markOutKey_;
+    bool loaded_ = false;
+    bool pointsLocked_ = false;
 
     std::shared_ptr<const PcmReader> reader_;
     std::int64_t in_ = 0, out_ = 0;

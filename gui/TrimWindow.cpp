@@ -43,6 +43,14 @@ QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 constexpr int kBoxChars = 72;
 constexpr int kPathChars = 56;
 
+// QMessageBox sizes itself to its texts, and lays itself out anew when they change: a
+// spacer across its grid, added last, sets the least width.
+void widen(QMessageBox& box) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(QFontMetrics(box.font()).averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 // What the quit question ends with when the last copy ended while it was open.
 constexpr int kNothingLeftToStop = 0x7fff;
 
@@ -75,7 +83,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
         controller_.outPointAt(frame);
         updateSaveButton();
     });
-    connect(timeline_, &TimelinePanel::message, ui_->statusText, &QLabel::setText);
+    connect(timeline_, &TimelinePanel::message, this, &TrimWindow::showMessage);
 
     connect(ui_->openButton, &QPushButton::clicked, this, &TrimWindow::filePickerPressed);
     connect(ui_->openAction, &QAction::triggered, this, &TrimWindow::filePickerPressed);
@@ -111,8 +119,10 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     connectField(ui_->endFileText, &TrimWindow::endFileFilled);
     connectField(ui_->startFromEndText, &TrimWindow::startFromEndFilled);
     connectField(ui_->endFromEndText, &TrimWindow::endFromEndFilled);
-    connect(ui_->showInFolderButton, &QPushButton::clicked, this,
-            [this] { openExternally(QUrl::fromLocalFile(savedFolder_)); });
+    connect(ui_->showInFolderButton, &QPushButton::clicked, this, [this] {
+        if (!openExternally(QUrl::fromLocalFile(savedFolder_)))
+            showMessage(tr("No file manager could be opened to show %1.").arg(savedFolder_));
+    });
 
     // Qt's Home and End ignore invertedControls; the start slider runs backwards.
     ui_->startSlider->installEventFilter(this);
@@ -120,7 +130,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     // Copies wait for no free thread: each starts when the user asks for it.
     copyThreads_.setMaxThreadCount(64);
     restoreGeometry(settings_.windowGeometry());
-    enableFileControls(false);
+    ui_->rateBox->setEnabled(false);
     ui_->detailsText->hide();
     updateSaveButton();
 }
@@ -161,11 +171,23 @@ std::optional<Element> TrimWindow::pendingField() const {
     return std::nullopt;
 }
 
-void TrimWindow::enableFileControls(bool on) {
+void TrimWindow::lockWhileCopying() {
+    const bool locked = controller_.anyRunning();
     for (QWidget* control : std::initializer_list<QWidget*>{
              ui_->startTCText, ui_->startFileText, ui_->startFromEndText, ui_->endTCText, ui_->endFileText,
-             ui_->endFromEndText, ui_->startSlider, ui_->endSlider, ui_->rateBox})
-        control->setEnabled(on);
+             ui_->endFromEndText, ui_->startSlider, ui_->endSlider})
+        control->setEnabled(controller_.parser && !locked);
+    for (QWidget* control : std::initializer_list<QWidget*>{ui_->openButton, ui_->wholeTakeCheckBox, ui_->weirdTCCheckBox})
+        control->setEnabled(!locked);
+    ui_->openAction->setEnabled(!locked);
+    timeline_->setPointsLocked(locked);
+}
+
+void TrimWindow::showMessage(const QString& text) {
+    QString line = savingLine_;
+    if (!line.isEmpty() && closeWhenSaved_) line += tr(" Keeptime closes once it is saved.");
+    if (!line.isEmpty() && !text.isEmpty()) line += QLatin1Char('\n');
+    ui_->statusText->setText(line + text);
 }
 
 QLineEdit* TrimWindow::field(Element element) const {
@@ -230,9 +252,10 @@ void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
     timeline_->setRange(in, out);
 }
 
-void TrimWindow::showStatus(const std::string& message) { ui_->statusText->setText(QString::fromStdString(message)); }
+void TrimWindow::showStatus(const std::string& message) { showMessage(QString::fromStdString(message)); }
 
 bool TrimWindow::openFile(const QString& given) {
+    if (copyInProgress()) return false;  // the copy under way was planned from the file open now
     // A path from the command line may be relative; the window shows where the file is.
     const QString path = QFileInfo(given).absoluteFilePath();
     // A refused file leaves the previous one as it was.
@@ -246,7 +269,6 @@ bool TrimWindow::openFile(const QString& given) {
         return false;
     }
     settings_.setOpenFolder(folderOf(path));
-    enableFileControls(true);
     // A fresh state: nothing said about an earlier file's copy.
     ui_->progressBar->setValue(0);
     ui_->statusText->clear();
@@ -380,7 +402,17 @@ bool TrimWindow::savingWholeTake() const {
 
 bool TrimWindow::saveTakeTo(const QString& folder) {
     if (!controller_.parser) return false;
-    return runCopy([&] { return controller_.startTakeCopy(toPath(folder)); });
+    std::vector<std::filesystem::path> present;
+    try {
+        present = controller_.takeCopiesIn(toPath(folder));
+    } catch (const BWFError& error) {  // a folder that cannot take the copies is refused before any question
+        showProblem(tr("The copy was not saved."), fromPath(error.path()), QString::fromStdString(error.reason()));
+        return false;
+    }
+    QStringList names;
+    for (const auto& file : present) names << fromPath(file.filename());
+    if (!names.isEmpty() && !confirmReplace(folder, names)) return false;
+    return runCopy([&] { return controller_.startTakeCopy(toPath(folder), !names.isEmpty()); });
 }
 
 bool TrimWindow::runCopy(const std::function<std::shared_ptr<Copy>()>& start) {
@@ -406,10 +438,15 @@ bool TrimWindow::runCopy(const std::function<std::shared_ptr<Copy>()>& start) {
         });
         QMetaObject::invokeMethod(this, [this, copy, outcome] { handleCopyEnd(copy, outcome); }, Qt::QueuedConnection);
     });
-    const QString output = fromPath(copy->request.output);
-    ui_->statusText->setText(copy->wholeTake()
-                                 ? tr("Saving %n files to %1…", nullptr, static_cast<int>(copy->files())).arg(output)
-                                 : tr("Saving %1…").arg(output));
+    const CopyRequest& request = copy->request;
+    const Clock clock = controller_.clock();
+    const QString range = QString::fromStdString(clock.text(Notation::TimeOfDay, request.startFrame) + "–" +
+                                                 clock.text(Notation::TimeOfDay, request.endFrame));
+    savingLine_ = copy->wholeTake() ? tr("Saving %1 of the take's %n files to %2…", nullptr, static_cast<int>(copy->files()))
+                                          .arg(range, fromPath(request.output))
+                                    : tr("Saving %1 of %2 to %3…")
+                                          .arg(range, fromPath(request.input.filename()), fromPath(request.output.filename()));
+    showMessage(QString());
     ui_->showInFolderButton->hide();
     updateSaveButton();
     return true;
@@ -419,6 +456,7 @@ void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutc
     controller_.copyEnded(copy);
     updateSaveButton();
     const bool newest = copy == controller_.newestCopy();
+    if (newest) savingLine_.clear();
     const QString output = QString::fromStdString(copy->request.output.string());
     const QString message = QString::fromStdString(outcome.message());
     switch (outcome.status) {
@@ -452,6 +490,11 @@ void TrimWindow::handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutc
     // The user asked to quit and nothing is left to stop.
     if (stopQuestion_ && !copyInProgress()) stopQuestion_->done(kNothingLeftToStop);
     emit copyEnded(output, outcome.completed(), message);
+    // The user asked to quit once saved: done, or failed and said so; a cancel means they work on.
+    if (closeWhenSaved_ && !copyInProgress()) {
+        closeWhenSaved_ = false;
+        if (outcome.status != CopyOutcome::Status::Cancelled) close();
+    }
 }
 
 void TrimWindow::updateSaveButton() {
@@ -467,6 +510,7 @@ void TrimWindow::updateSaveButton() {
     // The menu offers only what the keys would do now.
     ui_->saveAction->setEnabled(!copying && !refusal);
     ui_->cancelCopyAction->setEnabled(copying);
+    lockWhileCopying();
 }
 
 void TrimWindow::reportProgress(qint64 percent) {
@@ -512,11 +556,7 @@ std::unique_ptr<QMessageBox> TrimWindow::problemBox(const QString& summary, cons
     shown.replace(QLatin1Char(' '), QChar(QChar::Nbsp));
     box->setInformativeText(path.isEmpty() ? reason : shown + QLatin1Char('\n') + reason);
     if (shown != path && !path.isEmpty()) box->setDetailedText(path + QLatin1Char('\n') + reason);
-    // QMessageBox sizes itself to its texts, and lays itself out anew when they change: a
-    // spacer across its grid, added last, sets the least width.
-    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-        grid->addItem(new QSpacerItem(metrics.averageCharWidth() * kBoxChars, 0, QSizePolicy::Minimum),
-                      grid->rowCount(), 0, 1, grid->columnCount());
+    widen(*box);
     return box;
 }
 
@@ -527,18 +567,37 @@ void TrimWindow::showProblem(const QString& summary, const QString& path, const 
 bool TrimWindow::confirmStopCopy() {
     QMessageBox box(QMessageBox::Question, tr("Keeptime"), tr("A copy is still being saved."),
                     QMessageBox::NoButton, this);
-    box.setInformativeText(tr("Stop it? The unfinished copy will be removed."));
     QPushButton* stop = box.addButton(tr("Stop and Close"), QMessageBox::DestructiveRole);
-    box.addButton(tr("Keep Saving"), QMessageBox::RejectRole);
+    // Enter and Esc keep the copy going.
+    box.setDefaultButton(box.addButton(tr("Keep Saving"), QMessageBox::RejectRole));
+    box.setInformativeText(tr("Stop it? The unfinished copy will be removed. Or keep saving, and Keeptime closes "
+                              "once the copy is saved."));
     stopQuestion_ = &box;
     const int answer = box.exec();
     return answer == kNothingLeftToStop || box.clickedButton() == stop;
 }
 
-void TrimWindow::openExternally(const QUrl& url) { QDesktopServices::openUrl(url); }
+bool TrimWindow::confirmReplace(const QString& folder, const QStringList& names) {
+    QMessageBox box(QMessageBox::Warning, tr("Keeptime"),
+                    names.size() == 1 ? tr("Replace 1 file?") : tr("Replace %1 files?").arg(names.size()),
+                    QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(tr("%1\nalready holds %2. The take's copies take their place.")
+                               .arg(folder, names.join(QStringLiteral(", "))));
+    widen(box);
+    QPushButton* replace = box.addButton(tr("Replace"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(box.addButton(QMessageBox::Cancel));
+    box.exec();
+    return box.clickedButton() == replace;
+}
+
+bool TrimWindow::openExternally(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 void TrimWindow::closeEvent(QCloseEvent* event) {
     if (copyInProgress() && !confirmStopCopy()) {
+        // Keep Saving: the window stays, with its progress, until the copy ends.
+        closeWhenSaved_ = true;
+        showMessage(QString());
         event->ignore();
         return;
     }
@@ -548,13 +607,14 @@ void TrimWindow::closeEvent(QCloseEvent* event) {
 }
 
 void TrimWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (copyInProgress()) return;  // no other file while a copy of this one is saved
     const auto urls = event->mimeData()->urls();
     if (urls.size() == 1 && urls.front().isLocalFile()) event->acceptProposedAction();
 }
 
 void TrimWindow::dropEvent(QDropEvent* event) {
     const auto urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
+    if (copyInProgress() || urls.size() != 1 || !urls.front().isLocalFile()) return;
     event->acceptProposedAction();
     // After the drop has returned: a refused file shows a message box, which
     // must not hold up the application the file was dragged from.

@@ -57,7 +57,8 @@ public:
     // save dialog; returns whether a copy started.
     bool saveTo(const QString& output);
     // Starts copying the chosen range of every file of the take into folder, as if
-    // it had been chosen in the folder dialog; returns whether the save started.
+    // it had been chosen in the folder dialog (copies already there are replaced only
+    // when the user says so); returns whether the save started.
     bool saveTakeTo(const QString& folder);
     // Whether a copy is running that the user has not cancelled.
     bool copyInProgress() const;
@@ -98,11 +99,13 @@ protected:
     virtual QString chooseOutputFolder(const QString& start);
     // path, when given, is the file concerned; it is shown apart from the reason.
     virtual void showProblem(const QString& summary, const QString& path, const QString& reason);
-    // True to stop the copies and close. The question closes itself, with true,
-    // when the last copy ends while it is open.
+    // True to stop the copies and close; false to keep saving, and close once saved.
+    // The question closes itself, with true, when the last copy ends while it is open.
     virtual bool confirmStopCopy();
-    // Opens a folder in the desktop's file manager.
-    virtual void openExternally(const QUrl& url);
+    // True to replace names, files already in folder, with the take's copies.
+    virtual bool confirmReplace(const QString& folder, const QStringList& names);
+    // Opens a folder in the desktop's file manager; false when none could be opened.
+    virtual bool openExternally(const QUrl& url);
 
     // The box showProblem shows: wide enough for a path, which stands on a line of
     // its own, elided in the middle when long, and whole in the box's details.
@@ -120,7 +123,10 @@ private:
     void commitPendingEdit();
     // The time field holding typed text not yet applied, if any.
     std::optional<Element> pendingField() const;
-    void enableFileControls(bool on);
+    // While a copy runs, the file and the points it was made from stay as they are.
+    void lockWhileCopying();
+    // A line for the status bar; under the line that says what is being saved, while that lasts.
+    void showMessage(const QString& text);
     QString suggestedOutput() const;
     void handleCopyEnd(const std::shared_ptr<Copy>& copy, const CopyOutcome& outcome);
     // Starts the copy that start() plans and runs it on a thread of its own; a copy that
@@ -139,6 +145,10 @@ private:
     QPointer<QMessageBox> stopQuestion_;
     // The folder of the copy saved last, for "Show in Folder".
     QString savedFolder_;
+    // What the newest copy writes, while it runs: "Saving 10:00:05:00–10:01:35:00 of take.wav to scene.wav…".
+    QString savingLine_;
+    // The user asked to quit and chose to keep saving: the window closes when the copy ends.
+    bool closeWhenSaved_ = false;
 };
 
 }  // namespace keeptime

@@ -23,6 +23,7 @@ const QColor kLane(250, 250, 250);
 const QColor kOutside(0, 0, 0, 38);
 const QColor kWave(38, 96, 160);
 const QColor kHandle(20, 140, 70);
+const QColor kLockedHandle(150, 150, 150);
 const QColor kPlayhead(210, 40, 40);
 
 // The min and max of one channel over buckets [from, to).
@@ -222,14 +223,15 @@ void WaveformView::paintEvent(QPaintEvent*) {
     // The handles: a line and a flag just under the ruler, pointing into the range.
     for (const auto& [x, into] : {std::pair{inX, 1.0}, std::pair{outX, -1.0}}) {
         if (x < -10 || x > width() + 10) continue;
-        painter.setPen(QPen(kHandle, 2));
+        const QColor colour = handlesLocked_ ? kLockedHandle : kHandle;
+        painter.setPen(QPen(colour, 2));
         painter.drawLine(QPointF(x, kRulerHeight), QPointF(x, height()));
         QPainterPath flag;
         flag.moveTo(x, kRulerHeight);
         flag.lineTo(x + into * 10, kRulerHeight);
         flag.lineTo(x + into * 10, kRulerHeight + 8);
         flag.lineTo(x, kRulerHeight + 14);
-        painter.fillPath(flag, kHandle);
+        painter.fillPath(flag, colour);
     }
     const double playX = timeline_.xAt(playhead_);
     if (playX >= -1 && playX <= width() + 1) {
@@ -247,7 +249,15 @@ void WaveformView::paintEvent(QPaintEvent*) {
     }
 }
 
+void WaveformView::setHandlesLocked(bool locked) {
+    if (locked == handlesLocked_) return;
+    handlesLocked_ = locked;
+    if (locked && (drag_ == Drag::In || drag_ == Drag::Out)) drag_ = Drag::None;  // a drag under way ends here
+    update();
+}
+
 WaveformView::Drag WaveformView::handleAt(double x) const {
+    if (handlesLocked_) return Drag::None;
     const double in = std::abs(x - timeline_.xAt(in_)), out = std::abs(x - timeline_.xAt(out_));
     if (std::min(in, out) > kGrab) return Drag::None;
     // Handles on top of each other: the side the pointer is on decides.

@@ -36,6 +36,8 @@ public:
     // Moves the playhead; keepInView pages the view along, as while playing.
     void setPlayhead(std::int64_t frame, bool keepInView = false);
     std::int64_t playhead() const { return playhead_; }
+    // Locked handles are drawn grey and cannot be dragged: a click there moves the playhead.
+    void setHandlesLocked(bool locked);
     // The scroll bar that moves the view, kept in step with it.
     void attachScrollBar(QScrollBar* bar);
 
@@ -76,6 +78,7 @@ private:
     std::shared_ptr<const Peaks> overview_, detail_;
     std::int64_t in_ = 0, out_ = 0, playhead_ = 0;
     Drag drag_ = Drag::None;
+    bool handlesLocked_ = false;
     QScrollBar* scrollBar_ = nullptr;
     double scrollScale_ = 1;  // frames per scroll-bar step
     QPixmap waveform_;        // the lanes, redrawn only when the view or the peaks change

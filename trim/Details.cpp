@@ -46,6 +46,8 @@ std::string detailsText(const BWFParser& parser) {
     }
     if (auto rate = parser.namedTimecodeRate()) format.push_back(rateName(*rate));
     std::vector<std::string> lines{joined(format, kDot)};
+    // Else the times shown look like a recorder's, and a copy's stamp like a moved one.
+    if (parser.timeReferenceSource() == TimeReferenceSource::None) lines.push_back("No time stamp (taken as 00:00:00)");
     const TakeNotes& notes = parser.takeNotes();
     std::vector<std::string> take;
     const std::pair<const char*, const std::optional<std::string>*> named[] = {

@@ -11,8 +11,9 @@
 namespace keeptime {
 
 // A few short lines, those with nothing to say left out:
-// "48 kHz · 24-bit · 2 channels · 23.976 fps", "Scene 12A · Take 3 · Tape 0417",
-// "Tracks: Boom, Lav 1", "Note: …". The timecode rate is the one the file names.
+// "48 kHz · 24-bit · 2 channels · 23.976 fps", "No time stamp (taken as 00:00:00)",
+// "Scene 12A · Take 3 · Tape 0417", "Tracks: Boom, Lav 1", "Note: …". The timecode
+// rate is the one the file names.
 std::string detailsText(const BWFParser& parser);
 
 // The name a copy is offered under: the input's base name and the in point's

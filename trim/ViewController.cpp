@@ -170,8 +170,8 @@ void ViewController::snapChanged(bool on) {
 
 bool Copy::cancel() {
     std::lock_guard lock(mutex_);
-    if (save_) save_->cancel();  // a take's copies all go, also those already in place
-    cancelled_ = save_ || !job_ || job_->cancel();
+    // A take's copies all go, also those already in place, unless every one is.
+    cancelled_ = save_ ? save_->cancel() : !job_ || job_->cancel();
     return cancelled_;
 }
 
@@ -192,25 +192,42 @@ std::optional<std::string> ViewController::saveRefusal(std::optional<Element> ty
     return std::nullopt;
 }
 
-std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output, bool replace) {
+void ViewController::refuseUnsavable() const {
     if (auto refusal = saveRefusal()) {
         if (!parser) throw BWFError(BWFError::Kind::BadRange, *refusal);
         throw BWFError(BWFError::Kind::BadRange, *selectedFile, *refusal);
     }
+}
+
+std::shared_ptr<Copy> ViewController::startCopy(const std::filesystem::path& output, bool replace) {
+    refuseUnsavable();
     newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, output, *newStart, *newEnd, choice(), replace});
     copies_.push_back(newest_);
     return newest_;
 }
 
-std::shared_ptr<Copy> ViewController::startTakeCopy(const std::filesystem::path& folder) {
-    if (auto refusal = saveRefusal()) {
-        if (!parser) throw BWFError(BWFError::Kind::BadRange, *refusal);
-        throw BWFError(BWFError::Kind::BadRange, *selectedFile, *refusal);
+std::vector<CopyRequest> ViewController::takeRequests(const std::filesystem::path& folder, bool replace) const {
+    refuseUnsavable();
+    auto requests = alignedRequests(*selectedFile, *newStart, *newEnd, take.members, folder, choice());
+    for (CopyRequest& request : requests) request.replace = replace;
+    TakeSave::checkNames(requests);  // a folder of the take's own files is no place to replace them
+    return requests;
+}
+
+std::vector<std::filesystem::path> ViewController::takeCopiesIn(const std::filesystem::path& folder) const {
+    std::vector<std::filesystem::path> present;
+    for (const CopyRequest& request : takeRequests(folder, false)) {
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(request.output, error))) present.push_back(request.output);
     }
+    return present;
+}
+
+std::shared_ptr<Copy> ViewController::startTakeCopy(const std::filesystem::path& folder, bool replace) {
     // Planned here, so that a folder or a member that cannot take the copies is
     // refused before anything starts.
-    auto save = std::make_shared<TakeSave>(alignedRequests(*selectedFile, *newStart, *newEnd, take.members, folder, choice()));
-    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, choice(), false}, std::move(save));
+    auto save = std::make_shared<TakeSave>(takeRequests(folder, replace));
+    newest_ = std::make_shared<Copy>(CopyRequest{*selectedFile, folder, *newStart, *newEnd, choice(), replace}, std::move(save));
     copies_.push_back(newest_);
     return newest_;
 }

@@ -112,7 +112,11 @@ public:
     std::shared_ptr<Copy> startCopy(const std::filesystem::path& output, bool replace = true);
     // The same for every member of the take, into folder under their own names, by
     // time of day; whole or not at all. Throws BWFError when a copy cannot be planned.
-    std::shared_ptr<Copy> startTakeCopy(const std::filesystem::path& folder);
+    // replace: copies already in folder may be replaced (the user said so).
+    std::shared_ptr<Copy> startTakeCopy(const std::filesystem::path& folder, bool replace = false);
+    // The files in folder that a save of the take there would replace. Throws BWFError,
+    // as startTakeCopy does, for a range or folder that cannot take the copies at all.
+    std::vector<std::filesystem::path> takeCopiesIn(const std::filesystem::path& folder) const;
     // Builds the copy's job and runs it to its end on the calling thread.
     CopyOutcome runCopy(Copy& copy, const std::function<void(std::int64_t)>& progress);
     // The window has handled the copy's end: it is forgotten.
@@ -138,6 +142,9 @@ private:
     std::int64_t placed(std::int64_t frame, bool out) const;
     // Shows why typed text was refused; an empty refusal clears the last one, and only that.
     void showFieldError(const std::string& refusal);
+    // Throws BWFError when saveRefusal has a reason.
+    void refuseUnsavable() const;
+    std::vector<CopyRequest> takeRequests(const std::filesystem::path& folder, bool replace) const;
 
     TrimView& view_;
     std::ostream* log_;

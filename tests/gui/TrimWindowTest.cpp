@@ -19,6 +19,9 @@ struct ScriptedWindow : TrimWindow {
     QStringList inputs, outputs, folders, problems;  // problems: summary, path and reason of each message
     QStringList offered;  // the folder or name each dialog started with
     QList<QUrl> opened;
+    bool opens = true;  // a file manager can be opened
+    QStringList replaceQuestions;  // folder and names of each "Replace N files?"
+    bool replaceAnswer = false;
     bool stopAnswer = false;  // to "Stop the copy?"
     bool realQuestion = false;  // ask it with the window's own box
     int stopQuestions = 0;
@@ -32,7 +35,10 @@ struct ScriptedWindow : TrimWindow {
         problems << summary + "\n" + path + "\n" + reason;
     }
     bool confirmStopCopy() override { return ++stopQuestions, realQuestion ? TrimWindow::confirmStopCopy() : stopAnswer; }
-    void openExternally(const QUrl& url) override { opened << url; }
+    bool openExternally(const QUrl& url) override { return opened << url, opens; }
+    bool confirmReplace(const QString& folder, const QStringList& names) override {
+        return replaceQuestions << folder + ": " + names.join(", "), replaceAnswer;
+    }
     using TrimWindow::problemBox;
 };
 static QByteArray contents(const QString& p) { QFile f(p); return f.open(QFile::ReadOnly) ? f.readAll() : ""; }
@@ -160,14 +166,28 @@ private slots:
         QVERIFY(ended->wait(60000) && ended->at(0)[1].toBool());
         QVERIFY2(text("statusText") == "Saved 3 files to " + out, qPrintable(text("statusText")));
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList({"T7_Mix.wav", "T7_Tr1.wav", "T7_Tr2.wav"}));
-        for (const QString& name : QDir(out).entryList(QDir::Files))  // cut at the same sample of the day
-            QCOMPARE(BWFParser((out + "/" + name).toStdString()).samplesSinceMidnight(), 1'728'000'000 + 10 * 48000 + 3);
+        auto stampsIn = [&](const QString& folder) {
+            QList<std::int64_t> stamps;
+            for (const QString& name : QDir(folder).entryList(QDir::Files))
+                stamps << BWFParser((folder + "/" + name).toStdString()).samplesSinceMidnight();
+            return stamps;
+        };
+        const std::int64_t at10 = 1'728'000'000 + 10 * 48000 + 3;  // cut at the same sample of the day
+        QCOMPARE(stampsIn(out), QList<std::int64_t>({at10, at10, at10}));
+        type("startFileText", "0:15");
+        for (const bool yes : {false, true}) {  // the same folder again: replaced only when the user says so
+            w->replaceAnswer = yes, w->folders << out, w->convertPressed();
+            QCOMPARE(w->replaceQuestions.size(), yes ? 2 : 1);
+        }
+        QCOMPARE(w->replaceQuestions[0], out + ": T7_Tr1.wav, T7_Tr2.wav, T7_Mix.wav");
+        QVERIFY(ended->wait(60000) && ended->size() == 2 && ended->at(1)[1].toBool());
+        QCOMPARE(stampsIn(out), QList<std::int64_t>({at10 + 5 * 48000, at10 + 5 * 48000, at10 + 5 * 48000}));
         writeTake(10000);  // long enough to stop: nothing of the save is left
         open(*w, card + "/T7_Tr1.wav");
         w->folders << stopped, w->convertPressed();
         QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);
         QTest::keyClick(w.get(), Qt::Key_Escape);
-        QVERIFY(ended->wait(60000) && !ended->at(1)[1].toBool());
+        QVERIFY(ended->wait(60000) && !ended->at(2)[1].toBool());
         QCOMPARE(QDir(stopped).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
     void modeAndRateKeepThePointsAndAreRemembered() {
@@ -207,6 +227,8 @@ private slots:
         QVERIFY(reference.process().completed() && contents(path("scene.wav")) == contents(path("ref.wav")));
         QTest::mouseClick(ctl<QPushButton>("showInFolderButton"), Qt::LeftButton);
         QCOMPARE(w->opened, QList<QUrl>{QUrl::fromLocalFile(dir->path())});
+        w->opens = false, QTest::mouseClick(ctl<QPushButton>("showInFolderButton"), Qt::LeftButton);
+        QCOMPARE(text("statusText"), "No file manager could be opened to show " + dir->path() + ".");
         open(*w, path("ref.wav"));  // another file: nothing said of the last one's copy
         QVERIFY(bar() == 0 && text("statusText").isEmpty() && !ctl<QPushButton>("showInFolderButton")->isVisible());
     }
@@ -276,6 +298,47 @@ private slots:
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
         });
         QVERIFY(w->close() && !w->isVisible() && w->stopQuestions == 1);
+    }
+    void whileACopyRunsItsFileAndPointsStay() {
+        const char* locked[] = {"openButton", "wholeTakeCheckBox", "weirdTCCheckBox", "startTCText", "startFileText",
+                                "startFromEndText", "endTCText", "endFileText", "endFromEndText", "startSlider", "endSlider"};
+        QMimeData dropped;
+        dropped.setUrls({QUrl::fromLocalFile(take("other.wav", 60))});
+        auto dropTaken = [&] {
+            QDragEnterEvent drag(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+            return QApplication::sendEvent(w.get(), &drag), drag.isAccepted();
+        };
+        open(*w, take("long.wav", 10000));  // 2.9 GB: far longer than these steps take
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        type("startTCText", "10:00:05:00"), type("endTCText", "12:30:00:00");
+        save(path("scene.wav"));
+        QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);
+        const QString saving = "Saving 10:00:05:00–12:30:00:00 of long.wav to scene.wav…";
+        QCOMPARE(text("statusText"), saving);
+        for (const char* name : locked) QVERIFY2(!ctl<QWidget>(name)->isEnabled(), name);
+        QVERIFY(!w->findChild<QAction*>("openAction")->isEnabled() && !dropTaken() && !w->openFile(path("other.wav")));
+        // Neither the keys nor the handles move a point; a message stands under the line, which stays.
+        WaveformView* view = w->timeline()->view();
+        const auto range = std::pair(in(), *w->controller().newEnd);
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() / 2, 60));
+        for (Qt::Key key : {Qt::Key_I, Qt::Key_O, Qt::Key_Space}) QTest::keyClick(w.get(), key);
+        const int handle = qRound(view->timeline().xAt(in()));
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(handle, 80));
+        QTest::mouseMove(view, QPoint(handle + 60, 80)), QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(handle + 60, 80));
+        QCOMPARE(std::pair(in(), *w->controller().newEnd), range);
+        QVERIFY2(text("statusText").startsWith(saving + "\nNo audio output"), qPrintable(text("statusText")));
+        QTest::keyClick(w.get(), Qt::Key_Escape);  // cancelled: the window is the user's again
+        for (const char* name : locked) QVERIFY2(ctl<QWidget>(name)->isEnabled(), name);
+        QVERIFY(dropTaken() && ended->wait(60000) && !ended->at(0)[1].toBool());
+    }
+    void keepSavingClosesTheWindowOnceSaved() {
+        open(*w, take("long.wav", 10000));
+        save(path("scene.wav"));
+        QTRY_VERIFY_WITH_TIMEOUT(bar() > 0, 60000);
+        QVERIFY(!w->close() && w->stopQuestions == 1);  // "Keep Saving"
+        QVERIFY(w->isVisible() && w->copyInProgress() && text("statusText").endsWith("Keeptime closes once it is saved."));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 120000);
+        QVERIFY(ended->size() == 1 && ended->at(0)[1].toBool() && files().contains("scene.wav"));
     }
     void longPathsAreElidedInTheMiddle() {
         const QString longPath = "/" + QString("recordings of the day/").repeated(12) + "take 7.wav";

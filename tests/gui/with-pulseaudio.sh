@@ -11,9 +11,12 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/keeptime-pulse-XXXXXX")
 # Everything of this server lives in dir, apart from any server the user runs.
 export HOME=$dir XDG_RUNTIME_DIR=$dir PULSE_RUNTIME_PATH=$dir/runtime PULSE_STATE_PATH=$dir/state
 export PULSE_SERVER=unix:$dir/native
+# norewinds: after a stream ran dry, a sink that rewinds writes the stream's next frames over the
+# silence it has not played yet; its monitor has passed that silence on already, and the recording
+# would miss those frames although they were played.
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=false --disallow-exit \
     -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/native" \
-    -L "module-null-sink sink_name=keeptime_null rate=48000 format=float32le channels=2" \
+    -L "module-null-sink sink_name=keeptime_null rate=48000 format=float32le channels=2 norewinds=1" \
     --log-target="file:$dir/log" &
 server=$!
 stop_server() {

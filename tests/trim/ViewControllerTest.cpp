@@ -209,6 +209,29 @@ TEST_F(ViewControllerTest, TheLoadedFilesTakeIsFoundWhereverItsIXMLStands) {
     EXPECT_FALSE(controller.take.missing());
 }
 
+// A cancel that comes once the copies are in place is refused, for a take as for a file: the save is complete
+// and stays. Copies already in a folder are named before a take is saved there, and replaced only when asked.
+TEST_F(ViewControllerTest, ALateCancelIsRefusedAndATakeReplacesOnlyWhenAsked) {
+    std::filesystem::create_directory(dir / "out");
+    for (const auto& [name, index] : {std::pair{"T1_1", "1"}, {"T1_2", "2"}})
+        WavWriter().ixml(takeIXML("UID-1", "2", index, 1728000000)).fmt().sparseData(48000 * 6).write(dir / (std::string(name) + ".wav"));
+    controller.loadFile(dir / "T1_1.wav"), controller.updateDisplay();
+    const std::vector<std::filesystem::path> copies{dir / "out/T1_1.wav", dir / "out/T1_2.wav"};
+    for (const bool whole : {false, true}) {
+        auto copy = whole ? controller.startTakeCopy(dir / "out") : controller.startCopy(dir / "one.wav");
+        bool refused = false;
+        const CopyOutcome outcome = controller.runCopy(*copy, [&](std::int64_t p) { if (p == 100) refused = !copy->cancel(); });
+        EXPECT_TRUE(refused && outcome.completed() && !copy->cancelled()) << whole;
+        controller.copyEnded(copy);
+        EXPECT_TRUE(std::filesystem::exists(whole ? copies[1] : dir / "one.wav")) << whole;
+    }
+    EXPECT_EQ(controller.takeCopiesIn(dir / "out"), copies);
+    EXPECT_THROW(controller.startTakeCopy(dir / "out"), BWFError);
+    EXPECT_THROW(controller.takeCopiesIn(dir.path()), BWFError) << "the take's own folder";
+    auto again = controller.startTakeCopy(dir / "out", true);
+    EXPECT_TRUE(controller.runCopy(*again, {}).completed());
+}
+
 // The details line up the format and the recorder's notes, skipping what a file does not say;
 // the iXML is read as text a person reads, and only a track's own NAME is a track name.
 TEST(DetailsTest, TheRecordingInAFewLines) {
@@ -220,12 +243,12 @@ TEST(DetailsTest, TheRecordingInAFewLines) {
     const std::string odd = "<BWFXML><NAME>Mix</NAME><SCENE> </SCENE><TAKE>4<TIMECODE_RATE>25/1</TIMECODE_RATE>"
                             "<TRACK_LIST><TRACK><NAME>Boom</TRACK></BWFXML>";
     const std::tuple<const char*, WavWriter, std::string> cases[] = {
-        {"everything", WavWriter().fmt(2, 48000, 24).ixml(full).sparseData(600),
+        {"everything", WavWriter().bext(0).fmt(2, 48000, 24).ixml(full).sparseData(600),
          "48 kHz · 24-bit · 2 channels · 29.97 fps drop-frame\nScene 12A · Take 3 · Tape 0417\nTracks: Boom, Lav 1\n"
          "Note: Boom & lav close"},
         {"no iXML", WavWriter().bext(0).fmt(1, 44100, 16).sparseData(600), "44.1 kHz · 16-bit · 1 channel"},
-        {"unclosed and empty tags, after the audio", WavWriter().fmt(2, 96000, 24).data(audioPattern(600)).ixml(odd),
-         "96 kHz · 24-bit · 2 channels · 25 fps"},
+        {"unclosed and empty tags, after the audio, no stamp", WavWriter().fmt(2, 96000, 24).data(audioPattern(600)).ixml(odd),
+         "96 kHz · 24-bit · 2 channels · 25 fps\nNo time stamp (taken as 00:00:00)"},
     };
     for (const auto& [name, wav, expected] : cases) {
         wav.write(dir / "take.wav");
