@@ -80,7 +80,8 @@ say "input:       $(stat -c %s "$input") bytes, header $header bytes; kept: $sta
 
 # Commands, their names and what is removed (untimed) before each of their runs.
 names=("dd bs=1M conv=fsync")
-cmds=(dd if="$input" of="$SCRATCH/dd.raw" bs=1M iflag=skip_bytes,count_bytes
+dd_in="iflag=skip_bytes,count_bytes"
+cmds=(dd if="$input" of="$SCRATCH/dd.raw" bs=1M "$dd_in"
       skip=$(( header + start * 48000 * frame )) count="$kept" conv=fsync status=none)
 clear=("$SCRATCH/dd.raw")
 for c in "${!clis[@]}"; do
@@ -115,9 +116,9 @@ for (( r = 0; r < rounds; r++ )); do
         command_words "$i"
         before="sync"
         [[ -z "${clear[i]}" ]] || before="rm -f '${clear[i]}'; sync"
-        read -r _ seconds _ < <(python3 "$BENCH_HERE/timed.py" --runs 1 --no-memory --quiet-output \
+        read -r _ seconds _ cpu < <(python3 "$BENCH_HERE/timed.py" --runs 1 --no-memory --quiet-output \
             --before "$before" -- "${words[@]}")
-        printf '%s %s\n' "$i" "$seconds" >>"$SCRATCH/times.txt"
+        printf '%s %s %s\n' "$i" "$seconds" "$cpu" >>"$SCRATCH/times.txt"
         line+=" $(printf '%.3f' "$seconds")"
     done
     say "$line"
@@ -138,14 +139,15 @@ for c in "${!clis[@]}"; do
 done
 say ""
 
-say "== result (medians of $rounds runs, $kept bytes each)"
-printf '%-30s %9s %9s %9s %9s %10s\n' "" "median s" "min s" "max s" "spread s" "/ dd"
+say "== result (medians of $rounds runs, $kept bytes each; CPU: the median of user + system time)"
+printf '%-30s %9s %9s %9s %9s %8s %10s\n' "" "median s" "min s" "max s" "spread s" "/ dd" "CPU s"
 dd_median="$(awk '$1 == 0 { print $2 }' "$SCRATCH/times.txt" | median)"
 for i in "${!names[@]}"; do
     mapfile -t t < <(awk -v i="$i" '$1 == i { print $2 }' "$SCRATCH/times.txt" | sort -g)
     m="$(printf '%s\n' "${t[@]}" | median)"
-    printf '%-30s %9.3f %9.3f %9.3f %9.3f %10s\n' "${names[i]}" "$m" "${t[0]}" "${t[-1]}" \
-        "$(awk -v a="${t[-1]}" -v b="${t[0]}" 'BEGIN { print a - b }')" "$(ratio "$m" "$dd_median")"
+    cpu="$(awk -v i="$i" '$1 == i { print $3 }' "$SCRATCH/times.txt" | median)"
+    printf '%-30s %9.3f %9.3f %9.3f %9.3f %8s %10.3f\n' "${names[i]}" "$m" "${t[0]}" "${t[-1]}" \
+        "$(awk -v a="${t[-1]}" -v b="${t[0]}" 'BEGIN { print a - b }')" "$(ratio "$m" "$dd_median")" "$cpu"
 done
 if (( failures )); then
     die "$failures check(s) failed"
