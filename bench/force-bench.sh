@@ -12,10 +12,10 @@ usage() {
 usage: $(basename "$0") [--cli PATH]... [--rounds N] [--dir DIR] [--mib N] [--start S] [--end S]
 
 Makes a BWF file with N MiB of random audio (default 1024, 48 kHz stereo 24-bit)
-and, in each round, runs in turn: dd bs=1M conv=fsync of the kept bytes to a new
-file, keeptime-cli trim to a new name, trim --force over that command's previous
-copy, and trim --force --no-share over its previous copy. Prints each one's
-median, min and max, and the ratio of the medians to dd's.
+and, in each round, runs in turn: dd bs=1M conv=fsync of the kept bytes over its
+previous output and to a new file, keeptime-cli trim to a new name, trim --force
+over that command's previous copy, and trim --force --no-share over its previous
+copy. Prints each one's median, min and max, and the ratio of the medians to dd's.
 
   --cli PATH   keeptime-cli to measure; give it twice to compare two builds in
                the same rounds (default: \$KEEPTIME_CLI, else
@@ -29,8 +29,8 @@ median, min and max, and the ratio of the medians to dd's.
                bytes of a 1 GiB file)
 
 Before every run 'sync' is run (untimed), so that no run starts with dirty pages;
-the outputs of dd and of the copy to a new name are deleted before their own runs,
-the --force outputs are kept so that each run replaces the previous one's copy.
+the outputs of the copies to a new file are deleted before their own runs, the
+others are kept so that each run replaces the previous one's copy.
 EOF
 }
 
@@ -65,7 +65,7 @@ frame=6
 audio=$(( mib * 1048576 / frame * frame ))
 (( end * 48000 * frame <= audio )) || die "--end $end is past the end of $mib MiB of audio"
 kept=$(( (end - start) * 48000 * frame ))
-need_space "$base" "$(( audio + kept * (2 + 2 * ${#clis[@]}) ))" || die "not enough free space in $base"
+need_space "$base" "$(( audio + kept * (2 + 3 * ${#clis[@]}) ))" || die "not enough free space in $base"
 make_scratch "$base"
 input="$SCRATCH/input.wav"
 
@@ -79,11 +79,15 @@ sync
 say "input:       $(stat -c %s "$input") bytes, header $header bytes; kept: $start s to $end s, $kept audio bytes"
 
 # Commands, their names and what is removed (untimed) before each of their runs.
-names=("dd bs=1M conv=fsync")
-dd_in="iflag=skip_bytes,count_bytes"
-cmds=(dd if="$input" of="$SCRATCH/dd.raw" bs=1M "$dd_in"
-      skip=$(( header + start * 48000 * frame )) count="$kept" conv=fsync status=none)
-clear=("$SCRATCH/dd.raw")
+# dd writes the same bytes once over its previous output, which it truncates as
+# it opens it (releasing that file inside its time, as --force does), and once
+# to a new file.
+names=("dd conv=fsync, over its last" "dd conv=fsync, new file")
+dd=(dd if="$input" bs=1M "iflag=skip_bytes,count_bytes" skip=$(( header + start * 48000 * frame ))
+    count="$kept" conv=fsync status=none)
+cmds=("${dd[@]}" of="$SCRATCH/dd-over.raw" ::: "${dd[@]}" of="$SCRATCH/dd.raw")
+clear=("" "$SCRATCH/dd.raw")
+"${dd[@]}" of="$SCRATCH/dd-over.raw"
 for c in "${!clis[@]}"; do
     cli="${clis[c]}"
     tag=""
@@ -140,14 +144,16 @@ done
 say ""
 
 say "== result (medians of $rounds runs, $kept bytes each; CPU: the median of user + system time)"
-printf '%-30s %9s %9s %9s %9s %8s %10s\n' "" "median s" "min s" "max s" "spread s" "/ dd" "CPU s"
-dd_median="$(awk '$1 == 0 { print $2 }' "$SCRATCH/times.txt" | median)"
+printf '%-30s %8s %8s %8s %8s %8s %8s %8s\n' "" "median s" "min s" "max s" "spread s" "/ dd over" "/ dd new" "CPU s"
+over_median="$(awk '$1 == 0 { print $2 }' "$SCRATCH/times.txt" | median)"
+new_median="$(awk '$1 == 1 { print $2 }' "$SCRATCH/times.txt" | median)"
 for i in "${!names[@]}"; do
     mapfile -t t < <(awk -v i="$i" '$1 == i { print $2 }' "$SCRATCH/times.txt" | sort -g)
     m="$(printf '%s\n' "${t[@]}" | median)"
     cpu="$(awk -v i="$i" '$1 == i { print $3 }' "$SCRATCH/times.txt" | median)"
-    printf '%-30s %9.3f %9.3f %9.3f %9.3f %8s %10.3f\n' "${names[i]}" "$m" "${t[0]}" "${t[-1]}" \
-        "$(awk -v a="${t[-1]}" -v b="${t[0]}" 'BEGIN { print a - b }')" "$(ratio "$m" "$dd_median")" "$cpu"
+    printf '%-30s %8.3f %8.3f %8.3f %8.3f %9s %8s %8.3f\n' "${names[i]}" "$m" "${t[0]}" "${t[-1]}" \
+        "$(awk -v a="${t[-1]}" -v b="${t[0]}" 'BEGIN { print a - b }')" "$(ratio "$m" "$over_median")" \
+        "$(ratio "$m" "$new_median")" "$cpu"
 done
 if (( failures )); then
     die "$failures check(s) failed"
