@@ -90,7 +90,7 @@ ffprobe_facts() {
 # timed_trim OUTPUT ARGS...: trims the RF64 input, prints seconds, MB/s and peak memory.
 timed_trim() {
     local output="$1" seconds peak; shift
-    read -r _ seconds peak < <(python3 "$BENCH_HERE/timed.py" --quiet-output -- \
+    read -r _ seconds peak _ < <(python3 "$BENCH_HERE/timed.py" --quiet-output -- \
         "$cli" trim "$rf64" -o "$output" --quiet --force "$@")
     [[ -f "$output" ]] || die "keeptime-cli trim wrote no copy"
     if (( peak < 0 )); then peak="n/a (no /usr/bin/time)"; else peak="$peak KiB"; fi

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Time commands; print one line per run: command index, wall seconds, peak memory.
+"""Time commands; print one line per run: command index, wall seconds, peak memory, CPU seconds.
 
 Usage: timed.py [--runs N] [--warmup N] [--before SHELL] [--quiet-output] [--no-memory] -- COMMAND [ARGS...] [::: COMMAND [ARGS...]]...
 
@@ -12,7 +12,10 @@ size in KiB from GNU time's %M (/usr/bin/time runs the command when it is
 installed, which adds a few milliseconds to every run); with --no-memory or
 without GNU time the figure is -1 (unknown), because a child spawned from
 Python is charged with Python's own resident set before it execs.
-Output lines: "INDEX SECONDS KIB", INDEX counting the commands from 0.
+CPU seconds are the child's user and system time from wait4 (with GNU time,
+its own few milliseconds included): on a busy machine they tell work from
+waiting for a core.
+Output lines: "INDEX SECONDS KIB CPU", INDEX counting the commands from 0.
 --before runs a shell command, untimed, before every run (clearing outputs,
 sync, dropping the page cache). A run that exits non-zero stops the whole
 measurement.
@@ -27,7 +30,7 @@ GNU_TIME = "/usr/bin/time"
 
 
 def run_once(command, quiet, memory_file):
-    """Run command; return (exit status, wall seconds, peak KiB)."""
+    """Run command; return (exit status, wall seconds, peak KiB, CPU seconds)."""
     if memory_file:
         command = [GNU_TIME, "-f", "%M", "-o", memory_file] + command
     actions = []
@@ -36,14 +39,15 @@ def run_once(command, quiet, memory_file):
                    (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
     began = time.monotonic_ns()
     pid = os.posix_spawnp(command[0], command, os.environ, file_actions=actions)
-    _, status, _ = os.wait4(pid, 0)
+    _, status, usage = os.wait4(pid, 0)
     ended = time.monotonic_ns()
     peak = -1
     if memory_file:
         with open(memory_file) as f:
             lines = f.read().split()
         peak = int(lines[-1]) if lines else -1
-    return os.waitstatus_to_exitcode(status), (ended - began) / 1e9, peak
+    cpu = usage.ru_utime + usage.ru_stime
+    return os.waitstatus_to_exitcode(status), (ended - began) / 1e9, peak, cpu
 
 
 def main() -> int:
@@ -89,12 +93,12 @@ def measure(commands, runs, warmup, quiet, before, memory_file):
         for index, command in enumerate(commands):
             if before:
                 subprocess.run(["sh", "-c", before], check=True)
-            code, seconds, peak = run_once(command, quiet, memory_file)
+            code, seconds, peak, cpu = run_once(command, quiet, memory_file)
             if code != 0:
                 print(f"timed.py: {command[0]} exited with status {code}", file=sys.stderr)
                 return 1
             if i >= warmup:
-                print(f"{index} {seconds:.6f} {peak}", flush=True)
+                print(f"{index} {seconds:.6f} {peak} {cpu:.6f}", flush=True)
     return 0
 
 

@@ -301,6 +301,7 @@ CopyOutcome BWFReconstructor::process(const std::function<void(std::int64_t)>& p
         put(dataHeader_);
 
         BlockCopier copier(input_, output->fd(), request_.output);
+        if (request_.replace) copier.releaseAsCopied(output->destination());
         const std::int64_t readFrom = stretchOffset(), unit = plan_.shareBlock;
         // The whole blocks in the middle of the stretch, counted from its start.
         const std::int64_t middleFrom = unit ? (readFrom + unit - 1) / unit * unit - readFrom : 0;

@@ -6,7 +6,24 @@
 
 namespace keeptime {
 
+void BlockCopier::releaseAsCopied(const std::filesystem::path& replaced) {
+    try {
+        replaced_ = FileHandle::openForReading(replaced);
+    } catch (const BWFError&) {
+        // Gone, unreadable or no file: its cache, if any, is freed when it is replaced.
+    }
+}
+
 std::int64_t BlockCopier::copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length) {
+#ifdef __linux__
+    if (replaced_) {
+        // Whole pages: the kernel keeps any page the range only partly covers.
+        constexpr std::int64_t kPage = 4096;
+        const std::int64_t from = outOffset / kPage * kPage;
+        const std::int64_t to = (outOffset + length + kPage - 1) / kPage * kPage;
+        ::posix_fadvise(replaced_.fd(), from, to - from, POSIX_FADV_DONTNEED);
+    }
+#endif
     std::uint8_t* buffer = buffer_.place(static_cast<std::size_t>(length), inOffset, outOffset);
     const std::size_t got = readFully(in_.fd(), buffer, static_cast<std::size_t>(length), inOffset, in_.path());
     writeFully(out_, ByteView(buffer, got), outOffset, outPath_);

@@ -25,6 +25,16 @@ public:
     // than length only when the input ends first. Throws BWFError.
     std::int64_t copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length);
 
+    // The file the copy will replace: before copy() writes a block, this file's
+    // cached pages over the same bytes are dropped (dirty ones are written out
+    // instead); the file itself stays whole. The copy's new pages then come from
+    // memory just freed rather than memory left idle, which a virtual machine
+    // hands back to its host and then pays a fault per page to touch again; and
+    // placing the copy no longer drops the old file's whole cache at once. The
+    // old file is released when the copier goes. Nothing happens for a file
+    // that cannot be opened for reading.
+    void releaseAsCopied(const std::filesystem::path& replaced);
+
     // Before a system call that shares or copies in the kernel ("FICLONERANGE",
     // "copy_file_range"): a nonzero errno value makes it fail as if the system said so.
     using Fault = std::function<int(std::string_view call)>;
@@ -45,6 +55,7 @@ private:
     int out_;
     std::filesystem::path outPath_;
     PageBuffer buffer_;
+    FileHandle replaced_;
     Way way_ = Way::Clone;
 };
 
