@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -87,6 +88,26 @@ std::atomic<bool> unnamedFirst{true};
 }  // namespace
 
 void OutputFile::preferUnnamed(bool on) { unnamedFirst = on; }
+
+std::vector<std::filesystem::path> leftovers(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        for (std::string_view tag : {kCopyTag, kOriginalTag}) {
+            const std::string mark = "." + std::string(tag) + "-";
+            // ".NAME" + mark + six letters or digits
+            if (name.size() > mark.size() + 7 && name.front() == '.' &&
+                name.compare(name.size() - 6 - mark.size(), mark.size(), mark) == 0 &&
+                std::all_of(name.end() - 6, name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+                found.push_back(entry.path());
+                break;
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 std::filesystem::path checkOutput(const std::filesystem::path& destination, bool replace) {
     if (destination.empty()) throw BWFError(BWFError::Kind::Output, destination, "no output file name given");

@@ -24,6 +24,11 @@ namespace keeptime {
 // for an existing file when replace is false. Returns the path to write.
 std::filesystem::path checkOutput(const std::filesystem::path& destination, bool replace);
 
+// What a run stopped by SIGKILL or a power loss left in folder: finished copies
+// not yet put in place (".NAME.keeptime-XXXXXX") and files a save replaced,
+// kept until it was whole (".NAME.keeptime-original-XXXXXX"). Sorted by name.
+std::vector<std::filesystem::path> leftovers(const std::filesystem::path& folder);
+
 class OutputFile {
 public:
     // Whether to try an unnamed file first (on by default). Off, every copy takes

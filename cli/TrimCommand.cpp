@@ -10,6 +10,7 @@
 
 #include "bwf/BWFError.hpp"
 #include "bwf/BWFReconstructor.hpp"
+#include "bwf/OutputFile.hpp"
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
 #include "timecode/TimeString.hpp"
@@ -315,8 +316,23 @@ int runMany(const TrimOptions& options) {
 
 }  // namespace
 
+// Names what a run stopped by SIGKILL or a power loss left in the output folder,
+// so that a person finds it (the man page's AFTER A CRASH says what to do).
+void sayLeftovers(const std::filesystem::path& folder) {
+    for (const auto& left : leftovers(folder)) {
+        const bool original = left.filename().string().find(".keeptime-original-") != std::string::npos;
+        complain(left.string(), original ? "notice: a file that a stopped --force run replaced, kept under this name; "
+                                           "see AFTER A CRASH in man keeptime-cli"
+                                         : "notice: a copy that a stopped run did not put in place; it can be deleted "
+                                           "(see AFTER A CRASH in man keeptime-cli)");
+    }
+}
+
 int runTrim(const TrimOptions& options) {
-    return options.inputs.size() == 1 && !options.take ? runOne(options) : runMany(options);
+    const bool one = options.inputs.size() == 1 && !options.take;
+    const std::filesystem::path folder = one ? options.output.parent_path() : options.output;
+    sayLeftovers(folder.empty() ? "." : folder);
+    return one ? runOne(options) : runMany(options);
 }
 
 }  // namespace keeptime::cli

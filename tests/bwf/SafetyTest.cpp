@@ -78,6 +78,16 @@ TEST(Safety, TheOutputIsKeptWholeOrReplacedWhole) {
     OutputFile::preferUnnamed(true);
 }
 
+// What a killed run leaves is found by its names alone: its copies and the files it replaced, nothing else.
+TEST(Safety, WhatAStoppedRunLeftIsFound) {
+    TempDir dir;
+    for (const char* name : {".a.wav.keeptime-ab12cd", ".b.wav.keeptime-original-xyz789", ".hidden", "c.wav.keeptime-ab12cd",
+                             ".d.wav.keeptime-abc", ".e.wav.keeptime-ab12c!"})
+        writeFile(dir / name, bytes("x"));
+    EXPECT_EQ(leftovers(dir.path()),
+              (std::vector<std::filesystem::path>{dir / ".a.wav.keeptime-ab12cd", dir / ".b.wav.keeptime-original-xyz789"}));
+}
+
 TEST(Safety, HiddenNamesFitAndAreRemovedOrNamed) {
     OutputFile::preferUnnamed(false);
     TempDir dir;
