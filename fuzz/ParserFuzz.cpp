@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (chunk.bodyEnd() > size) std::abort();
         const ByteView body = head.subspan(chunk.bodyOffset(), chunk.size);
         // A shift that changes the number of digits; every readable pair must read back moved.
-        const Bytes moved = moveStampTags(body, 999'999'937);
+        const Bytes moved = moveStampTags(body, StampMove{999'999'937});
         for (const auto& tags : layout::kStampTags) {
             auto before = readStampTags(body, tags), after = readStampTags(moved, tags);
             if (before && *before <= INT64_MAX - 999'999'937 && after != *before + 999'999'937) std::abort();
