@@ -110,9 +110,11 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
+    } catch (const CLI::ValidationError& e) {  // "--start-frame: REASON": the option names itself
+        complain(e.what());
+        return kRefused;
     } catch (const CLI::ParseError& e) {
-        complain("usage", e.what());
-        std::cerr << "Run 'keeptime-cli --help' for the commands and options." << std::endl;
+        complain("usage", std::string(e.what()) + " (see keeptime-cli --help)");
         return kRefused;
     }
     // A file-size limit fails the write that passes it, instead of ending the
