@@ -267,6 +267,9 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         {{"trim", in, "-o", out, "--start", "1:75"}, in, ""},          // not a time
         {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null", ""},  // a device is never replaced
         {{"trim", in, "-o", out, "--force", "--start", "1", "--end", "1"}, in, ""},  // a range with no audio
+        {{"trim", in, "-o", out, "--force", "--start-frame", "0x10"}, "--start-frame", "\"0x10\" is not a frame number"},
+        {{"trim", in, "-o", out, "--force", "--end-frame", "+5"}, "--end-frame", "(no sign"},
+        {{"trim", in, "-o", out, "--force", "--start-frame", " 3"}, "--start-frame", "(a blank in it"},
         {{"trim", in, "--force", "--start", "1"}, "usage", "--output is required"},  // one line, as any usage error
     };
     const std::size_t files = testing::fileNames(dir.path()).size();
@@ -481,6 +484,7 @@ TEST(ExternalCliFrames, PointsLandOnTheExactFrame) {
         {"--start 2", 96000, 48000, at2}, {"--start 0:02", 96000, 48000, at2}, {"--end 1", 0, 48000, at1},
         {"--start-tc 10:00:02", 96000, 48000, at2}, {"--start-from-end 1", 96000, 48000, at2},
         {"--end 00:00:01", 0, 48000, at1}, {"--end-tc 10:00:01", 0, 48000, at1}, {"--end-from-end 0:02", 0, 48000, at1},
+        {"--start-frame 0100000", 100000, 44000, at1 + 100000}, {"--end-frame 048000", 0, 48000, at1},  // decimal
         {"--start-tc 12:01:14", 2723, 242636 - 2723, 43274LL * 48000, 48000, 242636, t},
         {"--start-from-end 1", 194636, 48000, t + 194636, 48000, 242636, t},
         {"--end-from-end 1", 0, 194636, t, 48000, 242636, t},
