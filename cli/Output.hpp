@@ -6,6 +6,8 @@
 #include <iostream>
 #include <string>
 
+#include "bwf/BWFError.hpp"
+
 namespace keeptime::cli {
 
 // Exit statuses.
@@ -14,13 +16,21 @@ inline constexpr int kCopyFailed = 1;
 inline constexpr int kRefused = 2;  // unusable input, or a usage error
 inline constexpr int kInterrupted = 130;
 
+// A name as `ls` writes it: as it is, unless it holds control characters; then
+// quoted for the shell ('a'$'\n''b.wav'), so that a newline cannot split a line.
+std::string quotedName(const std::string& name);
+// Text for one line: control characters written as C escapes ("\n", "\033").
+std::string oneLine(const std::string& text);
+
 // "keeptime-cli: WHAT: REASON" on standard error.
 inline void complain(const std::string& what, const std::string& reason) {
-    std::cerr << "keeptime-cli: " << what << ": " << reason << std::endl;
+    std::cerr << "keeptime-cli: " << quotedName(what) << ": " << oneLine(reason) << std::endl;
 }
 // An error whose text already names its file ("PATH: REASON").
-inline void complain(const std::string& message) {
-    std::cerr << "keeptime-cli: " << message << std::endl;
+inline void complain(const std::string& message) { std::cerr << "keeptime-cli: " << oneLine(message) << std::endl; }
+inline void complain(const BWFError& error) {
+    if (error.path().empty()) complain(error.reason());
+    else complain(error.path().string(), error.reason());
 }
 
 // Where "Done" and the completion line go: standard output, unless it holds JSON.

@@ -110,7 +110,7 @@ int runPeaks(const PeaksOptions& options) {
         parser = std::make_unique<BWFParser>(*input);
         reader = std::make_unique<PcmReader>(input, *parser);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     const std::int64_t perPixel =
@@ -128,7 +128,7 @@ int runPeaks(const PeaksOptions& options) {
         } catch (const BWFError& error) {
             if (!std::cout) return kCopyFailed;
             std::cout << std::endl;  // what was written is cut off; the status and the line say so
-            complain(error.what());
+            complain(error);
             return kCopyFailed;
         }
         return kOk;
@@ -141,7 +141,7 @@ int runPeaks(const PeaksOptions& options) {
     try {
         file = std::make_unique<OutputFile>(checkOutput(*options.output, true), true);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     try {
@@ -153,7 +153,7 @@ int runPeaks(const PeaksOptions& options) {
         writeJson(*reader, perPixel, options.bits, out);
         file->commit([] { return true; });
     } catch (const BWFError& error) {  // the unfinished file is removed with its OutputFile
-        complain(error.what());
+        complain(error);
         return kCopyFailed;
     }
     return kOk;

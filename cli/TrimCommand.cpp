@@ -138,7 +138,7 @@ int runOne(const TrimOptions& options) {
     try {
         file = BWFParser(input, &lines).clock(*choice);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     if (!file) return kRefused;
@@ -158,7 +158,7 @@ int runOne(const TrimOptions& options) {
                                   options.force, !options.noShare};
         job = std::make_unique<BWFReconstructor>(request, &lines);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     const CopyPlan& plan = job->plan();
@@ -182,7 +182,7 @@ int runOne(const TrimOptions& options) {
             complain(options.output.string(), "interrupted; the unfinished copy was removed");
             return 128 + (stopSignal ? stopSignal : SIGINT);
         case CopyOutcome::Status::Failed:
-            complain(outcome.message());
+            complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, options.output, "the copy failed"));
             return kCopyFailed;
     }
     if (options.json) std::cout << copyJson(input, options.output, plan, outcome, *file).dump(2) << std::endl;
@@ -247,13 +247,13 @@ int runMany(const TrimOptions& options) {
             }
         }
     } catch (const BWFError& e) {
-        complain(e.what());
+        complain(e);
         return kRefused;
     }
     try {  // a folder holding the inputs is refused before --force is suggested
         TakeSave::checkNames(requests);
     } catch (const BWFError& e) {
-        complain(e.what());
+        complain(e);
         return kRefused;
     }
     bool exists = false;
@@ -266,7 +266,7 @@ int runMany(const TrimOptions& options) {
     try {
         save = std::make_unique<TakeSave>(requests);
     } catch (const BWFError& e) {
-        complain(e.what());
+        complain(e);
         return kRefused;
     }
     std::optional<ProgressMeter> meter;
@@ -289,7 +289,7 @@ int runMany(const TrimOptions& options) {
             complain(folder.string(), "interrupted; none of this run's " + count + " was kept");
             return 128 + (stopSignal ? stopSignal : SIGINT);
         case CopyOutcome::Status::Failed:
-            complain(outcome.message());
+            complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, folder, "a copy failed"));
             complain(folder.string(), "none of this run's " + count + " was kept");
             return kCopyFailed;
     }
@@ -301,7 +301,7 @@ int runMany(const TrimOptions& options) {
             try {
                 times = BWFParser(request.input).clock(request.times);
             } catch (const BWFError& unreadable) {  // read a moment ago: it changed meanwhile
-                complain(unreadable.what());
+                complain(unreadable);
                 return kCopyFailed;
             }
             auto copy = copyJson(request.input, request.output, save->plan(i), outcome.copies[i], *times);

@@ -256,7 +256,9 @@ struct ExternalCli : ::testing::Test {
 
 TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintTheirLines) {
     const std::string notes = dir / "notes.txt", link = dir / "link.wav", nowhere = dir / "no/out.wav";
+    const std::string odd = dir / "a\nb.wav", oddQuoted = "'" + dir.path().string() + "/a'$'\\n''b.wav'";  // as ls quotes it
     testing::writeFile(out, Bytes(3, 'x'));
+    testing::writeFile(odd, Bytes(3, 'x'));
     testing::writeFile(notes, Bytes(400, 'x'));
     fs::create_symlink(in, link);
     const struct { std::vector<std::string> args; std::string named, says; } cases[] = {  // what the message names, and says
@@ -267,6 +269,8 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
         {{"trim", in, "-o", out, "--start", "1:75"}, in, ""},          // not a time
         {{"trim", in, "-o", "/dev/null", "--force"}, "/dev/null", ""},  // a device is never replaced
         {{"trim", in, "-o", out, "--force", "--start", "1", "--end", "1"}, in, ""},  // a range with no audio
+        {{"trim", odd, "-o", dir / "copy.wav"}, oddQuoted, ""},        // a newline in a name does not split the line
+        {{"trim", in, "-o", odd}, oddQuoted, "already exists"},
         {{"trim", in, "-o", out, "--force", "--start-frame", "0x10"}, "--start-frame", "\"0x10\" is not a frame number"},
         {{"trim", in, "-o", out, "--force", "--end-frame", "+5"}, "--end-frame", "(no sign"},
         {{"trim", in, "-o", out, "--force", "--start-frame", " 3"}, "--start-frame", "(a blank in it"},
