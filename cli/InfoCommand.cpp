@@ -77,7 +77,7 @@ int runInfo(const InfoOptions& options) {
         }
         if (parser->notCarried())
             info["notCarried"] = {{"offset", parser->notCarriedOffset()}, {"reason", *parser->notCarried()}};
-        std::cout << info.dump(2) << std::endl;
+        std::cout << jsonText(info) << std::endl;
         return kOk;
     }
 

@@ -1,6 +1,7 @@
 #include "cli/Output.hpp"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace keeptime::cli {
 
@@ -51,6 +52,21 @@ std::string oneLine(const std::string& text) {
     std::string line;
     for (char c : text) line += control(c) ? escaped(c) : std::string(1, c);
     return line;
+}
+
+std::string jsonText(const nlohmann::ordered_json& value) {
+    return value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void putName(nlohmann::ordered_json& object, const std::string& key, const std::string& name) {
+    object[key] = name;
+    try {  // the test the JSON writer itself makes
+        (void)nlohmann::json(name).dump();
+    } catch (const nlohmann::json::type_error&) {
+        std::string hex;
+        for (unsigned char byte : name) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+        object[key + "Bytes"] = hex;
+    }
 }
 
 }  // namespace keeptime::cli

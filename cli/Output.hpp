@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 #include "bwf/BWFError.hpp"
@@ -35,5 +36,12 @@ inline void complain(const BWFError& error) {
 
 // Where "Done" and the completion line go: standard output, unless it holds JSON.
 inline std::ostream& systemLines(bool json) { return json ? std::cerr : std::cout; }
+
+// JSON text, indented. Names and a file's texts may hold any bytes: those that
+// are not UTF-8 are written as U+FFFD instead of failing the command.
+std::string jsonText(const nlohmann::ordered_json& value);
+// object[key] = name; and, when the name is not UTF-8, object[key + "Bytes"] =
+// its bytes in hex, so that a script can still find the file.
+void putName(nlohmann::ordered_json& object, const std::string& key, const std::string& name);
 
 }  // namespace keeptime::cli

@@ -112,9 +112,10 @@ nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::f
     auto label = [&](std::int64_t frame) {
         return file.rate ? nlohmann::json(copyTimes.text(Notation::TimeOfDay, frame)) : nullptr;
     };
-    return nlohmann::ordered_json{
-        {"input", input.string()},
-        {"output", output.string()},
+    nlohmann::ordered_json copy;
+    putName(copy, "input", input.string());
+    putName(copy, "output", output.string());
+    copy.update(nlohmann::ordered_json{
         {"startFrame", plan.startFrame},
         {"frames", plan.frames},
         {"audioBytes", plan.audioBytes},
@@ -126,7 +127,8 @@ nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::f
         {"endTimecode", label(plan.frames)},
         {"chunks", plan.chunks},
         {"sharedBytes", outcome.sharedBytes},
-    };
+    });
+    return copy;
 }
 
 int runOne(const TrimOptions& options) {
@@ -185,7 +187,7 @@ int runOne(const TrimOptions& options) {
             complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, options.output, "the copy failed"));
             return kCopyFailed;
     }
-    if (options.json) std::cout << copyJson(input, options.output, plan, outcome, *file).dump(2) << std::endl;
+    if (options.json) std::cout << jsonText(copyJson(input, options.output, plan, outcome, *file)) << std::endl;
     return kOk;
 }
 
@@ -308,7 +310,7 @@ int runMany(const TrimOptions& options) {
             if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
             copies.push_back(std::move(copy));
         }
-        std::cout << copies.dump(2) << std::endl;
+        std::cout << jsonText(copies) << std::endl;
     }
     return kOk;
 }

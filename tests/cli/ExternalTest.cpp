@@ -302,6 +302,25 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
     EXPECT_EQ(std::pair(plain.out, asJson.err), std::pair(done, done));
     EXPECT_EQ(json::parse(asJson.out)["sharedBytes"], 0) << "on a file system that cannot share";  // one value alone
     for (const char* option : {"--help", "--version"}) EXPECT_EQ(keeptime({option}).status, 0) << option;
+    // A name or an iXML text that is not UTF-8 still gives JSON: such bytes as U+FFFD, and a name's bytes in hex.
+    const fs::path latin = dir / "caf\xe9.wav", copy = dir / "copy\xff.wav";
+    testing::WavWriter().bext(1728000000).fmt().data(Bytes(600)).ixml("<BWFXML><SCENE>caf\xe9</SCENE></BWFXML>").write(latin);
+    const auto hex = [](const std::string& bytes) {
+        std::string digits;
+        for (unsigned char c : bytes) digits += "0123456789abcdef"[c >> 4], digits += "0123456789abcdef"[c & 15];
+        return digits;
+    };
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"trim", latin, "-o", copy, "--json"},
+                                                 std::vector<std::string>{"info", latin, "--json"}}) {
+        const Result r = keeptime(args);
+        const json got = json::parse(r.out, nullptr, false);
+        EXPECT_EQ(std::pair(r.status, got.is_discarded()), std::pair(0, false)) << r.err;
+        if (got.is_discarded()) continue;
+        if (args[0] == "info") { EXPECT_EQ(got.value("scene", json()), "caf\ufffd"); continue; }
+        EXPECT_EQ(json({got["input"], got["inputBytes"], got["outputBytes"]}),
+                  json({dir.path().string() + "/caf\ufffd.wav", hex(latin), hex(copy)}));
+    }
+    EXPECT_FALSE(json::parse(asJson.out).contains("inputBytes")) << "only a name that is not UTF-8 has its bytes";
 }
 
 // A signal while copying: the unfinished copy goes (even after SIGKILL, as it has no name),
