@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <set>
 #include <nlohmann/json.hpp>
@@ -12,6 +11,7 @@
 #include "bwf/BWFReconstructor.hpp"
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
+#include "cli/Signals.hpp"
 #include "timecode/TimeString.hpp"
 #include "bwf/Take.hpp"
 #include "trim/TakeSave.hpp"
@@ -19,38 +19,6 @@
 namespace keeptime::cli {
 
 namespace {
-
-// The running job or save, for the signal handler: setting atomic flags is all it does.
-std::atomic<BWFReconstructor*> runningJob{nullptr};
-std::atomic<TakeSave*> runningSave{nullptr};
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void requestStop(int signal) {
-    stopSignal = signal;
-    if (BWFReconstructor* job = runningJob.load()) job->cancel();
-    if (TakeSave* save = runningSave.load()) save->cancel();
-}
-
-// While a copy runs, the signals that end a command line's work stop the copy
-// instead, so that its unfinished file is removed; the exit status then says
-// which signal it was.
-struct ScopedStopHandler {
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-    explicit ScopedStopHandler(BWFReconstructor& job) : ScopedStopHandler() { runningJob = &job; }
-    explicit ScopedStopHandler(TakeSave& save) : ScopedStopHandler() { runningSave = &save; }
-    ScopedStopHandler() {
-        struct sigaction action {};
-        action.sa_handler = requestStop;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &old[i]);
-    }
-    ~ScopedStopHandler() {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &old[i], nullptr);
-        runningJob = nullptr;
-        runningSave = nullptr;
-    }
-    struct sigaction old[std::size(kSignals)] {};
-};
 
 struct PointOption {
     const char* name;
@@ -155,34 +123,33 @@ int runOne(const TrimOptions& options) {
     }
 
     std::unique_ptr<BWFReconstructor> job;
-    try {
-        const CopyRequest request{input, options.output, first, last, *choice,
-                                  options.force, !options.noShare};
-        job = std::make_unique<BWFReconstructor>(request, &lines);
-    } catch (const BWFError& error) {
-        complain(error);
-        return kRefused;
-    }
-    const CopyPlan& plan = job->plan();
-
     std::optional<ProgressMeter> meter;
-    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, plan.audioBytes);
     CopyOutcome outcome;
     {
-        ScopedStopHandler stopHandler(*job);
-        if (stopSignal) job->cancel();
+        StopScope stop;
+        try {
+            const CopyRequest request{input, options.output, first, last, *choice,
+                                      options.force, !options.noShare};
+            job = std::make_unique<BWFReconstructor>(request, &lines);
+        } catch (const BWFError& error) {
+            complain(error);
+            return kRefused;
+        }
+        stop.cancels(*job);
+        if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, job->plan().audioBytes);
         outcome = job->process([&](std::int64_t percent) {
             if (meter) meter->update(percent);
         });
     }
     if (meter) meter->finish();
+    const CopyPlan& plan = job->plan();
 
     switch (outcome.status) {
         case CopyOutcome::Status::Completed:
             break;
         case CopyOutcome::Status::Cancelled:
             complain(options.output.string(), "interrupted; the unfinished copy was removed");
-            return 128 + (stopSignal ? stopSignal : SIGINT);
+            return 128 + (stopSignal() ? stopSignal() : SIGINT);
         case CopyOutcome::Status::Failed:
             complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, options.output, "the copy failed"));
             return kCopyFailed;
@@ -265,18 +232,18 @@ int runMany(const TrimOptions& options) {
     if (exists) return kRefused;
 
     std::unique_ptr<TakeSave> save;
-    try {
-        save = std::make_unique<TakeSave>(requests);
-    } catch (const BWFError& e) {
-        complain(e);
-        return kRefused;
-    }
     std::optional<ProgressMeter> meter;
-    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, save->audioBytes());
     SaveOutcome outcome;
     {
-        ScopedStopHandler stopHandler(*save);
-        if (stopSignal) save->cancel();
+        StopScope stop;
+        try {
+            save = std::make_unique<TakeSave>(requests);
+        } catch (const BWFError& e) {
+            complain(e);
+            return kRefused;
+        }
+        stop.cancels(*save);
+        if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, save->audioBytes());
         outcome = save->run(options.jobs ? options.jobs : TakeSave::defaultParallel(), [&](std::int64_t percent) {
             if (meter) meter->update(percent);
         }, &lines);
@@ -289,7 +256,7 @@ int runMany(const TrimOptions& options) {
             break;
         case CopyOutcome::Status::Cancelled:
             complain(folder.string(), "interrupted; none of this run's " + count + " was kept");
-            return 128 + (stopSignal ? stopSignal : SIGINT);
+            return 128 + (stopSignal() ? stopSignal() : SIGINT);
         case CopyOutcome::Status::Failed:
             complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, folder, "a copy failed"));
             complain(folder.string(), "none of this run's " + count + " was kept");

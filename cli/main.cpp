@@ -6,6 +6,7 @@
 #include "cli/InfoCommand.hpp"
 #include "cli/Output.hpp"
 #include "cli/PeaksCommand.hpp"
+#include "cli/Signals.hpp"
 #include "cli/TrimCommand.hpp"
 
 using namespace keeptime::cli;
@@ -37,6 +38,7 @@ CLI::Validator decimal(const std::string& noun, std::int64_t least, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+    handleStopSignals();
     CLI::App app{"Trims Broadcast-WAV (RIFF and RF64) recordings, keeping every header chunk and\n"
                  "moving the time stamp (bext and iXML) so that the copy still lines up.",
                  "keeptime-cli"};
@@ -143,10 +145,8 @@ int main(int argc, char** argv) {
         return kRefused;
     }
     // A file-size limit fails the write that passes it, instead of ending the
-    // process with its unfinished copy left behind; a closed standard output
-    // fails the write too, and is reported below.
+    // process with its unfinished copy left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
     int status = kCopyFailed;
     try {
         status = infoCommand->parsed() ? runInfo(info) : peaksCommand->parsed() ? runPeaks(peaks) : runTrim(trim);

@@ -2,6 +2,7 @@
 // by programs sharing no code with ours: ffprobe, riffcheck.py and npm wavefile. Missing tools skip.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -324,22 +325,60 @@ TEST_F(ExternalCli, FailuresSayWhyOnOneLineLeavingEveryFileAndSuccessesPrintThei
 }
 
 // A signal while copying: the unfinished copy goes (even after SIGKILL, as it has no name),
-// the input stays as it was, and the exit status names the signal.
+// the input stays as it was, and the exit status names the signal. A signal that was ignored when the command
+// started (nohup ignores SIGHUP, a script's background job SIGINT) stays ignored: the copy goes on until SIGTERM.
 TEST_F(ExternalCli, SignalsLeaveNoCopyAndTheInputAsItWas) {
     // 3 GiB of sparse audio: the copy takes seconds, the input costs no disk.
     testing::WavWriter().rf64().ds64().bext(1728000000).fmt().sparseData(std::int64_t{3} << 30).write(in);
     const auto state = [&] { return std::pair(fs::file_size(in), fs::last_write_time(in)); };
     const auto before = state();
-    for (int signal : {SIGINT, SIGHUP, SIGTERM, SIGKILL}) {
+    const auto running = [](pid_t pid) {  // without reaping it
+        siginfo_t info{};
+        return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    };
+    const struct { std::string startedBy; std::vector<int> signals; } cases[] = {
+        {"exec", {SIGINT}}, {"exec", {SIGHUP}}, {"exec", {SIGTERM}}, {"exec", {SIGPIPE}}, {"exec", {SIGKILL}},
+        {"exec nohup", {SIGHUP, SIGTERM}}, {"trap '' INT; exec", {SIGINT, SIGTERM}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.startedBy + ", signal " + std::to_string(c.signals[0]));
         TempDir logs;
-        const pid_t pid = start({kCli, "trim", in, "-o", out, "--quiet"}, logs.path());
+        const pid_t pid = start({"sh", "-c", c.startedBy + " \"$0\" \"$@\"", kCli, "trim", in, "-o", out, "--quiet"}, logs.path());
         for (int i = 0; i < 60000 && text(logs / "out").empty(); ++i)  // "Done": the copy begins
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        ::kill(pid, signal);
-        EXPECT_EQ(finish(pid), 128 + signal) << text(logs / "err");
-        EXPECT_EQ(split(text(logs / "err")).size(), signal == SIGKILL ? 0u : 1u) << text(logs / "err");
-        EXPECT_EQ(testing::fileNames(dir.path()).size(), 1u) << "an unfinished copy was left after signal " << signal;
+        for (int signal : c.signals) {
+            if (signal != c.signals.front()) {  // the signal before was ignored
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                EXPECT_TRUE(running(pid)) << "ended by an ignored signal";
+            }
+            ::kill(pid, signal);
+        }
+        EXPECT_EQ(finish(pid), 128 + c.signals.back()) << text(logs / "err");
+        EXPECT_EQ(split(text(logs / "err")).size(), c.signals.back() == SIGKILL ? 0u : 1u) << text(logs / "err");
+        EXPECT_EQ(testing::fileNames(dir.path()).size(), 1u) << "an unfinished copy was left";
+    }
+    {  // SIGPIPE before the copy begins (here while "Done" waits for room in a full pipe) ends the command too.
+        TempDir logs;
+        const fs::path full = logs / "full", small = logs / "small.wav";
+        testing::WavWriter().bext(1728000000).fmt().data(testing::audioPattern(6000)).write(small);
+        ASSERT_EQ(::mkfifo(full.c_str(), 0600), 0);
+        const int pipe = ::open(full.c_str(), O_RDWR | O_NONBLOCK);
+        for (int size : {4096, 1})
+            while (::write(pipe, Bytes(4096).data(), std::size_t(size)) > 0) {}
+        const pid_t pid = start({"sh", "-c", "exec \"$0\" \"$@\" > " + full.string(), kCli, "trim", small, "-o", logs / "copy.wav"},
+                                logs.path());
+        const auto stat = [&] { return text("/proc/" + std::to_string(pid) + "/stat"); };
+        for (int asleep = 0, i = 0; asleep < 20 && i < 12000; ++i) {  // blocked writing: asleep for 100 ms on end
+            asleep = stat().find("(keeptime-cli) S") != std::string::npos ? asleep + 1 : 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ::kill(pid, SIGPIPE);
+        for (char drain[4096]; running(pid); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+            while (::read(pipe, drain, sizeof drain) > 0) {}
+        ::close(pipe);
+        EXPECT_EQ(finish(pid), 128 + SIGPIPE) << text(logs / "err");
+        EXPECT_FALSE(fs::exists(logs / "copy.wav"));
     }
     // Several inputs: none of the copies is kept.
     TempDir logs, folder;
