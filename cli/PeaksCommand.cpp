@@ -86,10 +86,12 @@ private:
 // The header, then each pixel's min and max per channel, at the chosen bits.
 void writeJson(const PcmReader& reader, std::int64_t perPixel, int bits, TextSink& out) {
     const int channels = reader.format().channels;
-    const std::int64_t pixels = (reader.frames() + perPixel - 1) / perPixel;
+    const std::int64_t pixels = reader.frames() / perPixel + (reader.frames() % perPixel != 0);
     out << "{\"version\":2,\"channels\":" << channels << ",\"sample_rate\":" << reader.sampleRate()
         << ",\"samples_per_pixel\":" << perPixel << ",\"bits\":" << bits << ",\"length\":" << pixels
         << ",\"data\":[";
+    // A pixel wider than the audio is the whole audio: read as such, so that no frame count nears the int64 limit.
+    perPixel = std::clamp<std::int64_t>(perPixel, 1, std::max<std::int64_t>(1, reader.frames()));
     const std::int64_t slicePixels = std::max<std::int64_t>(
         1, std::min(kSliceBytes / reader.bytesPerFrame() / perPixel, kSliceValues / (2 * channels)));
     bool first = true;

@@ -669,6 +669,9 @@ TEST(ExternalCliPeaks, KnownSamplesGiveExactData) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(r.err.find("179769"), std::string::npos) << r.err;  // a count is refused in words, not by a double's limits
     }
+    // A pixel wider than the audio holds all of it, however near the int64 limit its frame count is.
+    const json widest = json::parse(keeptime({"peaks", dir / "in.wav", "--samples-per-pixel", "9223372036854775807"}).out);
+    EXPECT_EQ(json({widest["length"], widest["data"]}), json({1, {-32768, 32767, -32768, 32767}}));
     const Result refused = keeptime({"peaks", dir / "in.wav", "-o", dir / "in.wav"});  // never over the recording
     EXPECT_EQ(std::tuple(refused.status, split(refused.err).size()), std::tuple(2, 1u));
     EXPECT_EQ(testing::readFile(dir / "in.wav").size(), 44 + audio.size());
