@@ -16,7 +16,7 @@ int runInfo(const InfoOptions& options) {
     try {
         parser = std::make_unique<BWFParser>(options.file, &systemLines(options.json));
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     const auto times = timesFor(*parser, options.times);
@@ -77,14 +77,14 @@ int runInfo(const InfoOptions& options) {
         }
         if (parser->notCarried())
             info["notCarried"] = {{"offset", parser->notCarriedOffset()}, {"reason", *parser->notCarried()}};
-        std::cout << info.dump(2) << std::endl;
+        std::cout << jsonText(info) << std::endl;
         return kOk;
     }
 
     auto row = [](const char* label) -> std::ostream& {
         return std::cout << std::left << std::setw(17) << label;
     };
-    row("File") << options.file.string() << '\n';
+    row("File") << quotedName(options.file.string()) << '\n';
     if (parser->notice()) row("Notice") << *parser->notice() << '\n';
     row("Format") << (parser->rf64() ? "RF64" : "RIFF") << '\n';
     row("Sample rate") << parser->samplesPerSecond() << " Hz\n";

@@ -86,10 +86,12 @@ private:
 // The header, then each pixel's min and max per channel, at the chosen bits.
 void writeJson(const PcmReader& reader, std::int64_t perPixel, int bits, TextSink& out) {
     const int channels = reader.format().channels;
-    const std::int64_t pixels = (reader.frames() + perPixel - 1) / perPixel;
+    const std::int64_t pixels = reader.frames() / perPixel + (reader.frames() % perPixel != 0);
     out << "{\"version\":2,\"channels\":" << channels << ",\"sample_rate\":" << reader.sampleRate()
         << ",\"samples_per_pixel\":" << perPixel << ",\"bits\":" << bits << ",\"length\":" << pixels
         << ",\"data\":[";
+    // A pixel wider than the audio is the whole audio: read as such, so that no frame count nears the int64 limit.
+    perPixel = std::clamp<std::int64_t>(perPixel, 1, std::max<std::int64_t>(1, reader.frames()));
     const std::int64_t slicePixels = std::max<std::int64_t>(
         1, std::min(kSliceBytes / reader.bytesPerFrame() / perPixel, kSliceValues / (2 * channels)));
     bool first = true;
@@ -110,7 +112,7 @@ int runPeaks(const PeaksOptions& options) {
         parser = std::make_unique<BWFParser>(*input);
         reader = std::make_unique<PcmReader>(input, *parser);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     const std::int64_t perPixel =
@@ -128,7 +130,7 @@ int runPeaks(const PeaksOptions& options) {
         } catch (const BWFError& error) {
             if (!std::cout) return kCopyFailed;
             std::cout << std::endl;  // what was written is cut off; the status and the line say so
-            complain(error.what());
+            complain(error);
             return kCopyFailed;
         }
         return kOk;
@@ -141,7 +143,7 @@ int runPeaks(const PeaksOptions& options) {
     try {
         file = std::make_unique<OutputFile>(checkOutput(*options.output, true), true);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     try {
@@ -153,7 +155,7 @@ int runPeaks(const PeaksOptions& options) {
         writeJson(*reader, perPixel, options.bits, out);
         file->commit([] { return true; });
     } catch (const BWFError& error) {  // the unfinished file is removed with its OutputFile
-        complain(error.what());
+        complain(error);
         return kCopyFailed;
     }
     return kOk;

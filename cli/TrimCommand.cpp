@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <set>
 #include <nlohmann/json.hpp>
@@ -13,6 +12,7 @@
 #include "bwf/OutputFile.hpp"
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
+#include "cli/Signals.hpp"
 #include "timecode/TimeString.hpp"
 #include "bwf/Take.hpp"
 #include "trim/TakeSave.hpp"
@@ -20,38 +20,6 @@
 namespace keeptime::cli {
 
 namespace {
-
-// The running job or save, for the signal handler: setting atomic flags is all it does.
-std::atomic<BWFReconstructor*> runningJob{nullptr};
-std::atomic<TakeSave*> runningSave{nullptr};
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void requestStop(int signal) {
-    stopSignal = signal;
-    if (BWFReconstructor* job = runningJob.load()) job->cancel();
-    if (TakeSave* save = runningSave.load()) save->cancel();
-}
-
-// While a copy runs, the signals that end a command line's work stop the copy
-// instead, so that its unfinished file is removed; the exit status then says
-// which signal it was.
-struct ScopedStopHandler {
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-    explicit ScopedStopHandler(BWFReconstructor& job) : ScopedStopHandler() { runningJob = &job; }
-    explicit ScopedStopHandler(TakeSave& save) : ScopedStopHandler() { runningSave = &save; }
-    ScopedStopHandler() {
-        struct sigaction action {};
-        action.sa_handler = requestStop;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &old[i]);
-    }
-    ~ScopedStopHandler() {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &old[i], nullptr);
-        runningJob = nullptr;
-        runningSave = nullptr;
-    }
-    struct sigaction old[std::size(kSignals)] {};
-};
 
 struct PointOption {
     const char* name;
@@ -113,9 +81,10 @@ nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::f
     auto label = [&](std::int64_t frame) {
         return file.rate ? nlohmann::json(copyTimes.text(Notation::TimeOfDay, frame)) : nullptr;
     };
-    return nlohmann::ordered_json{
-        {"input", input.string()},
-        {"output", output.string()},
+    nlohmann::ordered_json copy;
+    putName(copy, "input", input.string());
+    putName(copy, "output", output.string());
+    copy.update(nlohmann::ordered_json{
         {"startFrame", plan.startFrame},
         {"frames", plan.frames},
         {"audioBytes", plan.audioBytes},
@@ -127,7 +96,8 @@ nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::f
         {"endTimecode", label(plan.frames)},
         {"chunks", plan.chunks},
         {"sharedBytes", outcome.sharedBytes},
-    };
+    });
+    return copy;
 }
 
 int runOne(const TrimOptions& options) {
@@ -139,7 +109,7 @@ int runOne(const TrimOptions& options) {
     try {
         file = BWFParser(input, &lines).clock(*choice);
     } catch (const BWFError& error) {
-        complain(error.what());
+        complain(error);
         return kRefused;
     }
     if (!file) return kRefused;
@@ -154,39 +124,38 @@ int runOne(const TrimOptions& options) {
     }
 
     std::unique_ptr<BWFReconstructor> job;
-    try {
-        const CopyRequest request{input, options.output, first, last, *choice,
-                                  options.force, !options.noShare};
-        job = std::make_unique<BWFReconstructor>(request, &lines);
-    } catch (const BWFError& error) {
-        complain(error.what());
-        return kRefused;
-    }
-    const CopyPlan& plan = job->plan();
-
     std::optional<ProgressMeter> meter;
-    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, plan.audioBytes);
     CopyOutcome outcome;
     {
-        ScopedStopHandler stopHandler(*job);
-        if (stopSignal) job->cancel();
+        StopScope stop;
+        try {
+            const CopyRequest request{input, options.output, first, last, *choice,
+                                      options.force, !options.noShare};
+            job = std::make_unique<BWFReconstructor>(request, &lines);
+        } catch (const BWFError& error) {
+            complain(error);
+            return kRefused;
+        }
+        stop.cancels(*job);
+        if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, job->plan().audioBytes);
         outcome = job->process([&](std::int64_t percent) {
             if (meter) meter->update(percent);
         });
     }
     if (meter) meter->finish();
+    const CopyPlan& plan = job->plan();
 
     switch (outcome.status) {
         case CopyOutcome::Status::Completed:
             break;
         case CopyOutcome::Status::Cancelled:
             complain(options.output.string(), "interrupted; the unfinished copy was removed");
-            return 128 + (stopSignal ? stopSignal : SIGINT);
+            return 128 + (stopSignal() ? stopSignal() : SIGINT);
         case CopyOutcome::Status::Failed:
-            complain(outcome.message());
+            complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, options.output, "the copy failed"));
             return kCopyFailed;
     }
-    if (options.json) std::cout << copyJson(input, options.output, plan, outcome, *file).dump(2) << std::endl;
+    if (options.json) std::cout << jsonText(copyJson(input, options.output, plan, outcome, *file)) << std::endl;
     return kOk;
 }
 
@@ -248,13 +217,13 @@ int runMany(const TrimOptions& options) {
             }
         }
     } catch (const BWFError& e) {
-        complain(e.what());
+        complain(e);
         return kRefused;
     }
     try {  // a folder holding the inputs is refused before --force is suggested
         TakeSave::checkNames(requests);
     } catch (const BWFError& e) {
-        complain(e.what());
+        complain(e);
         return kRefused;
     }
     bool exists = false;
@@ -264,18 +233,18 @@ int runMany(const TrimOptions& options) {
     if (exists) return kRefused;
 
     std::unique_ptr<TakeSave> save;
-    try {
-        save = std::make_unique<TakeSave>(requests);
-    } catch (const BWFError& e) {
-        complain(e.what());
-        return kRefused;
-    }
     std::optional<ProgressMeter> meter;
-    if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, save->audioBytes());
     SaveOutcome outcome;
     {
-        ScopedStopHandler stopHandler(*save);
-        if (stopSignal) save->cancel();
+        StopScope stop;
+        try {
+            save = std::make_unique<TakeSave>(requests);
+        } catch (const BWFError& e) {
+            complain(e);
+            return kRefused;
+        }
+        stop.cancels(*save);
+        if (!options.quiet && ::isatty(STDERR_FILENO)) meter.emplace(std::cerr, save->audioBytes());
         outcome = save->run(options.jobs ? options.jobs : TakeSave::defaultParallel(), [&](std::int64_t percent) {
             if (meter) meter->update(percent);
         }, &lines);
@@ -288,9 +257,9 @@ int runMany(const TrimOptions& options) {
             break;
         case CopyOutcome::Status::Cancelled:
             complain(folder.string(), "interrupted; none of this run's " + count + " was kept");
-            return 128 + (stopSignal ? stopSignal : SIGINT);
+            return 128 + (stopSignal() ? stopSignal() : SIGINT);
         case CopyOutcome::Status::Failed:
-            complain(outcome.message());
+            complain(outcome.error ? *outcome.error : BWFError(BWFError::Kind::Output, folder, "a copy failed"));
             complain(folder.string(), "none of this run's " + count + " was kept");
             return kCopyFailed;
     }
@@ -302,14 +271,14 @@ int runMany(const TrimOptions& options) {
             try {
                 times = BWFParser(request.input).clock(request.times);
             } catch (const BWFError& unreadable) {  // read a moment ago: it changed meanwhile
-                complain(unreadable.what());
+                complain(unreadable);
                 return kCopyFailed;
             }
             auto copy = copyJson(request.input, request.output, save->plan(i), outcome.copies[i], *times);
             if (groupOf[i]->notice) copy["notice"] = *groupOf[i]->notice;
             copies.push_back(std::move(copy));
         }
-        std::cout << copies.dump(2) << std::endl;
+        std::cout << jsonText(copies) << std::endl;
     }
     return kOk;
 }

@@ -1,15 +1,44 @@
 // keeptime-cli: Keeptime's trims and file facts for scripts and batch work.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <csignal>
 
 #include "cli/InfoCommand.hpp"
 #include "cli/Output.hpp"
 #include "cli/PeaksCommand.hpp"
+#include "cli/Signals.hpp"
 #include "cli/TrimCommand.hpp"
 
 using namespace keeptime::cli;
 
+namespace {
+
+// A whole number as people write it: decimal digits, leading zeros allowed.
+// CLI11 reads a number as a C literal (0100000 octal, 0x10 hexadecimal, a sign
+// or a leading blank accepted), so the text is checked here and handed on
+// without its leading zeros. noun: "a frame number"; least: the smallest allowed.
+CLI::Validator decimal(const std::string& noun, std::int64_t least, const std::string& name) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            const auto refuse = [&](const std::string& why) { return "\"" + text + "\" is not " + noun + " (" + why + ")"; };
+            std::int64_t value = 0;
+            if (text.empty()) return refuse("empty");
+            if (text[0] == '+' || text[0] == '-') return refuse("no sign");
+            if (text.find_first_of(" \t\n\r\v\f") != std::string::npos) return refuse("a blank in it");
+            if (text.find_first_not_of("0123456789") != std::string::npos) return refuse("decimal digits only");
+            if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc())
+                return refuse("at most " + std::to_string(INT64_MAX));
+            if (value < least) return "\"" + text + "\" is less than " + std::to_string(least);
+            text = std::to_string(value);
+            return {};
+        },
+        name);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    handleStopSignals();
     CLI::App app{"Trims Broadcast-WAV (RIFF and RF64) recordings, keeping every header chunk and\n"
                  "moving the time stamp (bext and iXML) so that the copy still lines up.",
                  "keeptime-cli"};
@@ -44,20 +73,22 @@ int main(int argc, char** argv) {
     trimCommand->add_flag("--take", trim.take,
                           "Trim every file of each input's take (iXML FAMILY_UID), lined up by time of day");
     trimCommand->add_option("--jobs", trim.jobs, "Copies written at once (default: the cores, at most 4)")
-        ->check(CLI::Range(1u, 64u));
+        ->check(CLI::Range(1u, 64u))
+        ->transform(decimal("a count", 1, ""));
     auto* start = trimCommand->add_option("--start", trim.start, "In point, from the file's start (1:30)");
     auto* startTC = trimCommand->add_option("--start-tc", trim.startTC,
                                             "In point as a time of day (10:00:05, or 10:00:05:12 at the rate)");
     auto* startFromEnd = trimCommand->add_option("--start-from-end", trim.startFromEnd,
                                                  "In point, back from the file's end");
+    const CLI::Validator frameNumber = decimal("a frame number", 0, "FRAME");
     auto* startFrame = trimCommand->add_option("--start-frame", trim.startFrame, "In point, exact frame of the audio")
-                           ->check(CLI::NonNegativeNumber);
+                           ->transform(frameNumber);
     auto* end = trimCommand->add_option("--end", trim.end, "Out point, from the file's start");
     auto* endTC = trimCommand->add_option("--end-tc", trim.endTC, "Out point as a time of day");
     auto* endFromEnd = trimCommand->add_option("--end-from-end", trim.endFromEnd,
                                                "Out point, back from the file's end");
     auto* endFrame = trimCommand->add_option("--end-frame", trim.endFrame, "Out point, exact frame of the audio (not kept)")
-                         ->check(CLI::NonNegativeNumber);
+                         ->transform(frameNumber);
     start->excludes(startTC)->excludes(startFromEnd)->excludes(startFrame);
     startTC->excludes(startFromEnd)->excludes(startFrame);
     startFromEnd->excludes(startFrame);
@@ -76,24 +107,20 @@ int main(int argc, char** argv) {
                           "Write every audio byte anew, even on a file system that could share the input's blocks");
 
     // A count of 1 or more, said so when refused (CLI11's own range names a double's limits).
-    const CLI::Validator wholePositive(
-        [](const std::string& text) {
-            return text.find_first_not_of("0123456789") == std::string::npos && text.find_first_not_of('0') != std::string::npos
-                       ? std::string()
-                       : "\"" + text + "\" is not a whole number of 1 or more";
-        },
-        "COUNT");
+    const CLI::Validator wholePositive = decimal("a count", 1, "COUNT");
     PeaksOptions peaks;
     auto* peaksCommand = app.add_subcommand("peaks", "Write a file's waveform as JSON for web waveform players");
     peaksCommand->add_option("FILE", peaks.file, "A Broadcast-WAV or RF64 file")->required();
     auto* perSecond = peaksCommand->add_option(
         "--pixels-per-second", peaks.pixelsPerSecond,
         "Pixels per second of audio: samples per pixel is the sample rate / N, rounded down, at least 1")
-                          ->check(wholePositive);
+                          ->transform(wholePositive);
     peaksCommand->add_option("--samples-per-pixel", peaks.samplesPerPixel, "Frames per pixel (default 256)")
-        ->check(wholePositive)
+        ->transform(wholePositive)
         ->excludes(perSecond);
-    peaksCommand->add_option("--bits", peaks.bits, "8 or 16 (default): the values' scale")->check(CLI::IsMember({8, 16}));
+    peaksCommand->add_option("--bits", peaks.bits, "8 or 16 (default): the values' scale")
+        ->check(CLI::IsMember({8, 16}))
+        ->transform(decimal("8 or 16", 0, "BITS"));
     peaksCommand->add_option("-o,--output", peaks.output,
                              "Write the JSON here, replacing the file, instead of on standard output");
     peaksCommand->footer("Output: {\"version\":2,\"channels\":C,\"sample_rate\":R,\"samples_per_pixel\":N,"
@@ -110,16 +137,16 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
+    } catch (const CLI::ValidationError& e) {  // "--start-frame: REASON": the option names itself
+        complain(e.what());
+        return kRefused;
     } catch (const CLI::ParseError& e) {
-        complain("usage", e.what());
-        std::cerr << "Run 'keeptime-cli --help' for the commands and options." << std::endl;
+        complain("usage", std::string(e.what()) + " (see keeptime-cli --help)");
         return kRefused;
     }
     // A file-size limit fails the write that passes it, instead of ending the
-    // process with its unfinished copy left behind; a closed standard output
-    // fails the write too, and is reported below.
+    // process with its unfinished copy left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
     int status = kCopyFailed;
     try {
         status = infoCommand->parsed() ? runInfo(info) : peaksCommand->parsed() ? runPeaks(peaks) : runTrim(trim);
