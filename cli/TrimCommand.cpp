@@ -13,7 +13,6 @@
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
 #include "cli/Signals.hpp"
-#include "timecode/TimeString.hpp"
 #include "bwf/Take.hpp"
 #include "trim/TakeSave.hpp"
 

@@ -44,8 +44,4 @@ std::string TimeString::durationString(double seconds) {
     });
 }
 
-std::string TimeString::notATime(std::string_view text) {
-    return "\"" + std::string(text) + "\" is not a time (H:MM:SS, M:SS or S)";
-}
-
 }  // namespace keeptime

@@ -14,9 +14,6 @@ public:
     // Length, M:SS under an hour, else H:MM:SS ("0:05", "1:01:01").
     // Negative: "-" in front ("-0:05"); not finite or beyond 64 bits: "--:--".
     static std::string durationString(double seconds);
-
-    // Why text was refused, for the user: "\"1:75\" is not a time (H:MM:SS, M:SS or S)".
-    static std::string notATime(std::string_view text);
 };
 
 }  // namespace keeptime

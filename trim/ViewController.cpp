@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "bwf/BWFError.hpp"
-#include "timecode/TimeString.hpp"
 
 namespace keeptime {
 

@@ -137,8 +137,9 @@ TEST(Peaks, OverviewFirstThenExactAndCancelStopsEarly) {
         for (std::int64_t b : {std::int64_t{0}, std::int64_t{499}, std::int64_t{501}, std::int64_t{999}})
             EXPECT_EQ(overview.values[b * 2], b < 500 ? 0 : 20000) << b;
         EXPECT_EQ(reader.cancelled(), cancelAt < 99);
+        // How many buckets a part finished before it saw the cancel depends on the machine's load: only
+        // that a cancelled read stops short, and that what it calls exact is, holds everywhere.
         EXPECT_EQ(peaks.exactBuckets < peaks.buckets(), cancelAt < 99);
-        EXPECT_EQ(peaks.exactBuckets > 0, cancelAt > 0);
         EXPECT_TRUE(std::equal(exact.begin(), exact.begin() + peaks.exactBuckets * 2, peaks.values.begin()));
         if (cancelAt == 99) { EXPECT_LE(seen.size(), 21u); }
     }
