@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bwf/BWFParser.hpp"
-#include "bwf/Peaks.hpp"
+#include "recording/BWFParser.hpp"
+#include "audio/Peaks.hpp"
 
 int main(int argc, char** argv) {
     using namespace keeptime;

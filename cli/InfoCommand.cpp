@@ -3,9 +3,9 @@
 #include <iomanip>
 #include <nlohmann/json.hpp>
 
-#include "bwf/BWFError.hpp"
-#include "bwf/BWFParser.hpp"
-#include "bwf/TimeReference.hpp"
+#include "base/BWFError.hpp"
+#include "recording/BWFParser.hpp"
+#include "meta/TimeReference.hpp"
 #include "cli/Output.hpp"
 #include "timecode/TimeString.hpp"
 

@@ -7,7 +7,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
-#include "bwf/BWFError.hpp"
+#include "base/BWFError.hpp"
 
 namespace keeptime::cli {
 

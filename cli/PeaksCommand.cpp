@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "bwf/BWFError.hpp"
-#include "bwf/BWFParser.hpp"
-#include "bwf/OutputFile.hpp"
-#include "bwf/Peaks.hpp"
+#include "base/BWFError.hpp"
+#include "recording/BWFParser.hpp"
+#include "io/OutputFile.hpp"
+#include "audio/Peaks.hpp"
 #include "cli/Output.hpp"
 
 namespace keeptime::cli {

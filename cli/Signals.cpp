@@ -6,7 +6,7 @@
 #include <csignal>
 #include <iterator>
 
-#include "bwf/BWFReconstructor.hpp"
+#include "copy/BWFReconstructor.hpp"
 #include "trim/TakeSave.hpp"
 
 namespace keeptime::cli {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/Output.hpp"
-#include "bwf/BWFParser.hpp"
+#include "recording/BWFParser.hpp"
 
 namespace keeptime::cli {
 

@@ -7,13 +7,13 @@
 #include <set>
 #include <nlohmann/json.hpp>
 
-#include "bwf/BWFError.hpp"
-#include "bwf/BWFReconstructor.hpp"
-#include "bwf/OutputFile.hpp"
+#include "base/BWFError.hpp"
+#include "copy/BWFReconstructor.hpp"
+#include "io/OutputFile.hpp"
 #include "cli/Output.hpp"
 #include "cli/ProgressMeter.hpp"
 #include "cli/Signals.hpp"
-#include "bwf/Take.hpp"
+#include "recording/Take.hpp"
 #include "trim/TakeSave.hpp"
 
 namespace keeptime::cli {

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "bwf/BWFError.hpp"
-#include "bwf/HeadScan.hpp"
-#include "bwf/Markers.hpp"
-#include "bwf/TimeReference.hpp"
+#include "base/BWFError.hpp"
+#include "riff/HeadScan.hpp"
+#include "meta/Markers.hpp"
+#include "meta/TimeReference.hpp"
 
 using namespace keeptime;
 

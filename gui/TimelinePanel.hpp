@@ -11,10 +11,10 @@
 #include <memory>
 #include <optional>
 
-#include "bwf/BWFParser.hpp"
-#include "bwf/File.hpp"
-#include "bwf/PcmReader.hpp"
-#include "bwf/Peaks.hpp"
+#include "recording/BWFParser.hpp"
+#include "io/File.hpp"
+#include "audio/PcmReader.hpp"
+#include "audio/Peaks.hpp"
 #include "timecode/Clock.hpp"
 
 class QToolButton;

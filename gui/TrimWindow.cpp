@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "bwf/BWFError.hpp"
-#include "bwf/File.hpp"
+#include "base/BWFError.hpp"
+#include "io/File.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/WaveformView.hpp"
 #include "trim/Details.hpp"

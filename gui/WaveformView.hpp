@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "bwf/Peaks.hpp"
+#include "audio/Peaks.hpp"
 #include "trim/Timeline.hpp"
 #include "timecode/Clock.hpp"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bwf/Bytes.hpp"
+#include "base/Bytes.hpp"
 
 namespace keeptime::testing {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bwf/BWFParser.hpp"
+#include "recording/BWFParser.hpp"
 
 namespace keeptime {
 

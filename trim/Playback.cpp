@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "bwf/BWFError.hpp"
+#include "base/BWFError.hpp"
 
 namespace keeptime {
 

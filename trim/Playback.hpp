@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "bwf/PcmReader.hpp"
+#include "audio/PcmReader.hpp"
 
 namespace keeptime {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "bwf/OutputFile.hpp"
+#include "io/OutputFile.hpp"
 
 namespace keeptime {
 

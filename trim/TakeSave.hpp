@@ -13,7 +13,7 @@
 #include <ostream>
 #include <vector>
 
-#include "bwf/BWFReconstructor.hpp"
+#include "copy/BWFReconstructor.hpp"
 
 namespace keeptime {
 

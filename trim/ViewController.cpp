@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "bwf/BWFError.hpp"
+#include "base/BWFError.hpp"
 
 namespace keeptime {
 

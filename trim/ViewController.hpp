@@ -13,9 +13,9 @@
 #include <ostream>
 #include <vector>
 
-#include "bwf/BWFParser.hpp"
-#include "bwf/BWFReconstructor.hpp"
-#include "bwf/Take.hpp"
+#include "recording/BWFParser.hpp"
+#include "copy/BWFReconstructor.hpp"
+#include "recording/Take.hpp"
 #include "trim/TakeSave.hpp"
 #include "trim/TrimView.hpp"
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <cstring>
 
-#include "bwf/BWFParser.hpp"
+#include "recording/BWFParser.hpp"
 #include "gui/AudioOutput.hpp"
 #include "tests/WavWriter.hpp"
 

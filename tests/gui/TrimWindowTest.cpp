@@ -3,8 +3,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "bwf/BWFParser.hpp"
-#include "bwf/BWFReconstructor.hpp"
+#include "recording/BWFParser.hpp"
+#include "copy/BWFReconstructor.hpp"
 #include "gui/Settings.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/TrimWindow.hpp"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "bwf/BWFParser.hpp"
+#include "recording/BWFParser.hpp"
 #include "tests/WavWriter.hpp"
 #include "trim/Playback.hpp"
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <thread>
 
-#include "bwf/BWFError.hpp"
+#include "base/BWFError.hpp"
 #include "tests/WavWriter.hpp"
 #include "timecode/TimeString.hpp"
 #include "trim/Details.hpp"
