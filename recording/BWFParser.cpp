@@ -15,9 +15,13 @@ BWFParser::BWFParser(const std::filesystem::path& url, std::ostream* out) : url_
 
 BWFParser::BWFParser(const FileHandle& file, std::ostream* out) : url_(file.path()) { parse(file, out); }
 
-void BWFParser::parse(const FileHandle& file, std::ostream* out) {
+BWFParser::BWFParser(const FileHandle& file, std::size_t headRead) : url_(file.path()) {
+    parse(file, nullptr, std::clamp<std::size_t>(headRead, layout::kFileHeaderSize, MAXSEARCH));
+}
+
+void BWFParser::parse(const FileHandle& file, std::ostream* out, std::size_t headRead) {
     try {
-        readHead(file);
+        readHead(file, headRead);
         info_ = scanHead(head_, [&] { return file.size(); });
         preData_.assign(head_.begin(), head_.begin() + static_cast<std::ptrdiff_t>(info_.at.data));
         if (info_.at.walked) chunks_ = info_.walk.chunks;
@@ -43,9 +47,9 @@ void BWFParser::parse(const FileHandle& file, std::ostream* out) {
     if (out) *out << "Done" << std::endl;
 }
 
-void BWFParser::readHead(const FileHandle& file) {
-    head_ = file.readAt(0, static_cast<std::size_t>(MAXSEARCH));
-    if (head_.size() < static_cast<std::size_t>(MAXSEARCH)) return;
+void BWFParser::readHead(const FileHandle& file, std::size_t first) {
+    head_ = file.readAt(0, first);
+    if (head_.size() < first) return;
     // A header longer than the first read (a large iXML, a picture, padding):
     // follow its chunk headers through the file until they reach the audio.
     const ChunkWalk walk = walkChunks(head_);
@@ -54,7 +58,7 @@ void BWFParser::readHead(const FileHandle& file) {
     const auto length = static_cast<std::uint64_t>(file.size());
     while (pos + layout::kChunkHeaderSize <= length) {
         const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
-        if (!plausibleId(header)) return;  // the sizes do not add up: the byte search takes over
+        if (!plausibleId(header)) break;  // the sizes do not add up: the byte search takes over
         if (std::equal(header.begin(), header.begin() + 4, layout::kDataId.begin())) {
             head_ = file.readAt(0, static_cast<std::size_t>(pos + layout::kAudioOffset));
             return;
@@ -65,6 +69,7 @@ void BWFParser::readHead(const FileHandle& file) {
             throw BWFError(BWFError::Kind::Malformed, "the chunks before the audio run past " +
                                                           std::to_string(kMaxHeader) + " bytes; this is not a recording Keeptime can read");
     }
+    if (first < static_cast<std::size_t>(MAXSEARCH)) head_ = file.readAt(0, static_cast<std::size_t>(MAXSEARCH));
 }
 
 // Unfinished and cut-short recordings: the audio is what the file holds.
@@ -164,6 +169,7 @@ void readTakeNotes(ByteView ixml, TakeNotes& notes) {
     for (const auto& [field, name] : fields)
         if (auto value = ixmlValue(ixml, name); value && !field->has_value() && !ixmlPlain(*value).empty())
             *field = ixmlPlain(*value);
+    if (!notes.fileSet) notes.fileSet = readFileSet(ixml);
     if (!notes.trackNames.empty()) return;
     const auto list = ixmlValue(ixml, "TRACK_LIST");
     if (!list) return;

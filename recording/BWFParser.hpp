@@ -17,6 +17,7 @@
 #include "io/File.hpp"
 #include "riff/HeadScan.hpp"
 #include "meta/TimeReference.hpp"
+#include "recording/Take.hpp"
 
 namespace keeptime {
 
@@ -24,6 +25,7 @@ namespace keeptime {
 struct TakeNotes {
     std::optional<std::string> scene, take, tape, note;
     std::vector<std::string> trackNames;  // TRACK_LIST's tracks that have a NAME, in order
+    std::optional<FileSet> fileSet;       // the first FILE_SET that names a FAMILY_UID
 };
 
 class BWFParser {
@@ -34,6 +36,10 @@ public:
     // headers after its audio, and writes "Done" to out when given one.
     explicit BWFParser(const std::filesystem::path& url, std::ostream* out = nullptr);
     explicit BWFParser(const FileHandle& file, std::ostream* out = nullptr);
+    // Reading only headRead bytes first (kTakeHeadRead, say, for a folder of
+    // thousands): the rest of the head is followed chunk by chunk as usual, and
+    // a head whose sizes do not add up is read to MAXSEARCH after all.
+    BWFParser(const FileHandle& file, std::size_t headRead);
 
     const std::filesystem::path& url() const { return url_; }
     bool rf64() const { return info_.rf64; }
@@ -83,8 +89,8 @@ public:
     std::int64_t frames() const { return info_.audioDataLength / info_.bytesPerFrame; }
 
 private:
-    void parse(const FileHandle& file, std::ostream* out);
-    void readHead(const FileHandle& file);
+    void parse(const FileHandle& file, std::ostream* out, std::size_t headRead = MAXSEARCH);
+    void readHead(const FileHandle& file, std::size_t first);
     void fitAudioToFile(const FileHandle& file);
     void findTrailingChunks(const FileHandle& file);
     void findStamp(const FileHandle& file);
