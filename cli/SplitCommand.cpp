@@ -29,6 +29,10 @@ int runSplit(const SplitOptions& options) {
         complain(folder.string(), "is not a folder; -o names the folder for the pieces");
         return kRefused;
     }
+    if (const auto fault = options.name.empty() ? std::nullopt : patternFault(options.name)) {
+        complain("--name", *fault);
+        return kRefused;
+    }
     const auto choice = choiceOf(options.times);
     if (!choice) return kRefused;
     SplitPlan plan;

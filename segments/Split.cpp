@@ -60,7 +60,7 @@ SplitPlan planSplit(const std::vector<Segment>& segments, const std::filesystem:
                     const std::vector<std::filesystem::path>& members, const std::filesystem::path& folder,
                     std::string pattern, const ClockChoice& times) {
     if (pattern.empty()) pattern = defaultPattern(segments);
-    if (const auto fault = patternFault(pattern)) throw BWFError(BWFError::Kind::BadRange, "--name " + *fault);
+    if (const auto fault = patternFault(pattern)) throw BWFError(BWFError::Kind::BadRange, "the name pattern: " + *fault);
     const BWFParser leadParser(lead);
     const Clock from = leadParser.clock(times);
     const bool leadStamped = leadParser.timeReferenceSource() != TimeReferenceSource::None;
