@@ -7,6 +7,7 @@
 #include "cli/Output.hpp"
 #include "cli/PeaksCommand.hpp"
 #include "cli/Signals.hpp"
+#include "cli/SplitCommand.hpp"
 #include "cli/TrimCommand.hpp"
 
 using namespace keeptime::cli;
@@ -106,6 +107,37 @@ int main(int argc, char** argv) {
     trimCommand->add_flag("--no-share", trim.noShare,
                           "Write every audio byte anew, even on a file system that could share the input's blocks");
 
+    SplitOptions split;
+    auto* splitCommand = app.add_subcommand("split", "Cut a recording into many copies: at its markers, its regions, "
+                                                     "every so long, or as a list says");
+    splitCommand->add_option("INPUT", split.input, "The recording to split")->required();
+    splitCommand->add_option("-o,--output", split.folder, "The folder for the pieces")->required();
+    // Exactly one source of pieces; CLI11 refuses none or two as a usage error.
+    auto* source = splitCommand->add_option_group("source", "Where the pieces come from (exactly one)");
+    source->add_flag("--at-markers", split.atMarkers,
+                     "Cut at every cue point; each piece is named after the marker opening it");
+    source->add_flag("--regions", split.regions, "One piece per region (a cue with a length)");
+    source->add_option("--every", split.every, "Pieces of this length, the last one shorter (0:10:00)");
+    source->add_option("--list", split.list,
+                       "CSV with the header name,start,end (times of day), or label-track text "
+                       "(start<TAB>end<TAB>label, in seconds)");
+    source->require_option(1);
+    splitCommand->add_option("--handles", split.handles, "Add this length before and after each piece, inside the recording");
+    splitCommand->add_option("--name", split.name,
+                             "Name pattern: {file} {n} {name} {scene} {take} {tape} {tc} (default {file}_{name} "
+                             "where the pieces have names, else {file}_{n})");
+    splitCommand->add_flag("--take", split.take, "Split every file of the input's take at the same times of day");
+    splitCommand->add_option("--jobs", split.jobs, "Copies written at once (default: the cores, at most 4)")
+        ->check(CLI::Range(1u, 64u))
+        ->transform(decimal("a count", 1, ""));
+    splitCommand->add_flag("--force", split.force, "Replace pieces that exist");
+    splitCommand->add_flag("-q,--quiet", split.quiet, "No progress bar");
+    splitCommand->add_flag("--json", split.json, "Print an array with one JSON object per copy");
+    splitCommand->add_flag("--no-share", split.noShare, "Write every audio byte anew, even where blocks could be shared");
+    timeOptions(splitCommand, split.times);
+    splitCommand->footer("Every piece is kept only when every copy is done. Give exactly one of --at-markers, --regions,\n"
+                         "--every and --list. A list's rows outside the recording are refused with their line number.");
+
     // A count of 1 or more, said so when refused (CLI11's own range names a double's limits).
     const CLI::Validator wholePositive = decimal("a count", 1, "COUNT");
     PeaksOptions peaks;
@@ -149,7 +181,10 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     int status = kCopyFailed;
     try {
-        status = infoCommand->parsed() ? runInfo(info) : peaksCommand->parsed() ? runPeaks(peaks) : runTrim(trim);
+        status = infoCommand->parsed()    ? runInfo(info)
+                 : peaksCommand->parsed() ? runPeaks(peaks)
+                 : splitCommand->parsed() ? runSplit(split)
+                                          : runTrim(trim);
     } catch (const std::exception& error) {  // a fault of ours still ends with one line and a status
         complain(error.what());
     }

@@ -124,4 +124,46 @@ std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept) {
     return edit;
 }
 
+std::optional<std::vector<CuePoint>> readCuePoints(ByteView cueBody) {
+    using namespace layout;
+    if (cueBody.size() >= kCueCountSize && readLE<std::uint32_t>(cueBody, 0) == 0u) return std::vector<CuePoint>{};
+    const auto end = recordsEnd(cueBody, 0, kCueCountSize, kCuePointSize);
+    if (!end) return std::nullopt;
+    std::vector<CuePoint> points;
+    for (std::size_t at = kCueCountSize; at < *end; at += kCuePointSize) {
+        const ByteView point = cueBody.subspan(at, kCuePointSize);
+        if (startsWith(point.subspan(kCueChunkIdOffset), kDataId))
+            points.push_back({field(point, kCuePointIdOffset), field(point, kCueSampleOffsetOffset)});
+    }
+    return points;
+}
+
+std::optional<CueTexts> readCueTexts(ByteView listBody) {
+    using namespace layout;
+    if (listBody.size() < kListFormSize) return std::nullopt;
+    CueTexts texts;
+    if (!startsWith(listBody, kAdtlForm)) return texts;
+    // labl: ID, text. ltxt: ID, length, purpose, country, language, dialect, code page (20 bytes), text.
+    constexpr std::size_t kLtxtTextOffset = 20;
+    const auto textFrom = [](ByteView body, std::size_t from) {
+        if (from >= body.size()) return std::string();
+        const ByteView rest = body.subspan(from);
+        const auto nul = std::ranges::find(rest, std::uint8_t{0});
+        return std::string(rest.begin(), nul);
+    };
+    for (std::size_t at = kListFormSize; at < listBody.size();) {
+        const auto size = readLE<std::uint32_t>(listBody, at + kChunkSizeOffset);
+        if (!size || *size > listBody.size() - at - kChunkHeaderSize) return std::nullopt;
+        const ByteView id = listBody.subspan(at, kChunkIdSize);
+        const ByteView body = listBody.subspan(at + kChunkHeaderSize, *size);
+        const auto cue = readLE<std::uint32_t>(body, 0);
+        if (cue && startsWith(id, "labl")) texts.labels.emplace(*cue, textFrom(body, 4));
+        const auto length = readLE<std::uint32_t>(body, 4);
+        if (cue && length && *length > 0 && startsWith(id, "ltxt"))
+            texts.regions.emplace(*cue, RegionText{*length, textFrom(body, kLtxtTextOffset)});
+        at = std::min(at + kChunkHeaderSize + *size + (*size & 1u), listBody.size());
+    }
+    return texts;
+}
+
 }  // namespace keeptime

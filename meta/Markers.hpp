@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,5 +47,29 @@ std::optional<BodyEdit> dropLabels(ByteView listBody, std::span<const std::uint3
 
 // Loops wholly inside the kept frames move by -first; the others are removed.
 std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept);
+
+// A cue point in the audio (its chunk ID "data"), as a cut reads it.
+struct CuePoint {
+    std::uint32_t id = 0;
+    std::uint32_t frame = 0;
+};
+
+// The points of a cue body that stand in the audio, in the body's order: those
+// moveCuePoints moves. Nothing for a body that does not add up.
+std::optional<std::vector<CuePoint>> readCuePoints(ByteView cueBody);
+
+// The texts an adtl list ties to cue IDs: each labl's text, and each ltxt that
+// gives a length in frames (a region), with its own text. Texts end at their
+// first NUL. An empty result for a list of any other form; nothing for one
+// that does not add up.
+struct RegionText {
+    std::uint32_t length = 0;
+    std::string text;
+};
+struct CueTexts {
+    std::map<std::uint32_t, std::string> labels;
+    std::map<std::uint32_t, RegionText> regions;
+};
+std::optional<CueTexts> readCueTexts(ByteView listBody);
 
 }  // namespace keeptime

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Includes run only downward. The core's rooms stand in one order, from the bottom up:
-#   timecode < base < io < riff < meta < recording < audio < copy < edits
+#   timecode < base < io < riff < meta < recording < audio < copy < segments < edits
 # and above them trim < gui < app, and trim < cli. A folder may include from itself and
 # from folders below it, never from one above or beside it, so no two folders can form a
 # cycle. Prints each include that breaks this and fails on any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-core=(timecode base io riff meta recording audio copy edits)
+core=(timecode base io riff meta recording audio copy segments edits)
 declare -A allowed=()
 below=""
 for room in "${core[@]}"; do
