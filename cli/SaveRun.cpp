@@ -109,7 +109,8 @@ int runSave(std::vector<CopyRequest> requests, const SaveRunOptions& options) {
             if (options.annotate) options.annotate(i, copy);
             copies.push_back(std::move(copy));
         }
-        std::cout << jsonText(copies) << std::endl;
+        if (options.jsonInto) *options.jsonInto = std::move(copies);
+        else std::cout << jsonText(copies) << std::endl;
     }
     return kOk;
 }

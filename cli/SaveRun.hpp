@@ -22,6 +22,8 @@ struct SaveRunOptions {
     unsigned jobs = 0;             // copies written at once; 0: TakeSave::defaultParallel()
     // Adds fields to copy i's JSON object ("notice", "segment", ...), after the usual ones.
     std::function<void(std::size_t i, nlohmann::ordered_json& copy)> annotate;
+    // With json: the array goes here instead of standard output, for a command that prints it inside its own object.
+    nlohmann::ordered_json* jsonInto = nullptr;
 };
 
 // Writes every request, all or none, and returns the exit status: kOk; kRefused

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <csignal>
 
+#include "cli/ConformCommand.hpp"
 #include "cli/InfoCommand.hpp"
 #include "cli/Output.hpp"
 #include "cli/PeaksCommand.hpp"
@@ -138,6 +139,38 @@ int main(int argc, char** argv) {
     splitCommand->footer("Every piece is kept only when every copy is done. Give exactly one of --at-markers, --regions,\n"
                          "--every and --list. A list's rows outside the recording are refused with their line number.");
 
+    ConformOptions conform;
+    auto* conformCommand = app.add_subcommand(
+        "conform", "Copy the parts of the original recordings an edit list uses (CMX 3600 EDL or .otio), with handles");
+    conformCommand->add_option("EDIT_LIST", conform.list, "A CMX 3600 EDL, or an OpenTimelineIO .otio file")->required();
+    conformCommand->add_option("-m,--media", conform.media, "A folder of original recordings (repeat for more)")
+        ->required()
+        ->allow_extra_args(false);  // one folder a -m: the edit list may follow
+    conformCommand->add_option("-o,--output", conform.folder, "The folder for the copies")->required();
+    conformCommand->add_option("--handles", conform.handles,
+                               "Add this length before and after each used range, inside the recording "
+                               "(default 0:00:02:00)");
+    conformCommand->add_option("--fps", conform.fps,
+                               "The rate of the EDL's timecodes (23.976, 24, 25, 29.97, 30, ...); default: the "
+                               "recording's own, else 25");
+    conformCommand->add_flag("--take", conform.take, "Copy every file of each matched take, at the same times of day");
+    conformCommand->add_option("--jobs", conform.jobs, "Copies written at once (default: the cores, at most 4)")
+        ->check(CLI::Range(1u, 64u))
+        ->transform(decimal("a count", 1, ""));
+    conformCommand->add_flag("--force", conform.force, "Replace copies (and the report) that exist");
+    conformCommand->add_option("--report", conform.report,
+                               "Write a CSV with one row per event: event,reel,clip,source_in,source_out,status,"
+                               "recording,copy,note");
+    conformCommand->add_flag("--json", conform.json, "Print {\"events\": [...], \"copies\": [...]}");
+    conformCommand->add_flag("-q,--quiet", conform.quiet, "No progress bar");
+    conformCommand->add_flag("--allow-missing", conform.allowMissing,
+                             "Copy what was found even when some events have no recording (still exit 3)");
+    conformCommand->footer("Events are matched by SOURCE FILE or clip name against the file's name, else by reel against\n"
+                           "iXML TAPE or the file's name (8-character reels match the first 8), then by the time of day\n"
+                           "each recording spans. Every copy is kept only when every copy is done. Exit status 3: some\n"
+                           "audio events are missing, ambiguous or not conformable; then nothing is written unless\n"
+                           "--allow-missing is given.");
+
     // A count of 1 or more, said so when refused (CLI11's own range names a double's limits).
     const CLI::Validator wholePositive = decimal("a count", 1, "COUNT");
     PeaksOptions peaks;
@@ -184,6 +217,7 @@ int main(int argc, char** argv) {
         status = infoCommand->parsed()    ? runInfo(info)
                  : peaksCommand->parsed() ? runPeaks(peaks)
                  : splitCommand->parsed() ? runSplit(split)
+                 : conformCommand->parsed() ? runConform(conform)
                                           : runTrim(trim);
     } catch (const std::exception& error) {  // a fault of ours still ends with one line and a status
         complain(error.what());

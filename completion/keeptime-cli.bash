@@ -18,16 +18,23 @@ _keeptime_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" i
     COMPREPLY=()
     for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in info | trim | peaks) command=${COMP_WORDS[i]} && break ;; esac
+        case ${COMP_WORDS[i]} in info | trim | peaks | conform) command=${COMP_WORDS[i]} && break ;; esac
     done
     if [[ -z $command ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "info trim peaks --help --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "info trim peaks conform --help --version" -- "$cur")
         return
     fi
 
     # The option before the cursor wants a value.
     case $command:$prev in
-        trim:-o | trim:--output) _keeptime_cli_paths folders "$cur" && return ;;
+        trim:-o | trim:--output | conform:-o | conform:--output | conform:-m | conform:--media)
+            _keeptime_cli_paths folders "$cur" && return ;;
+        conform:--report)
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        conform:--fps) mapfile -t COMPREPLY < <(compgen -W "23.976 24 25 29.97 30 50 59.94 60" -- "$cur") && return ;;
+        conform:--handles) return ;;
         peaks:-o | peaks:--output)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -48,8 +55,15 @@ _keeptime_cli() {
             trim) options="-o --output --start --start-tc --start-from-end --start-frame --end --end-tc
                 --end-from-end --end-frame --take --jobs --force -q --quiet --json --no-share $times" ;;
             peaks) options="--samples-per-pixel --pixels-per-second --bits -o --output" ;;
+            conform) options="-m --media -o --output --handles --fps --take --jobs --force --report --json -q --quiet
+                --allow-missing" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "--help $options" -- "$cur")
+        return
+    fi
+    if [[ $command == conform ]]; then  # the edit list
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
     fi
     _keeptime_cli_paths recordings "$cur"

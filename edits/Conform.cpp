@@ -163,6 +163,22 @@ std::string fileNames(const Media& media, const std::vector<std::size_t>& files)
     return text;
 }
 
+// Whether a recording may hold a range starting at the label "HH:MM:SS:FF": a
+// coarse look in seconds, so that of a day's recordings on one tape only the
+// few near the label are read exactly. A label's second L is a time of day from
+// L to L × 1.001 (labels at 1000/1001 rates run slow), a day later past
+// midnight; the margins only widen it, and the exact reading decides.
+bool mayHold(const Clock& clock, std::string_view label) {
+    const auto field = [&](std::size_t at) { return (label[at] - '0') * 10 + (label[at + 1] - '0'); };
+    if (label.size() < 8) return true;
+    const double second = field(0) * 3600.0 + field(3) * 60.0 + field(6);
+    const double start = double(clock.stamp) * double(clock.stampRate.den) / double(clock.stampRate.num);
+    const double end = start + double(clock.frames) / clock.sampleRate;
+    for (const double at : {second, second + 86400.0})
+        if (at - 2 <= end && at + at / 500 + 2 >= start) return true;
+    return false;
+}
+
 struct Held {
     std::size_t file;
     std::int64_t first, last;
@@ -211,6 +227,10 @@ std::vector<Match> matchEvents(const EditList& list, const Media& media, const s
         std::string refusal;
         for (std::size_t i : named) {
             const MediaFile& file = media.files[i];
+            if (!mayHold(file.clock, event.sourceIn)) {
+                if (refusal.empty()) refusal = file.path.filename().string() + " holds " + file.clock.span();
+                continue;
+            }
             Clock clock = file.clock;
             clock.rate = rateFor(event, file, fps, match.notice);
             std::string out = event.sourceOut;

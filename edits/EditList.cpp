@@ -278,7 +278,9 @@ void readTrack(const Json& track, const std::string& name, EditList& list) {
         const Rational start = rationalOf(range.value("start_time", Json()), where + " start_time");
         const Rational length = rationalOf(range.value("duration", Json()), where + " duration");
         // Every time of the clip is counted at the start's rate.
-        const auto rate = parseTimecodeRate(numberText(start.rate), "");
+        // A whole rate is taken as it is (48000 counts samples); 23.976023976… is the nearest standard rate.
+        const bool whole = start.rate == std::floor(start.rate) && start.rate < 1e9;
+        const auto rate = parseTimecodeRate(whole ? numberText(start.rate) + "/1" : numberText(start.rate), "");
         if (!rate || !rate->nominal()) throw otioError(where + ": " + numberText(start.rate) + " is no frame rate");
         const double scale = rate->num / static_cast<double>(rate->den) / length.rate;
         const auto first = static_cast<std::int64_t>(std::floor(start.value + 1e-9));
