@@ -96,7 +96,7 @@ namespace {
 // The files each name and reel point at, looked up once per event.
 class Names {
 public:
-    explicit Names(const Media& media) {
+    explicit Names(const Media& media) : count_(media.files.size()) {
         for (std::size_t i = 0; i < media.files.size(); ++i) {
             const MediaFile& file = media.files[i];
             stems_[lower(file.stem)].push_back(i);
@@ -112,7 +112,7 @@ public:
         std::vector<std::size_t> found;
         for (const std::string& key : {nameKey(event.sourceFile, true), nameKey(event.clipName, false)})
             if (!key.empty()) add(found, stems_, key);
-        return found;
+        return once(std::move(found));
     }
     // A reel matches TAPE or the file's name; an 8-character reel also their first 8, and a longer one a TAPE of 8.
     std::vector<std::size_t> byReel(const std::string& reel) const {
@@ -121,17 +121,22 @@ public:
         add(found, reels_, key);
         if (key.size() == 8) add(found, cut_, key);
         if (key.size() > 8) add(found, reels_, key.substr(0, 8));
-        return found;
+        return once(std::move(found));
     }
 
 private:
     using Index = std::map<std::string, std::vector<std::size_t>>;
     static void add(std::vector<std::size_t>& found, const Index& index, const std::string& key) {
         const auto at = index.find(key);
-        if (at == index.end()) return;
-        for (std::size_t i : at->second)
-            if (std::find(found.begin(), found.end(), i) == found.end()) found.push_back(i);
+        if (at != index.end()) found.insert(found.end(), at->second.begin(), at->second.end());
     }
+    // Each file once, in the order found: a day's files on one tape are a thousand candidates.
+    std::vector<std::size_t> once(std::vector<std::size_t> found) const {
+        std::vector<bool> seen(count_);
+        std::erase_if(found, [&](std::size_t i) { return seen[i] ? true : (seen[i] = true, false); });
+        return found;
+    }
+    std::size_t count_;
     Index stems_, reels_, cut_;
 };
 

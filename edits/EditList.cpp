@@ -334,10 +334,12 @@ EditList readEditList(const std::filesystem::path& file) {
     if (!in) throw BWFError(BWFError::Kind::Unreadable, file, "cannot be opened");
     std::string text;
     constexpr std::size_t kMaxList = 256u << 20;  // larger than any cut's list; a device or a wrong file stops here
-    text.resize(kMaxList + 1);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    char block[65536];
+    while (in && text.size() <= kMaxList) {
+        in.read(block, sizeof block);
+        text.append(block, static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) throw BWFError(BWFError::Kind::Unreadable, file, "cannot be read");
-    text.resize(static_cast<std::size_t>(in.gcount()));
     if (text.size() > kMaxList) throw BWFError(BWFError::Kind::Malformed, file, "is larger than 256 MiB: not an edit list");
     const std::size_t first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
     try {
