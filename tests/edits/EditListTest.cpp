@@ -209,6 +209,14 @@ TEST(EditList, OTIOAudioClipsWithRationalTimesGapsAndNestedTracks) {
         ASSERT_TRUE(e.rate);
         EXPECT_EQ(*e.rate, want[i].rate);
     }
+    // A whole rate is counted as it is: samples at 48 kHz are labels of one sample.
+    const EditList samples = readOTIO(R"({"OTIO_SCHEMA": "Track.1", "kind": "Audio", "children": [{"OTIO_SCHEMA": "Clip.1",
+        "source_range": {"start_time": {"OTIO_SCHEMA": "RationalTime.1", "rate": 48000, "value": 1728000000},
+                         "duration": {"OTIO_SCHEMA": "RationalTime.1", "rate": 48000, "value": 48000}}}]})");
+    ASSERT_EQ(samples.events.size(), 1u);
+    EXPECT_EQ(samples.events[0].sourceIn, "10:00:00:00");
+    EXPECT_EQ(samples.events[0].sourceOut, "10:00:01:00");
+    EXPECT_EQ(*samples.events[0].rate, (TimecodeRate{48000, 1, false}));
     for (const char* bad : {"[1, 2]", "{\"OTIO_SCHEMA\": \"Clip.1\"}", "{\"OTIO_SCHEMA\": \"Timeline.1\"}", "{ not json",
                             R"({"OTIO_SCHEMA": "Track.1", "kind": "Audio", "children": [{"OTIO_SCHEMA": "Clip.1", "name": "x"}]})",
                             R"({"OTIO_SCHEMA": "Track.1", "kind": "Audio", "children": [{"OTIO_SCHEMA": "Clip.1", "source_range":
