@@ -101,6 +101,8 @@ TEST_F(Conform, EventsMatchByNameReelAndSpan) {
          S::Ambiguous, {"ALT.wav", "T012.wav"}, 0, 0, "2 recordings hold"},
         {"across midnight", event("NIGHT", "A", "23:59:55:00", "00:00:05:00"), {},
          S::Matched, {"MIDNIGHT.wav"}, 5 * kRate, 15 * kRate, ""},
+        {"just past midnight", event("NIGHT", "A", "00:00:01:00", "00:00:03:00"), {},
+         S::Matched, {"MIDNIGHT.wav"}, 11 * kRate, 13 * kRate, ""},
         {"the first and the last frame", event("T012", "A", "10:00:00:00", "10:00:20:00"), {},
          S::Matched, {"T012.wav"}, 0, 20 * kRate, ""},
         {"one frame past the end", event("T012", "A", "10:00:19:00", "10:00:20:01"), {},
