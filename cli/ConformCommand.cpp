@@ -131,6 +131,14 @@ int runConform(const ConformOptions& options) {
             complain(options.report->string(), "already exists; add --force to replace it");
             return kRefused;
         }
+        // A report that could not be written once the copies are in place would come too late to refuse.
+        std::filesystem::path part = *options.report;
+        part += ".keeptime-part";
+        if (!std::ofstream(part, std::ios::binary | std::ios::app)) {
+            complain(options.report->string(), "cannot be written there");
+            return kRefused;
+        }
+        std::filesystem::remove(part, error);
     }
     EditList list;
     Media media;

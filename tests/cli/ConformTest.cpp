@@ -146,6 +146,7 @@ TEST(ExternalConform, RefusedListsFoldersAndOptionsWriteNothing) {
         {{(work / "good.edl").string(), "-m", m, "-o", o, "--handles", "2s"}, "--handles"},
         {{(work / "good.edl").string(), "-m", m, "-o", o, "--fps", "26.5"}, "--fps"},
         {{(work / "good.edl").string(), "-m", m, "-o", o, "--report", (work / "good.edl").string(), "--force"}, "is the edit list"},
+        {{(work / "good.edl").string(), "-m", m, "-o", o, "--report", (work / "none" / "r.csv").string()}, "cannot be written"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"conform"};
