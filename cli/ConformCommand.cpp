@@ -112,6 +112,11 @@ int runConform(const ConformOptions& options) {
         complain(folder.string(), "is not a folder; -o names the folder for the copies");
         return kRefused;
     }
+    for (const auto& media : options.media)
+        if (std::filesystem::equivalent(media, folder, error)) {  // the next conform would take the copies for recordings
+            complain(folder.string(), "is a media folder; the copies go into another folder");
+            return kRefused;
+        }
     const auto handles = parseHandles(options.handles);
     if (!handles) {
         complain("--handles", "\"" + options.handles + "\" is not a length (0:00:02:00, or seconds: 2, 0:02)");
@@ -165,6 +170,7 @@ int runConform(const ConformOptions& options) {
             complain(options.list.string(), eventName(list.events[i]) + ": " + std::string(statusName(m.status)) + ": " + m.why);
         }
     }
+    if (audio == 0) complain(options.list.string(), "notice: the list holds no audio events; nothing to copy");
     const bool copying = problems == 0 || options.allowMissing;
     const std::vector<ConformCopy> copies = copying ? planCopies(matches, media, *handles, options.take)
                                                     : std::vector<ConformCopy>{};

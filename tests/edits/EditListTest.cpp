@@ -100,17 +100,6 @@ TEST(EditList, ReadsEachPartOfACMX3600EventLine) {
     }
 }
 
-TEST(EditList, ReverseIsNamedAndTheM2ReelChoosesTheLine) {
-    const EditList list = readCMX3600("FCM: NON-DROP FRAME\n"
-                                      "002  R1 AA C 01:00:10:00 01:00:10:00 01:00:05:00 01:00:05:00\n"
-                                      "002  R2 AA D 030 02:00:00:00 02:00:05:00 01:00:05:00 01:00:10:00\n"
-                                      "M2   R2  -025.0  02:00:00:00\n");
-    ASSERT_EQ(list.events.size(), 2u);
-    EXPECT_FALSE(list.events[0].notConformable);
-    ASSERT_TRUE(list.events[1].notConformable);
-    EXPECT_EQ(*list.events[1].notConformable, "reverse (M2 R2 -025.0)");
-}
-
 TEST(EditList, CRLFAndCRLineEndingsReadAsLF) {
     const std::string lines[] = {"TITLE: ENDINGS", "FCM: NON-DROP FRAME", "",
                                  "001  T012 AA C 10:00:05:00 10:00:08:00 01:00:00:00 01:00:03:00",
