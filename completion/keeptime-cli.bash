@@ -18,16 +18,21 @@ _keeptime_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" i
     COMPREPLY=()
     for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in info | trim | peaks) command=${COMP_WORDS[i]} && break ;; esac
+        case ${COMP_WORDS[i]} in info | trim | split | peaks) command=${COMP_WORDS[i]} && break ;; esac
     done
     if [[ -z $command ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "info trim peaks --help --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "info trim split peaks --help --version" -- "$cur")
         return
     fi
 
     # The option before the cursor wants a value.
     case $command:$prev in
-        trim:-o | trim:--output) _keeptime_cli_paths folders "$cur" && return ;;
+        trim:-o | trim:--output | split:-o | split:--output) _keeptime_cli_paths folders "$cur" && return ;;
+        split:--list)
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        split:--name) mapfile -t COMPREPLY < <(compgen -W "{file}_{n} {file}_{name} {scene}_{take}_{n}" -- "$cur") && return ;;
         peaks:-o | peaks:--output)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -37,7 +42,7 @@ _keeptime_cli() {
             return ;;
         peaks:--bits) mapfile -t COMPREPLY < <(compgen -W "8 16" -- "$cur") && return ;;
         *:--start | *:--start-tc | *:--start-from-end | *:--start-frame | *:--end | *:--end-tc | \
-            *:--end-from-end | *:--end-frame | *:--jobs | *:--samples-per-pixel | *:--pixels-per-second)
+            *:--end-from-end | *:--end-frame | *:--jobs | *:--every | *:--handles | *:--samples-per-pixel | *:--pixels-per-second)
             return ;;  # a time or a number: nothing to offer
     esac
 
@@ -47,6 +52,8 @@ _keeptime_cli() {
             info) options="--json $times" ;;
             trim) options="-o --output --start --start-tc --start-from-end --start-frame --end --end-tc
                 --end-from-end --end-frame --take --jobs --force -q --quiet --json --no-share $times" ;;
+            split) options="-o --output --at-markers --regions --every --list --handles --name --take --jobs
+                --force -q --quiet --json --no-share $times" ;;
             peaks) options="--samples-per-pixel --pixels-per-second --bits -o --output" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "--help $options" -- "$cur")
