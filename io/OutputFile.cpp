@@ -24,11 +24,6 @@ namespace {
     throwSystemError(BWFError::Kind::Output, error, path, doing);
 }
 
-std::filesystem::path folderOf(const std::filesystem::path& path) {
-    auto folder = path.parent_path();
-    return folder.empty() ? "." : folder;
-}
-
 // Read once, before any copy's thread exists: changing the umask to read it
 // would race with files other threads create.
 const mode_t kUmask = [] {
