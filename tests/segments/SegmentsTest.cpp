@@ -52,6 +52,11 @@ TEST(Segments, MarkersAreReadWhereverTheirChunksStand) {
                                                                  {markers[2].frame, markers[2].label}}),
               (std::vector<std::pair<std::int64_t, std::string>>{{1000, "first"}, {2000, "rgn text"}, {4000, "second"}}));
     EXPECT_EQ(markers[1].length, 500);
+    // A copy that ends inside the region ends the region with it.
+    BWFReconstructor(CopyRequest{dir / "m.wav", dir / "cut.wav", 1500, 2300}).process();
+    const auto cut = readMarkers(dir / "cut.wav");
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(std::tuple(cut[0].frame, cut[0].length, cut[0].label), std::tuple(500, 300, "rgn text"));
     WavWriter().fmt().data(audioPattern(600)).chunk("cue ", cue({point(1, 0, 5)}, 9)).write(dir / "bad.wav");
     EXPECT_THROW(readMarkers(dir / "bad.wav"), BWFError);
 }
