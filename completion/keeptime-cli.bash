@@ -18,21 +18,22 @@ _keeptime_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" i
     COMPREPLY=()
     for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in info | trim | peaks | conform) command=${COMP_WORDS[i]} && break ;; esac
+        case ${COMP_WORDS[i]} in info | trim | split | conform | peaks) command=${COMP_WORDS[i]} && break ;; esac
     done
     if [[ -z $command ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "info trim peaks conform --help --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "info trim split conform peaks --help --version" -- "$cur")
         return
     fi
 
     # The option before the cursor wants a value.
     case $command:$prev in
-        trim:-o | trim:--output | conform:-o | conform:--output | conform:-m | conform:--media)
+        trim:-o | trim:--output | split:-o | split:--output | conform:-o | conform:--output | conform:-m | conform:--media)
             _keeptime_cli_paths folders "$cur" && return ;;
-        conform:--report)
+        split:--list | conform:--report)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
+        split:--name) mapfile -t COMPREPLY < <(compgen -W "{file}_{n} {file}_{name} {scene}_{take}_{n}" -- "$cur") && return ;;
         conform:--fps) mapfile -t COMPREPLY < <(compgen -W "23.976 24 25 29.97 30 50 59.94 60" -- "$cur") && return ;;
         conform:--handles) return ;;
         peaks:-o | peaks:--output)
@@ -44,7 +45,7 @@ _keeptime_cli() {
             return ;;
         peaks:--bits) mapfile -t COMPREPLY < <(compgen -W "8 16" -- "$cur") && return ;;
         *:--start | *:--start-tc | *:--start-from-end | *:--start-frame | *:--end | *:--end-tc | \
-            *:--end-from-end | *:--end-frame | *:--jobs | *:--samples-per-pixel | *:--pixels-per-second)
+            *:--end-from-end | *:--end-frame | *:--jobs | *:--every | *:--handles | *:--samples-per-pixel | *:--pixels-per-second)
             return ;;  # a time or a number: nothing to offer
     esac
 
@@ -54,6 +55,8 @@ _keeptime_cli() {
             info) options="--json $times" ;;
             trim) options="-o --output --start --start-tc --start-from-end --start-frame --end --end-tc
                 --end-from-end --end-frame --take --jobs --force -q --quiet --json --no-share $times" ;;
+            split) options="-o --output --at-markers --regions --every --list --handles --name --take --jobs
+                --force -q --quiet --json --no-share $times" ;;
             peaks) options="--samples-per-pixel --pixels-per-second --bits -o --output" ;;
             conform) options="-m --media -o --output --handles --fps --take --jobs --force --report --json -q --quiet
                 --allow-missing" ;;

@@ -37,6 +37,7 @@ struct Edits {
     StampMove stamp;
     KeptFrames kept;
     std::span<const std::uint32_t> removedCues;
+    const std::map<std::uint32_t, std::uint32_t>* regionRoom = nullptr;
 };
 
 // The chunk's new body, or nothing when it stays as it is.
@@ -51,7 +52,12 @@ std::optional<Bytes> editBody(std::string_view id, ByteView body, const Edits& e
         std::optional<BodyEdit> markers;
         switch (markerChunk(id)) {
             case MarkerChunk::cue: markers = moveCuePoints(body, edits.kept); break;
-            case MarkerChunk::list: markers = dropLabels(body, edits.removedCues); break;
+            case MarkerChunk::list:
+                markers = dropLabels(body, edits.removedCues);
+                if (markers && edits.regionRoom)
+                    if (auto cut = cutRegions(markers->body, *edits.regionRoom); cut && cut->changed)
+                        markers = BodyEdit{std::move(cut->body), true};
+                break;
             case MarkerChunk::smpl: markers = moveLoops(body, edits.kept); break;
             case MarkerChunk::none: break;
         }
@@ -92,6 +98,12 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
         const Bytes body = input_.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
         if (auto cue = moveCuePoints(body, edits.kept))
             removedCues_.insert(removedCues_.end(), cue->removed.begin(), cue->removed.end());
+        // A region that starts in the copy ends at its end at the latest.
+        for (const CuePoint& point : readCuePoints(body).value_or(std::vector<CuePoint>{}))
+            if (point.frame >= first && point.frame < end) {
+                const auto room = static_cast<std::uint32_t>(std::min<std::int64_t>(end - point.frame, UINT32_MAX));
+                if (auto [at, fresh] = regionRoom_.emplace(point.id, room); !fresh) at->second = std::min(at->second, room);
+            }
     }
     planHeader(edits.stamp);
     planTrailing(edits.stamp);
@@ -132,7 +144,7 @@ bool BWFReconstructor::cancel() {
 
 void BWFReconstructor::planHeader(const StampMove& stamp) {
     const Bytes& pre = parser_.preData();
-    const Edits edits{stamp, {request_.startFrame, request_.endFrame}, removedCues_};
+    const Edits edits{stamp, {request_.startFrame, request_.endFrame}, removedCues_, &regionRoom_};
     fileHeader_.assign(pre.begin(), pre.begin() + layout::kFileHeaderSize);
     auto slice = [&](std::uint64_t from, std::uint64_t to) {
         return Bytes(pre.begin() + static_cast<std::ptrdiff_t>(from), pre.begin() + static_cast<std::ptrdiff_t>(to));
@@ -175,7 +187,7 @@ void BWFReconstructor::planHeader(const StampMove& stamp) {
 }
 
 void BWFReconstructor::planTrailing(const StampMove& stamp) {
-    const Edits edits{stamp, {request_.startFrame, request_.endFrame}, removedCues_};
+    const Edits edits{stamp, {request_.startFrame, request_.endFrame}, removedCues_, &regionRoom_};
     for (const Chunk& chunk : parser_.chunks()) {
         if (chunk.where != Where::After || !chunk.whole) continue;
         Piece piece{std::string(chunk.name()), {}, true, chunk.offset, chunk.next() - chunk.offset};

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -147,6 +148,7 @@ private:
     Bytes dataHeader_;
     std::vector<Piece> after_;    // behind the audio
     std::vector<std::uint32_t> removedCues_;
+    std::map<std::uint32_t, std::uint32_t> regionRoom_;  // kept cue ID -> frames from it to the copy's end
     CopyPlan plan_;
     std::atomic<int> state_{kRunning};
     CopyHooks hooks_;

@@ -99,6 +99,25 @@ std::optional<BodyEdit> dropLabels(ByteView listBody, std::span<const std::uint3
     return edit;
 }
 
+std::optional<BodyEdit> cutRegions(ByteView listBody, const std::map<std::uint32_t, std::uint32_t>& room) {
+    using namespace layout;
+    if (listBody.size() < kListFormSize) return std::nullopt;
+    BodyEdit edit{Bytes(listBody.begin(), listBody.end()), false};
+    if (!startsWith(listBody, kAdtlForm)) return edit;
+    for (std::size_t at = kListFormSize; at < listBody.size();) {
+        const auto size = readLE<std::uint32_t>(listBody, at + kChunkSizeOffset);
+        if (!size || *size > listBody.size() - at - kChunkHeaderSize) return std::nullopt;
+        const std::size_t body = at + kChunkHeaderSize;
+        const auto id = readLE<std::uint32_t>(listBody, body);
+        const auto length = readLE<std::uint32_t>(listBody, body + 4);
+        if (startsWith(listBody.subspan(at), "ltxt") && *size >= 8 && id && length)
+            if (const auto it = room.find(*id); it != room.end() && *length > it->second)
+                writeLE(edit.body, body + 4, it->second), edit.changed = true;
+        at = std::min(body + *size + (*size & 1u), listBody.size());
+    }
+    return edit;
+}
+
 std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept) {
     using namespace layout;
     const auto end = recordsEnd(smplBody, kSmplLoopCountOffset, kSmplHeaderSize, kSmplLoopSize);

@@ -45,6 +45,11 @@ std::optional<CueEdit> moveCuePoints(ByteView cueBody, KeptFrames kept);
 // A list of any other form comes back unchanged.
 std::optional<BodyEdit> dropLabels(ByteView listBody, std::span<const std::uint32_t> removedIds);
 
+// Each region (an ltxt with a length) of an adtl list whose cue ID is in room is cut
+// to at most room's frames: a region that ran on past the copy's end ends with it.
+// A list of any other form comes back unchanged.
+std::optional<BodyEdit> cutRegions(ByteView listBody, const std::map<std::uint32_t, std::uint32_t>& room);
+
 // Loops wholly inside the kept frames move by -first; the others are removed.
 std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept);
 

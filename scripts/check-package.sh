@@ -63,10 +63,12 @@ echo "-- the unpacked programs"
 "$usr/bin/keeptime-cli" --version | grep -qx "keeptime-cli $version" || fail "keeptime-cli --version does not say $version"
 "$usr/bin/keeptime-cli" --version
 XDG_RUNTIME_DIR=$unpacked QT_QPA_PLATFORM=offscreen "$usr/bin/keeptime" --version | grep -q "$version" || fail "keeptime --version does not say $version"
-# The installed completion offers the commands, and for trim its take options.
+# The installed completion offers the commands, for trim its take options, split's sources, conform's options.
 completions=$(bash -c 'source "$1"
     COMP_WORDS=(keeptime-cli ""); COMP_CWORD=1; _keeptime_cli; echo "${COMPREPLY[*]}"
-    COMP_WORDS=(keeptime-cli trim --ta); COMP_CWORD=2; _keeptime_cli; echo "${COMPREPLY[*]}"' _ \
+    COMP_WORDS=(keeptime-cli trim --ta); COMP_CWORD=2; _keeptime_cli; echo "${COMPREPLY[*]}"
+    COMP_WORDS=(keeptime-cli split --re); COMP_CWORD=2; _keeptime_cli; echo "${COMPREPLY[*]}"
+    COMP_WORDS=(keeptime-cli conform --al); COMP_CWORD=2; _keeptime_cli; echo "${COMPREPLY[*]}"' _ \
     "$usr/share/bash-completion/completions/keeptime-cli")
-[ "$completions" = $'info trim peaks --help --version\n--take' ] || fail "the bash completion offers: $completions"
+[ "$completions" = $'info trim split conform peaks --help --version\n--take\n--regions\n--allow-missing' ] || fail "the bash completion offers: $completions"
 echo "The package is sound: $deb"

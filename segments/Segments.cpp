@@ -6,12 +6,11 @@
 #include "io/File.hpp"
 #include "meta/Markers.hpp"
 #include "recording/BWFParser.hpp"
+#include "timecode/Decimal.hpp"
 
 namespace keeptime {
 
 namespace {
-
-__extension__ using Wide = __int128;
 
 // A marker chunk larger than this is no marker chunk a recorder wrote.
 constexpr std::uint64_t kMaxMarkerChunk = 64u << 20;
@@ -57,9 +56,9 @@ std::optional<std::vector<std::string>> csvFields(std::string_view row) {
 std::optional<std::int64_t> secondsFrame(std::string_view text, std::int32_t rate, std::int64_t frames) {
     const std::size_t dot = text.find('.');
     const std::string_view whole = text.substr(0, dot), fraction = dot == text.npos ? "" : text.substr(dot + 1);
-    const auto digits = [](std::string_view d) { return d.find_first_not_of("0123456789") == d.npos; };
+    const auto digits = [](std::string_view d) { return d.empty() || allDigits(d); };
     if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) || whole.size() > 12 ||
-        fraction.size() > 18 || (dot != text.npos && fraction.empty() && whole.empty()))
+        fraction.size() > 18)
         return std::nullopt;
     Wide num = 0, den = 1;
     for (char c : whole) num = num * 10 + (c - '0');

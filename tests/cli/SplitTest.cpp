@@ -95,6 +95,29 @@ TEST(ExternalSplit, EachSourceGivesTheCopiesTrimMakes) {
     EXPECT_EQ(points, json::parse(R"([["one", 0]])"));
 }
 
+TEST(ExternalSplit, OthersFilesSplitEverySecond) {
+    if (!onPath("ffprobe") || !onPath("python3")) GTEST_SKIP() << "ffprobe or python3 is not installed";
+    TempDir dir;
+    // 2.5 s each: RF64 from ffmpeg (96 kHz, its stamp in bext), and sox's plain RIFF with no stamp at all.
+    const std::pair<std::string, std::string> made[] = {
+        {"ffmpeg.wav", "ffmpeg -v error -f lavfi -i sine=sample_rate=96000 -af atrim=end_sample=240000 -ac 2 -c:a pcm_s24le "
+                       "-rf64 always -write_bext 1 -metadata time_reference=4147200000"},
+        {"sox.wav", "sox -n -r 44100 -c 2 -b 16 {} synth 2.5 sine 300"}};
+    for (const auto& [name, how] : made) {
+        SCOPED_TRACE(name);
+        const fs::path file = dir / name;
+        std::string command = how;
+        if (const auto at = command.find("{}"); at != command.npos) command.replace(at, 2, "'" + file.string() + "'");
+        else command += " '" + file.string() + "'";
+        const Result wrote = run({"sh", "-c", command});
+        if (wrote.status != 0) GTEST_SKIP() << "could not write " << name << ": " << wrote.err;
+        const std::int64_t rate = name == "sox.wav" ? 44100 : 96000, frames = rate * 5 / 2;
+        const std::string stem = fs::path(name).stem().string();
+        expectPieces(file, {"--every", "1", "--seconds"},
+                     {{stem + "_1.wav", 0, rate}, {stem + "_2.wav", rate, 2 * rate}, {stem + "_3.wav", 2 * rate, frames}});
+    }
+}
+
 TEST(ExternalSplit, RealRecordingsSplitEverySecond) {
     if (!onPath("ffprobe") || !onPath("python3")) GTEST_SKIP() << "ffprobe or python3 is not installed";
     const fs::path samples = KEEPTIME_SAMPLES_DIR, recorder = samples / "recorder-a-ixml-timestamp.wav";

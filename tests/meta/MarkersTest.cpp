@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -73,6 +74,20 @@ TEST(MarkersTest, SubChunksOfRemovedPointsGo) {
         {"other form: untouched", info, info},
     };
     for (const auto& [name, in, out] : cases) check(name, dropLabels(in, removed), in, out);
+}
+
+TEST(MarkersTest, RegionsEndWithTheCopy) {
+    const auto region = [](std::uint32_t id, std::uint32_t length) {
+        return sub("ltxt", cat({u32(id), u32(length), text("rgn "), Bytes(8, 0), text("x"), {0}}));
+    };
+    const std::map<std::uint32_t, std::uint32_t> room = {{1, 50}, {2, 80}};
+    const std::tuple<const char*, Bytes, Bytes> cases[] = {
+        {"past the end: cut", adtl({label(1, "a"), region(1, 60)}), adtl({label(1, "a"), region(1, 50)})},
+        {"inside: kept", adtl({region(2, 80), region(1, 50)}), adtl({region(2, 80), region(1, 50)})},
+        {"no room known: kept", adtl({region(3, 900)}), adtl({region(3, 900)})},
+    };
+    for (const auto& [name, in, out] : cases) check(name, cutRegions(in, room), in, out);
+    EXPECT_FALSE(cutRegions(adtl({cat({text("ltxt"), u32(40), u32(1)})}), room));
 }
 
 TEST(MarkersTest, LoopsWhollyInsideMoveOthersGo) {
