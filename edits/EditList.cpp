@@ -220,6 +220,19 @@ std::string schemaOf(const Json& object) {
     return schema.substr(0, schema.find('.'));
 }
 
+// object[key] when it is a text; fallback for anything else (a number where a name belongs, say).
+std::string textAt(const Json& object, const char* key, const std::string& fallback = "") {
+    if (!object.is_object()) return fallback;
+    const auto at = object.find(key);
+    return at != object.end() && at->is_string() ? at->get<std::string>() : fallback;
+}
+const Json& memberAt(const Json& object, const char* key) {
+    static const Json none;
+    if (!object.is_object()) return none;
+    const auto at = object.find(key);
+    return at != object.end() ? *at : none;
+}
+
 // A RationalTime: value frames at rate frames a second.
 struct Rational {
     double value = 0, rate = 0;
@@ -262,7 +275,7 @@ void readTrack(const Json& track, const std::string& name, EditList& list) {
         if (item.contains("name") && item["name"].is_string()) event.clipName = item["name"];
         const Json* reference = nullptr;
         if (item.contains("media_references") && item["media_references"].is_object()) {  // Clip.2
-            const std::string key = item.value("active_media_reference_key", std::string("DEFAULT_MEDIA"));
+            const std::string key = textAt(item, "active_media_reference_key", "DEFAULT_MEDIA");
             if (item["media_references"].contains(key)) reference = &item["media_references"][key];
         } else if (item.contains("media_reference")) {
             reference = &item["media_reference"];
@@ -275,17 +288,19 @@ void readTrack(const Json& track, const std::string& name, EditList& list) {
                                : nullptr;
         if (!used) throw otioError(where + " (" + event.clipName + "): a clip without a source_range");
         const Json& range = *used;
-        const Rational start = rationalOf(range.value("start_time", Json()), where + " start_time");
-        const Rational length = rationalOf(range.value("duration", Json()), where + " duration");
+        const Rational start = rationalOf(memberAt(range, "start_time"), where + " start_time");
+        const Rational length = rationalOf(memberAt(range, "duration"), where + " duration");
         // Every time of the clip is counted at the start's rate.
         // A whole rate is taken as it is (48000 counts samples); 23.976023976… is the nearest standard rate.
         const bool whole = start.rate == std::floor(start.rate) && start.rate < 1e9;
         const auto rate = parseTimecodeRate(whole ? numberText(start.rate) + "/1" : numberText(start.rate), "");
         if (!rate || !rate->nominal()) throw otioError(where + ": " + numberText(start.rate) + " is no frame rate");
         const double scale = rate->num / static_cast<double>(rate->den) / length.rate;
-        const auto first = static_cast<std::int64_t>(std::floor(start.value + 1e-9));
-        const auto last = static_cast<std::int64_t>(std::ceil(start.value + length.value * scale - 1e-9));
+        const double end = start.value + length.value * scale;
         if (length.value < 0) throw otioError(where + ": a negative duration");
+        if (!std::isfinite(end) || end > 1e15) throw otioError(where + ": a time out of range");
+        const auto first = static_cast<std::int64_t>(std::floor(start.value + 1e-9));
+        const auto last = static_cast<std::int64_t>(std::ceil(end - 1e-9));
         event.rate = rate;
         event.sourceIn = timeOfDayLabel(first, *rate);
         event.sourceOut = timeOfDayLabel(last, *rate);
@@ -302,8 +317,8 @@ void readStack(const Json& stack, EditList& list) {
         ++number;
         const std::string schema = schemaOf(child);
         if (schema == "Stack") readStack(child, list);
-        if (schema != "Track" || child.value("kind", std::string()) != "Audio") continue;
-        std::string name = child.value("name", std::string());
+        if (schema != "Track" || textAt(child, "kind") != "Audio") continue;
+        std::string name = textAt(child, "name");
         readTrack(child, name.empty() ? "track " + std::to_string(number) : name, list);
     }
 }
@@ -316,13 +331,13 @@ EditList readOTIO(std::string_view text) {
     const std::string schema = schemaOf(root);
     EditList list;
     if (schema == "Timeline") {
-        list.title = root.value("name", std::string());
+        list.title = textAt(root, "name");
         if (!root.contains("tracks")) throw otioError("a Timeline without tracks");
         readStack(root["tracks"], list);
     } else if (schema == "Stack") {
         readStack(root, list);
     } else if (schema == "Track") {
-        if (root.value("kind", std::string()) == "Audio") readTrack(root, root.value("name", std::string("track 1")), list);
+        if (textAt(root, "kind") == "Audio") readTrack(root, textAt(root, "name", "track 1"), list);
     } else {
         throw otioError("not an OpenTimelineIO timeline (OTIO_SCHEMA Timeline, Stack or Track)");
     }
