@@ -237,7 +237,8 @@ std::vector<Match> matchEvents(const EditList& list, const Media& media, const s
                 continue;
             }
             Clock clock = file.clock;
-            clock.rate = rateFor(event, file, fps, match.notice);
+            std::optional<std::string> notice;  // kept for the recording that matches
+            clock.rate = rateFor(event, file, fps, notice);
             std::string out = event.sourceOut;
             if (outgoing)  // under the dissolve, the outgoing source plays on for its length
                 if (const auto in = labelFrames(event.sourceIn, *clock.rate))
@@ -246,7 +247,7 @@ std::vector<Match> matchEvents(const EditList& list, const Media& media, const s
             const Reading last = clock.read(Notation::TimeOfDay, out, true);
             if (first.frame && last.frame && *first.frame < *last.frame) {
                 held.push_back({i, *first.frame, *last.frame});
-                if (held.size() == 1) match.rate = *clock.rate;
+                if (held.size() == 1) match.rate = *clock.rate, match.notice = notice;
             } else if (refusal.empty()) {
                 refusal = file.path.filename().string() + ": " +
                           (!first.frame ? first.refusal : !last.frame ? last.refusal : "the out point comes before the in point");
