@@ -13,7 +13,9 @@ namespace {
 
 // A length option read in the input's time language, or nothing after saying why.
 std::optional<std::int64_t> lengthOption(const char* option, const std::string& text, const Clock& clock) {
-    const Reading length = readLength(clock, text);
+    Reading length = readLength(clock, text);
+    if (length.frame == 0 && std::string_view(option) == "--every")
+        length = {std::nullopt, "\"" + text + "\" is no length: give the pieces' length"};
     if (!length.frame) complain(option, length.refusal);
     return length.frame;
 }
@@ -71,9 +73,9 @@ int runSplit(const SplitOptions& options) {
         complain(e);
         return kRefused;
     }
-    for (const auto& skipped : plan.skipped) complain("notice: " + skipped);
-    for (const auto& notice : plan.notice)
-        if (notice) complain("notice: " + *notice);
+    for (const auto& [member, why] : plan.skipped) complain(member.string(), "notice: " + why);
+    for (std::size_t i = 0; i < plan.requests.size(); ++i)
+        if (plan.notice[i]) complain(plan.requests[i].input.string(), "notice: " + *plan.notice[i]);
     for (CopyRequest& request : plan.requests) {
         request.replace = options.force;
         request.share = !options.noShare;

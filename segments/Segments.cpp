@@ -205,9 +205,7 @@ Reading readLength(const Clock& clock, std::string_view text) {
     Clock lengths = clock;
     lengths.stamp = 0;
     lengths.frames = std::int64_t{clock.sampleRate} * 1'000'000'000;
-    Reading reading = lengths.read(Notation::FromStart, text, false);
-    if (reading.frame == 0) return {std::nullopt, "\"" + std::string(text) + "\" is no length"};
-    return reading;
+    return lengths.read(Notation::FromStart, text, false);
 }
 
 std::vector<Segment> readSegmentList(std::string_view text, const Clock& clock, const std::filesystem::path& list) {

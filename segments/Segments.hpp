@@ -52,8 +52,7 @@ std::vector<Segment> withHandles(std::vector<Segment> segments, std::int64_t han
 // A length typed in the recording's time language ("0:10:00", "00:00:02:12" at
 // its rate, "90.5" in seconds), as frames: labels from a label's first frame,
 // so that every piece of that length holds the same count of labels' frames.
-// Nothing, with the refusal in reading.refusal, for a text that is no length
-// or is 0.
+// Nothing, with the refusal in reading.refusal, for a text that is no length.
 Reading readLength(const Clock& clock, std::string_view text);
 
 // A list file: CSV whose first row is "name,start,end" (start and end times of

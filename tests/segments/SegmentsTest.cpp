@@ -93,7 +93,7 @@ TEST(Segments, ListRowsReadInTheTimeLanguageOrRefusedWithTheirLine) {
     seconds.rate.reset();
     const std::tuple<const Clock*, std::string, std::optional<std::int64_t>> lengths[] = {
         {&clock, "00:00:01:05", 57600}, {&clock, "10", 480000}, {&seconds, "0.5", 24000}, {&seconds, "90", 4320000},
-        {&clock, "0", std::nullopt}, {&clock, "1.5", std::nullopt}, {&seconds, "-1", std::nullopt}};
+        {&clock, "0", 0}, {&clock, "1.5", std::nullopt}, {&seconds, "-1", std::nullopt}};
     for (const auto& [on, typed, frames] : lengths) EXPECT_EQ(readLength(*on, typed).frame, frames) << typed;
 }
 
