@@ -161,7 +161,7 @@ std::int64_t AudioOutput::playheadFrame() const {
     if (!playing()) return lastPlayhead_;
     const std::int64_t heard = std::clamp<std::int64_t>(framesPlayed() - device_->silenceBefore(), 0,
                                                         playback_->framesPulled());
-    return playback_->from() + heard;
+    return playback_->frameAfter(heard);
 }
 
 void AudioOutput::checkEnd() {

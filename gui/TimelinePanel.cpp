@@ -1,6 +1,7 @@
 #include "gui/TimelinePanel.hpp"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
 #include <QToolButton>
@@ -11,6 +12,7 @@
 #include "gui/AudioOutput.hpp"
 #include "gui/WaveformView.hpp"
 #include "trim/Playback.hpp"
+#include "trim/Selection.hpp"
 
 namespace keeptime {
 
@@ -18,6 +20,8 @@ namespace {
 // The overview's size: 4 Mi values (8 MB) whatever the take's length.
 constexpr std::int64_t kOverviewValues = std::int64_t{1} << 22;
 constexpr int kPreviewSeconds = 2;
+// A scrub grain: long enough to hear a consonant, short enough to follow the hand.
+constexpr int kGrainMs = 70;
 }  // namespace
 
 TimelinePanel::TimelinePanel(QWidget* parent)
@@ -27,10 +31,34 @@ TimelinePanel::TimelinePanel(QWidget* parent)
       playButton_(new QToolButton(this)),
       channelButton_(new QToolButton(this)),
       channelMenu_(new QMenu(this)),
+      playheadReadout_(new QLabel(this)),
+      pointerReadout_(new QLabel(this)),
       audio_(new AudioOutput(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
+    // The readouts: large, in the figures' own width, so that a running playhead does not jitter.
+    auto* readouts = new QHBoxLayout;
+    QFont large = font();
+    large.setPointSizeF(font().pointSizeF() * 1.8);
+    large.setStyleHint(QFont::Monospace);
+    large.setFamily(QStringLiteral("monospace"));
+    for (auto [label, name, tip] : {std::tuple{playheadReadout_, "playheadReadout", tr("The playhead")},
+                                    std::tuple{pointerReadout_, "pointerReadout", tr("The time under the pointer")}}) {
+        label->setObjectName(name);
+        label->setFont(large);
+        label->setToolTip(tip);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+    auto* playheadName = new QLabel(tr("Playhead"), this);
+    auto* pointerName = new QLabel(tr("Pointer"), this);
+    readouts->addWidget(playheadName);
+    readouts->addWidget(playheadReadout_);
+    readouts->addSpacing(24);
+    readouts->addWidget(pointerName);
+    readouts->addWidget(pointerReadout_);
+    readouts->addStretch(1);
+    layout->addLayout(readouts);
     layout->addWidget(view_, 1);
     layout->addWidget(scrollBar_);
     auto* buttons = new QHBoxLayout;
@@ -51,6 +79,23 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     connect(zoomOut, &QAction::triggered, view_, &WaveformView::zoomOut);
     QAction* whole = addKey(tr("Whole Take"), Qt::CTRL | Qt::Key_0, nullptr);
     connect(whole, &QAction::triggered, view_, &WaveformView::showWholeTake);
+    QAction* levelUp = addKey(tr("Taller Waveform"), Qt::CTRL | Qt::Key_Up, nullptr);
+    connect(levelUp, &QAction::triggered, view_, &WaveformView::levelUp);
+    QAction* levelDown = addKey(tr("Shorter Waveform"), Qt::CTRL | Qt::Key_Down, nullptr);
+    connect(levelDown, &QAction::triggered, view_, &WaveformView::levelDown);
+    QAction* levelReset = addKey(tr("Full Scale"), Qt::CTRL | Qt::SHIFT | Qt::Key_Down, nullptr);
+    connect(levelReset, &QAction::triggered, view_, &WaveformView::levelReset);
+    viewKeys_ = {zoomIn, zoomOut, whole, levelUp, levelDown, levelReset};
+    addKey(tr("Play the Kept Part"), Qt::CTRL | Qt::Key_Space, &TimelinePanel::playKeptPart);
+    // L is the shuttle's, as in every editor: Loop takes Ctrl+L.
+    loopKey_ = addKey(tr("Loop the Kept Part"), Qt::CTRL | Qt::Key_L, nullptr);
+    loopKey_->setCheckable(true);
+    connect(loopKey_, &QAction::toggled, this, &TimelinePanel::setLoop);
+    addKey(tr("Shuttle Back"), Qt::Key_J, &TimelinePanel::shuttleBack);
+    addKey(tr("Shuttle Stop"), Qt::Key_K, &TimelinePanel::shuttleStop);
+    addKey(tr("Shuttle Forward"), Qt::Key_L, &TimelinePanel::shuttleForward);
+    addKey(tr("Previous Marker"), Qt::Key_Comma, &TimelinePanel::toPreviousMarker);
+    addKey(tr("Next Marker"), Qt::Key_Period, &TimelinePanel::toNextMarker);
 
     playButton_->setDefaultAction(playAction);
     playButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -69,6 +114,25 @@ TimelinePanel::TimelinePanel(QWidget* parent)
 
     connect(view_, &WaveformView::inDragged, this, &TimelinePanel::inWanted);
     connect(view_, &WaveformView::outDragged, this, &TimelinePanel::outWanted);
+    connect(view_, &WaveformView::inDragged, this, &TimelinePanel::scrub);
+    connect(view_, &WaveformView::outDragged, this, &TimelinePanel::scrub);
+    connect(view_, &WaveformView::rangeDragged, this, &TimelinePanel::rangeWanted);
+    connect(view_, &WaveformView::gestureStarted, this, &TimelinePanel::gestureStarted);
+    connect(view_, &WaveformView::gestureEnded, this, &TimelinePanel::gestureEnded);
+    connect(view_, &WaveformView::extendWanted, this, [this](std::int64_t frame) {
+        if (pointsLocked_) return;
+        if (nearerPoint(in_, out_, frame) == Point::In) emit inWanted(frame);
+        else emit outWanted(frame);
+    });
+    connect(view_, &WaveformView::stretchWanted, this, [this](std::int64_t frame) {
+        if (pointsLocked_) return;
+        const auto [from, to] = stretchAround(markerBounds_, view_->timeline().frames(), frame);
+        emit rangeWanted(from, to);
+    });
+    connect(view_, &WaveformView::playheadChanged, this, &TimelinePanel::showPlayhead);
+    connect(view_, &WaveformView::pointerMoved, this, &TimelinePanel::showPointer);
+    shuttleTimer_.setInterval(30);
+    connect(&shuttleTimer_, &QTimer::timeout, this, &TimelinePanel::moveShuttle);
     connect(view_, &WaveformView::playheadMoved, this, [this](std::int64_t frame) {
         view_->setPlayhead(frame);
         if (playing()) play(frame);  // a click while playing plays from there
@@ -86,6 +150,8 @@ TimelinePanel::TimelinePanel(QWidget* parent)
         playTimer_.stop();
         if (returnTo_) view_->setPlayhead(*returnTo_, true);
         returnTo_.reset();
+        view_->setMetering(false);
+        if (!shuttleTimer_.isActive()) transport_.playing(false);
         playButton_->defaultAction()->setText(tr("Play"));
     });
     peakThreads_.setMaxThreadCount(2);
@@ -118,7 +184,7 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
     overviewJob_.reset();
     detailJob_.reset();
     try {
-        reader_ = std::make_shared<const PcmReader>(std::move(input), parser);
+        reader_ = std::make_shared<const PcmReader>(input, parser);
     } catch (const BWFError& error) {
         reader_.reset();  // a layout the decoder does not read: the rest of the window still works
         emit message(QString::fromStdString(error.what()));
@@ -126,6 +192,11 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
     const int channels = reader_ ? reader_->format().channels : 1;
     const std::vector<std::string>& names = parser.takeNotes().trackNames;
     view_->setFile(times, channels, names);
+    std::vector<Marker> markers = markersOf(*input, parser);
+    markerBounds_ = keeptime::markerBounds(markers);
+    view_->setMarkers(std::move(markers));
+    showPlayhead(0);
+    showPointer(std::nullopt);
     in_ = 0;
     out_ = times.frames;
     loaded_ = true;
@@ -160,7 +231,10 @@ void TimelinePanel::chooseChannel(int channel) {
     channelButton_->setText(channel < 0 ? tr("Hear: 1+2") : tr("Hear: %1").arg(channel + 1));
 }
 
-void TimelinePanel::setTimes(const Clock& times) { view_->setTimes(times); }
+void TimelinePanel::setTimes(const Clock& times) {
+    view_->setTimes(times);
+    showPlayhead(view_->playhead());
+}
 
 void TimelinePanel::setRange(std::int64_t in, std::int64_t out) {
     in_ = in;
@@ -227,13 +301,14 @@ void TimelinePanel::readDetail() {
     });
 }
 
-void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, bool returnAfter) {
+void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, bool returnAfter, bool loop, int stride) {
     if (!reader_) return;
+    shuttleTimer_.stop();
     audio_->stop();
     returnTo_ = returnAfter ? std::optional(view_->playhead()) : std::nullopt;
     from = std::clamp<std::int64_t>(from, 0, reader_->frames());
     if (from >= reader_->frames()) from = 0;  // at the end: from the start again
-    auto playback = std::make_shared<Playback>(reader_, from, until, channel_);
+    auto playback = std::make_shared<Playback>(reader_, from, until, channel_, loop, stride);
     if (!audio_->play(playback, reader_->sampleRate())) {
         returnTo_.reset();
         if (!toldNoDevice_) emit message(audio_->lastError());
@@ -241,19 +316,95 @@ void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, b
         return;
     }
     view_->setPlayhead(from, true);
+    view_->setMetering(true);
     playButton_->defaultAction()->setText(tr("Stop"));
     playTimer_.start();
 }
 
-void TimelinePanel::stop() { audio_->stop(); }
+void TimelinePanel::stop() {
+    shuttleTimer_.stop();
+    transport_.halt();
+    audio_->stop();
+}
 
 void TimelinePanel::playOrStop() {
-    if (playing()) {
+    if (playing() || shuttleTimer_.isActive()) {
         stop();
         return;
     }
     play(playhead());
+    if (playing()) transport_.playing(true);
 }
+
+void TimelinePanel::playKeptPart() {
+    if (in_ < out_) play(in_, out_, false, transport_.loop);
+}
+
+void TimelinePanel::setLoop(bool on) {
+    transport_.loop = on;
+    if (loopKey_->isChecked() != on) loopKey_->setChecked(on);
+}
+
+void TimelinePanel::shuttleBack() { shuttle(transport_.back()); }
+void TimelinePanel::shuttleStop() { stop(); }
+void TimelinePanel::shuttleForward() { shuttle(transport_.forward()); }
+
+void TimelinePanel::shuttle(int speed) {
+    if (!reader_) return;
+    const std::int64_t from = playhead();
+    const Transport wanted = transport_;  // stopping what plays resets the speed
+    shuttleTimer_.stop();
+    audio_->stop();
+    if (speed > 0) {
+        play(from, std::nullopt, false, false, speed);
+    } else if (speed < 0) {
+        // Reverse is not heard: the playhead moves back at the speed chosen.
+        shuttleFrom_ = from;
+        shuttleClock_.start();
+        shuttleTimer_.start();
+        playButton_->defaultAction()->setText(tr("Stop"));
+    }
+    transport_ = wanted;
+    if (speed > 0 && !playing()) transport_.halt();  // no audio output
+}
+
+void TimelinePanel::moveShuttle() {
+    const std::int64_t elapsed = shuttleClock_.elapsed() * reader_->sampleRate() / 1000;
+    const std::int64_t at = Transport::advanced(shuttleFrom_, transport_.speed(), elapsed, reader_->frames());
+    view_->setPlayhead(at, true);
+    if (at == 0 || transport_.speed() >= 0) {
+        shuttleTimer_.stop();
+        transport_.halt();
+        playButton_->defaultAction()->setText(tr("Play"));
+    }
+}
+
+void TimelinePanel::scrub(std::int64_t frame) {
+    if (!reader_ || (playing() && !returnTo_) || shuttleTimer_.isActive()) return;  // not over what is being played
+    if (scrubClock_.isValid() && scrubClock_.elapsed() < kGrainMs / 2) return;
+    scrubClock_.start();
+    play(frame, frame + std::int64_t{reader_->sampleRate()} * kGrainMs / 1000, true);
+}
+
+QString TimelinePanel::timeText(std::int64_t frame) const {
+    const auto& times = view_->times();
+    return times ? QString::fromStdString(times->text(Notation::TimeOfDay, frame)) : QStringLiteral("—");
+}
+
+void TimelinePanel::showPlayhead(std::int64_t frame) { playheadReadout_->setText(timeText(frame)); }
+
+void TimelinePanel::showPointer(std::optional<std::int64_t> frame) {
+    pointerReadout_->setText(frame ? timeText(*frame) : QStringLiteral("—"));
+}
+
+void TimelinePanel::toMarker(std::optional<std::int64_t> frame) {
+    if (!frame) return;
+    view_->setPlayhead(*frame, true);
+    if (playing()) play(*frame);
+}
+
+void TimelinePanel::toPreviousMarker() { toMarker(boundBefore(markerBounds_, playhead())); }
+void TimelinePanel::toNextMarker() { toMarker(boundAfter(markerBounds_, playhead())); }
 
 void TimelinePanel::followPlayhead() {
     if (audio_->playing() || playTimer_.isActive()) view_->setPlayhead(audio_->playheadFrame(), true);

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
@@ -63,18 +64,8 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     timelineLayout->setContentsMargins(0, 0, 0, 0);
     timeline_ = new TimelinePanel(ui_->timelineArea);
     timelineLayout->addWidget(timeline_);
-    QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
-    playbackMenu->addActions(timeline_->keyActions());
-    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
-    QAction* snapAction = viewMenu->addAction(tr("&Snap to Timecode Frames"));
-    snapAction->setObjectName("snapAction");
-    snapAction->setCheckable(true);
-    snapAction->setChecked(settings_.snapToLabels());
+    buildMenus();
     controller_.snap = settings_.snapToLabels();
-    connect(snapAction, &QAction::toggled, this, [this](bool on) {
-        settings_.setSnapToLabels(on);
-        controller_.snapChanged(on);
-    });
     connect(timeline_, &TimelinePanel::inWanted, this, [this](std::int64_t frame) {
         controller_.inPointAt(frame);
         updateSaveButton();
@@ -83,6 +74,23 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
         controller_.outPointAt(frame);
         updateSaveButton();
     });
+    connect(timeline_, &TimelinePanel::rangeWanted, this, [this](std::int64_t from, std::int64_t to) {
+        controller_.rangeAt(from, to);
+        updateSaveButton();
+    });
+    // A drag is one step to undo, however many pixels it crossed.
+    connect(timeline_, &TimelinePanel::gestureStarted, this, [this] { history_.beginGesture(); });
+    connect(timeline_, &TimelinePanel::gestureEnded, this, [this] {
+        history_.endGesture(editState());
+        updateEditActions();
+    });
+    connect(ui_->startSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
+    connect(ui_->endSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
+    for (QSlider* held : {ui_->startSlider, ui_->endSlider})
+        connect(held, &QSlider::sliderReleased, this, [this] {
+            history_.endGesture(editState());
+            updateEditActions();
+        });
     connect(timeline_, &TimelinePanel::message, this, &TrimWindow::showMessage);
 
     connect(ui_->openButton, &QPushButton::clicked, this, &TrimWindow::filePickerPressed);
@@ -98,7 +106,11 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
     connect(ui_->weirdTCCheckBox, &QCheckBox::clicked, this, &TrimWindow::weirdTCChecked);
     ui_->wholeTakeCheckBox->setChecked(settings_.wholeTake());
-    connect(ui_->wholeTakeCheckBox, &QCheckBox::clicked, this, [this](bool on) { settings_.setWholeTake(on); });
+    connect(ui_->wholeTakeCheckBox, &QCheckBox::clicked, this, [this](bool on) {
+        settings_.setWholeTake(on);
+        history_.changed(editState());
+        updateEditActions();
+    });
     // What was chosen last time shows, and applies, from the start.
     ui_->weirdTCCheckBox->setChecked(settings_.weirdTC());
     controller_.weirdTC = settings_.weirdTC();
@@ -129,7 +141,14 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
 
     // Copies wait for no free thread: each starts when the user asks for it.
     copyThreads_.setMaxThreadCount(64);
-    restoreGeometry(settings_.windowGeometry());
+    // The first time, most of the screen: the waveform wants room. Later, where the user left it.
+    if (!restoreGeometry(settings_.windowGeometry())) {
+        if (const QScreen* screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            resize(free.size() * 0.8);
+            move(free.center() - rect().center());
+        }
+    }
     ui_->rateBox->setEnabled(false);
     ui_->detailsText->hide();
     updateSaveButton();
@@ -250,6 +269,86 @@ void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
     // Called with every redraw, also after a change of rate or weird-TC mode.
     timeline_->setTimes(controller_.clock());
     timeline_->setRange(in, out);
+    history_.changed(editState());
+    updateEditActions();
+}
+
+void TrimWindow::buildMenus() {
+    QMenu* editMenu = menuBar()->addMenu(tr("&Edit"));
+    undoAction_ = editMenu->addAction(tr("&Undo"), this, &TrimWindow::undo);
+    undoAction_->setObjectName("undoAction");
+    undoAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redoAction_ = editMenu->addAction(tr("&Redo"), this, &TrimWindow::redo);
+    redoAction_->setObjectName("redoAction");
+    redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
+    const QList<QAction*> viewKeys = timeline_->viewActions();
+    for (QAction* action : timeline_->keyActions())
+        if (!viewKeys.contains(action)) playbackMenu->addAction(action);
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    viewMenu->addActions(viewKeys);
+    viewMenu->addSeparator();
+    QAction* snapAction = viewMenu->addAction(tr("&Snap to Timecode Frames"));
+    snapAction->setObjectName("snapAction");
+    snapAction->setCheckable(true);
+    snapAction->setChecked(settings_.snapToLabels());
+    connect(snapAction, &QAction::toggled, this, [this](bool on) {
+        settings_.setSnapToLabels(on);
+        controller_.snapChanged(on);
+    });
+    QAction* details = viewMenu->addAction(tr("Show &Details"));
+    details->setObjectName("detailsAction");
+    details->setCheckable(true);
+    details->setChecked(true);
+    details->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(details, &QAction::toggled, this, [this](bool on) { ui_->detailsText->setVisible(on && controller_.parser); });
+    // Keys reach the window wherever the focus is, except in a field being typed into.
+    for (QAction* action : {undoAction_, redoAction_, snapAction, details}) action->setShortcutContext(Qt::WindowShortcut);
+}
+
+EditState TrimWindow::editState() const {
+    if (!controller_.parser) return {};
+    return {*controller_.newStart, *controller_.newEnd, controller_.chosenRate, ui_->wholeTakeCheckBox->isChecked()};
+}
+
+void TrimWindow::applyEditState(const EditState& state) {
+    history_.beginGesture();  // the steps of putting it back are not steps of their own
+    controller_.newStart = state.in;
+    controller_.newEnd = state.out;
+    ui_->wholeTakeCheckBox->setChecked(state.wholeTake);
+    settings_.setWholeTake(state.wholeTake);
+    if (!(state.rate == controller_.chosenRate)) {
+        const auto rates = standardRates();
+        int index = 0;
+        for (std::size_t i = 0; i < rates.size(); ++i)
+            if (state.rate && rates[i].second == *state.rate) index = static_cast<int>(i) + 1;
+        if (ui_->rateBox->isEnabled()) {
+            const QSignalBlocker quiet(ui_->rateBox);
+            ui_->rateBox->setCurrentIndex(index);
+        }
+        settings_.setTimecodeRate(index ? QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()) : QString());
+        controller_.rateChosen(state.rate);
+    } else {
+        controller_.updateDisplay();
+    }
+    history_.endGesture(editState());
+    updateSaveButton();
+}
+
+void TrimWindow::undo() {
+    if (controller_.anyRunning()) return;  // the points a copy was planned from stay
+    if (auto state = history_.undo()) applyEditState(*state);
+}
+
+void TrimWindow::redo() {
+    if (controller_.anyRunning()) return;
+    if (auto state = history_.redo()) applyEditState(*state);
+}
+
+void TrimWindow::updateEditActions() {
+    const bool free = controller_.parser && !controller_.anyRunning();
+    undoAction_->setEnabled(free && history_.canUndo());
+    redoAction_->setEnabled(free && history_.canRedo());
 }
 
 void TrimWindow::showStatus(const std::string& message) { showMessage(QString::fromStdString(message)); }
@@ -302,9 +401,11 @@ bool TrimWindow::openFile(const QString& given) {
     }
     ui_->wholeTakeCheckBox->setVisible(members.size() > 1);
     ui_->detailsText->setText(details);
-    ui_->detailsText->show();
+    ui_->detailsText->setVisible(findChild<QAction*>("detailsAction")->isChecked());
     timeline_->load(controller_.input, *controller_.parser, controller_.clock());
     controller_.updateDisplay();
+    history_.reset(editState());
+    updateEditActions();
     // The keys act at once: play, mark in and out, save.
     timeline_->view()->setFocus();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
@@ -511,6 +612,7 @@ void TrimWindow::updateSaveButton() {
     ui_->saveAction->setEnabled(!copying && !refusal);
     ui_->cancelCopyAction->setEnabled(copying);
     lockWhileCopying();
+    updateEditActions();
 }
 
 void TrimWindow::reportProgress(qint64 percent) {

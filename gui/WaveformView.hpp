@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "audio/Peaks.hpp"
+#include "meta/Markers.hpp"
 #include "trim/Timeline.hpp"
 #include "timecode/Clock.hpp"
 
@@ -42,16 +43,44 @@ public:
     void attachScrollBar(QScrollBar* bar);
 
     const Timeline& timeline() const { return timeline_; }
+    const std::optional<Clock>& times() const { return times_; }
+
+    // The file's markers: cue points as flags under the ruler with their labels, regions as spans.
+    void setMarkers(std::vector<Marker> markers);
+    const std::vector<Marker>& markers() const { return markers_; }
+
+    // Vertical zoom: full scale is this many times the lane's half height (1 to kMaxLevelZoom).
+    double levelZoom() const { return levelZoom_; }
+    void setLevelZoom(double zoom);
+    static constexpr double kMaxLevelZoom = 64;
+    // While playing, each lane shows the peak level of the moment heard beside it.
+    void setMetering(bool on);
 
 public slots:
     void zoomIn();
     void zoomOut();
     void showWholeTake();
+    void levelUp();
+    void levelDown();
+    void levelReset();
 
 signals:
     void inDragged(std::int64_t frame);
     void outDragged(std::int64_t frame);
     void playheadMoved(std::int64_t frame);
+    // A drag across the lanes, from where it was pressed to where the pointer is.
+    void rangeDragged(std::int64_t from, std::int64_t to);
+    // Shift+click: the nearer point to frame. Double-click: the stretch between the markers around frame.
+    void extendWanted(std::int64_t frame);
+    void stretchWanted(std::int64_t frame);
+    // A drag of a handle or of a range starts and ends: what it changes is one step to undo.
+    void gestureStarted();
+    void gestureEnded();
+    // The frame under the pointer on the ruler or the lanes; none once it leaves.
+    void pointerMoved(std::optional<std::int64_t> frame);
+    void levelZoomChanged(double zoom);
+    // The playhead was drawn somewhere else, for whatever reason.
+    void playheadChanged(std::int64_t frame);
     // Zoomed or scrolled: a stretch may now want finer peaks than the overview has.
     void viewChanged();
 
@@ -61,15 +90,22 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    enum class Drag { None, In, Out, Playhead };
+    enum class Drag { None, In, Out, Playhead, Select };
     Drag handleAt(double x) const;
     void viewMoved();
     void paintWaveform();
     void syncScrollBar();
+    void paintMarkers(QPainter& painter);
+    void paintLevels(QPainter& painter);
+    // The finest peaks that cover the view.
+    const Peaks* shownPeaks() const;
+    double laneHeight() const;
 
     Timeline timeline_;
     std::optional<Clock> times_;
@@ -78,6 +114,12 @@ private:
     std::shared_ptr<const Peaks> overview_, detail_;
     std::int64_t in_ = 0, out_ = 0, playhead_ = 0;
     Drag drag_ = Drag::None;
+    std::int64_t selectFrom_ = 0;  // where a range drag was pressed
+    double pressX_ = 0;
+    bool selecting_ = false;       // the pointer has moved far enough for a range
+    std::vector<Marker> markers_;
+    double levelZoom_ = 1;
+    bool metering_ = false;
     bool handlesLocked_ = false;
     QScrollBar* scrollBar_ = nullptr;
     double scrollScale_ = 1;  // frames per scroll-bar step

@@ -124,4 +124,42 @@ std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept) {
     return edit;
 }
 
+std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> listBodies) {
+    using namespace layout;
+    std::vector<Marker> markers;
+    const auto end = recordsEnd(cueBody, 0, kCueCountSize, kCuePointSize);
+    if (!end) return markers;
+    for (std::size_t at = kCueCountSize; at < *end; at += kCuePointSize) {
+        const ByteView point = cueBody.subspan(at, kCuePointSize);
+        if (startsWith(point.subspan(kCueChunkIdOffset), kDataId))
+            markers.push_back({field(point, kCuePointIdOffset), field(point, kCueSampleOffsetOffset), 0, {}});
+    }
+    // labl: ID and text; ltxt: ID, length in frames, purpose, country, language, dialect, code page, text.
+    constexpr std::size_t kLtxtLengthOffset = 4;
+    for (ByteView list : listBodies) {
+        if (list.size() < kListFormSize || !startsWith(list, kAdtlForm)) continue;
+        for (std::size_t at = kListFormSize; at + kChunkHeaderSize <= list.size();) {
+            const auto size = readLE<std::uint32_t>(list, at + kChunkSizeOffset);
+            if (!size || *size > list.size() - at - kChunkHeaderSize) break;
+            const ByteView body = list.subspan(at + kChunkHeaderSize, *size);
+            const std::string_view id(reinterpret_cast<const char*>(list.data() + at), 4);
+            at += kChunkHeaderSize + *size + (*size & 1u);
+            const auto cue = readLE<std::uint32_t>(body, 0);
+            if (!cue) continue;
+            for (Marker& marker : markers) {
+                if (marker.id != *cue) continue;
+                if (id == "labl") {
+                    const ByteView text = body.subspan(4);
+                    const auto nul = std::ranges::find(text, std::uint8_t{0});
+                    marker.label.assign(text.begin(), nul);
+                } else if (id == "ltxt") {
+                    if (const auto length = readLE<std::uint32_t>(body, kLtxtLengthOffset)) marker.length = *length;
+                }
+            }
+        }
+    }
+    std::ranges::stable_sort(markers, {}, &Marker::frame);
+    return markers;
+}
+
 }  // namespace keeptime

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,5 +46,19 @@ std::optional<BodyEdit> dropLabels(ByteView listBody, std::span<const std::uint3
 
 // Loops wholly inside the kept frames move by -first; the others are removed.
 std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept);
+
+// A marker as a person reads it: a cue point in the audio with its label, and for a
+// region (an ltxt with a length) how many frames it spans.
+struct Marker {
+    std::uint32_t id = 0;
+    std::int64_t frame = 0;
+    std::int64_t length = 0;  // 0: a point
+    std::string label{};
+};
+
+// The cue points in the data chunk, with the labl text and ltxt length of each
+// from the adtl lists given, by frame. A cue body that does not add up gives
+// none; a label that does not add up is left out.
+std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> listBodies);
 
 }  // namespace keeptime
