@@ -145,6 +145,48 @@ private slots:
         ctl<QLabel>("statusText")->clear(), key(Qt::Key_Space), key(Qt::Key_BracketRight);
         QVERIFY(text("statusText").isEmpty() && view->playhead() == *w->controller().newEnd);
     }
+    // An editor's moves: a drag selects, Ctrl+Z takes the whole drag back and Ctrl+Shift+Z
+    // brings it again, a Shift+click moves the nearer point, the readouts follow the
+    // playhead and the pointer, and zoomed to single samples the ruler still reads.
+    void aDragSelectsAndUndoRestores() {
+        open(*w, take("take.wav", 60));
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        WaveformView* view = w->timeline()->view();
+        const Timeline& shown = view->timeline();
+        const Clock clock = w->controller().clock();
+        const auto range = [&] { return std::pair(in(), *w->controller().newEnd); };
+        const auto whole = range();
+        const int from = view->width() / 5, to = view->width() / 2, y = view->height() / 2;
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(from, y));
+        for (int x = from + 10; x < to; x += 10) QTest::mouseMove(view, QPoint(x, y));
+        QTest::mouseMove(view, QPoint(to, y));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(to, y));
+        const auto selected = std::pair(clock.snap(shown.frameAt(from)), clock.snap(shown.frameAt(to), true));
+        QCOMPARE(range(), selected);
+        QCOMPARE(text("startTCText").toStdString(), clock.text(Notation::TimeOfDay, selected.first));
+        QCOMPARE(text("playheadReadout").toStdString(), clock.text(Notation::TimeOfDay, shown.frameAt(from)));
+        QTest::mouseMove(view, QPoint(to + 50, y));
+        QCOMPARE(text("pointerReadout").toStdString(), clock.text(Notation::TimeOfDay, shown.frameAt(to + 50)));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);  // the whole drag, in one step
+        QCOMPARE(range(), whole);
+        QCOMPARE(text("endTCText").toStdString(), clock.text(Notation::TimeOfDay, whole.second));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(range(), selected);
+        QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(to + 100, y));  // nearer the out point
+        QCOMPARE(range(), std::pair(selected.first, clock.snap(shown.frameAt(to + 100), true)));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(range(), selected);
+        // The rate chosen is a step too; undoing it puts back the box and the texts.
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier), QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ctl<QComboBox>("rateBox")->currentText() + " " + text("startTCText"), QString("Seconds 10:00:00"));
+        QVERIFY(!w->findChild<QAction*>("undoAction")->isEnabled());
+        // At sample zoom the ruler counts samples past the label.
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        for (int i = 0; i < 40; ++i) QTest::keyClick(w.get(), Qt::Key_Plus, Qt::ControlModifier);
+        QStringList labels;
+        for (const auto& mark : shown.marks(*view->times(), 100)) if (!mark.label.empty()) labels << QString::fromStdString(mark.label);
+        QVERIFY2(labels.size() >= 2 && labels[1].contains("+"), qPrintable(labels.join(' ')));
+    }
     void aWholeTakeIsSavedTogetherOrNotAtAll() {
         const QString card = path("card"), out = path("out"), stopped = path("stopped");
         for (const QString& folder : {card, out, stopped}) QDir().mkpath(folder);
