@@ -140,7 +140,7 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     // Finer peaks once the view has settled, not on every wheel step.
     detailTimer_.setSingleShot(true);
     detailTimer_.setInterval(120);
-    connect(&detailTimer_, &QTimer::timeout, this, &TimelinePanel::readDetail);
+    connect(&detailTimer_, &QTimer::timeout, this, qOverload<>(&TimelinePanel::readDetail));
     connect(view_, &WaveformView::viewChanged, &detailTimer_, qOverload<>(&QTimer::start));
 
     playTimer_.setInterval(30);
@@ -161,9 +161,14 @@ TimelinePanel::TimelinePanel(QWidget* parent)
 
 TimelinePanel::~TimelinePanel() {
     audio_->stop();
-    for (const auto& job : {overviewJob_, detailJob_})
-        if (job) job->cancel();
+    cancelReads();
     peakThreads_.waitForDone();
+}
+
+void TimelinePanel::cancelReads() {
+    for (const Source& source : sources_)
+        for (const auto& job : {source.overviewJob, source.detailJob})
+            if (job) job->cancel();
 }
 
 QAction* TimelinePanel::addKey(const QString& text, const QKeySequence& key, void (TimelinePanel::*slot)()) {
@@ -179,10 +184,8 @@ QAction* TimelinePanel::addKey(const QString& text, const QKeySequence& key, voi
 void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const Clock& times) {
     stop();
     ++generation_;
-    for (const auto& job : {overviewJob_, detailJob_})
-        if (job) job->cancel();
-    overviewJob_.reset();
-    detailJob_.reset();
+    cancelReads();
+    sources_.clear();
     try {
         reader_ = std::make_shared<const PcmReader>(input, parser);
     } catch (const BWFError& error) {
@@ -190,8 +193,8 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
         emit message(QString::fromStdString(error.what()));
     }
     const int channels = reader_ ? reader_->format().channels : 1;
-    const std::vector<std::string>& names = parser.takeNotes().trackNames;
-    view_->setFile(times, channels, names);
+    trackNames_ = parser.takeNotes().trackNames;
+    view_->setFile(times, channels, trackNames_);
     std::vector<Marker> markers = markersOf(*input, parser);
     markerBounds_ = keeptime::markerBounds(markers);
     view_->setMarkers(std::move(markers));
@@ -202,33 +205,83 @@ void TimelinePanel::load(std::shared_ptr<const FileHandle> input, const BWFParse
     loaded_ = true;
     for (QAction* action : keys_) action->setEnabled(true);
     setPointsLocked(pointsLocked_);
-    // The channels one can listen to: the first two, or any one.
+    sources_.push_back({reader_, 0});
+    buildHearMenu(view_->laneNames());
+    readOverview(0);
+}
+
+void TimelinePanel::showTake(const std::vector<TakeTrack>& others) {
+    if (!loaded_) return;
+    // Lanes are only ever added: back to the file alone, the view starts again from it.
+    if (sources_.size() > 1) {
+        stop();
+        ++generation_;
+        cancelReads();
+        const std::int64_t playhead = view_->playhead();
+        auto markers = view_->markers();
+        view_->setFile(*view_->times(), reader_ ? reader_->format().channels : 1, trackNames_);
+        view_->setMarkers(std::move(markers));
+        sources_.resize(1);
+        sources_[0].overviewJob.reset();
+        sources_[0].detailJob.reset();
+        view_->setRange(in_, out_);
+        view_->setPlayhead(playhead);
+        readOverview(0);
+    }
+    for (const TakeTrack& track : others) {
+        std::shared_ptr<const PcmReader> reader;
+        try {
+            reader = std::make_shared<const PcmReader>(track.input, *track.parser);
+        } catch (const BWFError& error) {
+            emit message(QString::fromStdString(error.what()));
+            continue;
+        }
+        QStringList names;
+        for (const std::string& name : track.laneNames) names << QString::fromStdString(name);
+        view_->addSource(track.channels, track.offset, names);
+        sources_.push_back({reader, track.offset});
+        readOverview(sources_.size() - 1);
+    }
+    buildHearMenu(view_->laneNames());
+}
+
+void TimelinePanel::buildHearMenu(const QStringList& laneNames) {
+    // What one can listen to: the opened file's first two channels, or any one lane.
     channelMenu_->clear();
-    channel_ = -1;
-    chooseChannel(-1);
-    if (reader_ && channels > 2) {
-        channelMenu_->addAction(tr("Channels 1 and 2"), this, [this] { chooseChannel(-1); });
-        for (int c = 0; c < channels; ++c) {
-            const bool named = names.size() == static_cast<std::size_t>(channels);
-            channelMenu_->addAction(named ? tr("Channel %1 (%2)").arg(c + 1).arg(QString::fromStdString(names[static_cast<std::size_t>(c)]))
-                                          : tr("Channel %1").arg(c + 1),
-                                    this, [this, c] { chooseChannel(c); });
+    hear(0, -1);
+    int lanes = 0;
+    for (const Source& source : sources_) lanes += source.reader ? source.reader->format().channels : 0;
+    if (!reader_ || lanes <= 2) {
+        channelButton_->setEnabled(false);
+        channelButton_->setVisible(false);
+        return;
+    }
+    channelMenu_->addAction(tr("Channels 1 and 2"), this, [this] { hear(0, -1); });
+    int lane = 0;
+    for (std::size_t s = 0; s < sources_.size(); ++s) {
+        const int channels = sources_[s].reader ? sources_[s].reader->format().channels : 0;
+        for (int c = 0; c < channels; ++c, ++lane) {
+            const QString name = laneNames.value(lane);
+            channelMenu_->addAction(name.isEmpty() ? tr("Channel %1").arg(lane + 1) : tr("Channel %1 (%2)").arg(lane + 1).arg(name),
+                                    this, [this, s, c] { hear(static_cast<int>(s), c); });
         }
     }
-    channelButton_->setEnabled(reader_ && channels > 2);
-    channelButton_->setVisible(reader_ && channels > 2);
-    readOverview();
+    channelButton_->setEnabled(true);
+    channelButton_->setVisible(true);
+}
+
+void TimelinePanel::hear(int source, int channel) {
+    hearSource_ = source;
+    channel_ = channel;
+    int lane = channel;
+    for (int s = 0; s < source; ++s) lane += sources_[static_cast<std::size_t>(s)].reader->format().channels;
+    channelButton_->setText(channel < 0 ? tr("Hear: 1+2") : tr("Hear: %1").arg(lane + 1));
 }
 
 void TimelinePanel::setPointsLocked(bool locked) {
     pointsLocked_ = locked;
     view_->setHandlesLocked(locked);
     for (QAction* key : {markInKey_, markOutKey_}) key->setEnabled(!locked && loaded_);
-}
-
-void TimelinePanel::chooseChannel(int channel) {
-    channel_ = channel;
-    channelButton_->setText(channel < 0 ? tr("Hear: 1+2") : tr("Hear: %1").arg(channel + 1));
 }
 
 void TimelinePanel::setTimes(const Clock& times) {
@@ -243,21 +296,26 @@ void TimelinePanel::setRange(std::int64_t in, std::int64_t out) {
 }
 
 // While playing, the frame being heard now, not the one last drawn.
-std::int64_t TimelinePanel::playhead() const { return playing() ? audio_->playheadFrame() : view_->playhead(); }
+std::int64_t TimelinePanel::playhead() const { return playing() ? audio_->playheadFrame() + playOffset_ : view_->playhead(); }
 bool TimelinePanel::playing() const { return audio_->playing(); }
 
-void TimelinePanel::readOverview() {
-    if (!reader_) return;
-    const std::int64_t perBucket = framesPerBucketFor(reader_->frames(), reader_->format().channels, kOverviewValues);
-    auto job = std::make_shared<PeakReader>(*reader_, perBucket);
-    overviewJob_ = job;
+void TimelinePanel::readOverview(std::size_t index) {
+    Source& source = sources_[index];
+    if (!source.reader) return;
+    const PcmReader& reader = *source.reader;
+    // The overview's memory stays the same however many files the take has.
+    const std::int64_t values = std::max<std::int64_t>(kOverviewValues / std::max<std::int64_t>(1, std::ssize(sources_)), 1 << 18);
+    const std::int64_t perBucket = framesPerBucketFor(reader.frames(), reader.format().channels, index == 0 ? kOverviewValues : values);
+    auto job = std::make_shared<PeakReader>(reader, perBucket);
+    source.overviewJob = job;
     const int generation = generation_;
-    auto reader = reader_;  // kept open while the job reads
-    peakThreads_.start([this, job, reader, generation] {
-        auto show = [this, generation](const Peaks& peaks) {
+    const int at = static_cast<int>(index);
+    auto keep = source.reader;  // kept open while the job reads
+    peakThreads_.start([this, job, keep, generation, at] {
+        auto show = [this, generation, at](const Peaks& peaks) {
             auto copy = std::make_shared<const Peaks>(peaks);
-            QMetaObject::invokeMethod(this, [this, copy, generation] {
-                if (generation == generation_) view_->setOverview(copy);
+            QMetaObject::invokeMethod(this, [this, copy, generation, at] {
+                if (generation == generation_) view_->setOverview(copy, at);
             }, Qt::QueuedConnection);
         };
         try {
@@ -272,28 +330,37 @@ void TimelinePanel::readOverview() {
 }
 
 void TimelinePanel::readDetail() {
-    if (!reader_) return;
+    for (std::size_t source = 0; source < sources_.size(); ++source) readDetail(source);
+}
+
+void TimelinePanel::readDetail(std::size_t index) {
+    Source& source = sources_[index];
+    if (!source.reader) return;
+    const PcmReader& reader = *source.reader;
     const Timeline& timeline = view_->timeline();
-    const std::int64_t overviewBucket = framesPerBucketFor(reader_->frames(), reader_->format().channels, kOverviewValues);
+    const int at = static_cast<int>(index);
+    const std::int64_t overviewBucket = framesPerBucketFor(reader.frames(), reader.format().channels, kOverviewValues);
     if (timeline.framesPerPixel() * 2 > static_cast<double>(overviewBucket)) {
-        view_->setDetail(nullptr);  // the overview is fine enough
+        view_->setDetail(nullptr, at);  // the overview is fine enough
         return;
     }
-    if (detailJob_) detailJob_->cancel();
+    if (source.detailJob) source.detailJob->cancel();
     // The view and a view's width either side, so that a little scrolling needs nothing new.
     const std::int64_t shown = timeline.visibleFrames();
-    const std::int64_t first = std::max<std::int64_t>(0, static_cast<std::int64_t>(timeline.first()) - shown);
+    const std::int64_t first = std::clamp<std::int64_t>(static_cast<std::int64_t>(timeline.first()) - shown - source.offset, 0, reader.frames());
+    const std::int64_t count = std::min<std::int64_t>(3 * shown, reader.frames() - first);
+    if (count <= 0) return;
     const auto perBucket = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::floor(timeline.framesPerPixel())));
-    auto job = std::make_shared<PeakReader>(*reader_, perBucket, first, 3 * shown);
-    detailJob_ = job;
+    auto job = std::make_shared<PeakReader>(reader, perBucket, first, count);
+    source.detailJob = job;
     const int generation = generation_;
-    auto reader = reader_;
-    peakThreads_.start([this, job, reader, generation] {
+    auto keep = source.reader;
+    peakThreads_.start([this, job, keep, generation, at] {
         try {
             auto peaks = std::make_shared<const Peaks>(job->run());
             if (job->cancelled()) return;
-            QMetaObject::invokeMethod(this, [this, peaks, generation] {
-                if (generation == generation_) view_->setDetail(peaks);
+            QMetaObject::invokeMethod(this, [this, peaks, generation, at] {
+                if (generation == generation_) view_->setDetail(peaks, at);
             }, Qt::QueuedConnection);
         } catch (const std::exception&) {
             // The overview has said what is wrong with the file.
@@ -308,8 +375,13 @@ void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, b
     returnTo_ = returnAfter ? std::optional(view_->playhead()) : std::nullopt;
     from = std::clamp<std::int64_t>(from, 0, reader_->frames());
     if (from >= reader_->frames()) from = 0;  // at the end: from the start again
-    auto playback = std::make_shared<Playback>(reader_, from, until, channel_, loop, stride);
-    if (!audio_->play(playback, reader_->sampleRate())) {
+    // Another file of the take plays the same times of day from its own frames.
+    const Source& source = sources_[static_cast<std::size_t>(hearSource_)];
+    playOffset_ = source.offset;
+    auto playback = std::make_shared<Playback>(source.reader, from - playOffset_,
+                                               until ? std::optional(*until - playOffset_) : std::nullopt,
+                                               channel_, loop, stride);
+    if (!audio_->play(playback, source.reader->sampleRate())) {
         returnTo_.reset();
         if (!toldNoDevice_) emit message(audio_->lastError());
         toldNoDevice_ = true;
@@ -407,7 +479,7 @@ void TimelinePanel::toPreviousMarker() { toMarker(boundBefore(markerBounds_, pla
 void TimelinePanel::toNextMarker() { toMarker(boundAfter(markerBounds_, playhead())); }
 
 void TimelinePanel::followPlayhead() {
-    if (audio_->playing() || playTimer_.isActive()) view_->setPlayhead(audio_->playheadFrame(), true);
+    if (audio_->playing() || playTimer_.isActive()) view_->setPlayhead(audio_->playheadFrame() + playOffset_, true);
 }
 
 void TimelinePanel::markIn() { emit inWanted(playhead()); }

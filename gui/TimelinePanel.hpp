@@ -17,6 +17,7 @@
 #include "audio/PcmReader.hpp"
 #include "audio/Peaks.hpp"
 #include "timecode/Clock.hpp"
+#include "trim/TakeLanes.hpp"
 #include "trim/Transport.hpp"
 
 class QLabel;
@@ -38,6 +39,8 @@ public:
 
     // A newly loaded file; its peaks are read on a worker thread from now on.
     void load(std::shared_ptr<const FileHandle> input, const BWFParser& parser, const Clock& times);
+    // The other files of a take, drawn as lanes after the opened file's; none: the file alone.
+    void showTake(const std::vector<TakeTrack>& others);
     void setTimes(const Clock& times);
     void setRange(std::int64_t in, std::int64_t out);
 
@@ -83,11 +86,20 @@ signals:
     void message(const QString& text);
 
 private:
-    void readOverview();
+    // A file whose lanes are drawn: the opened one (source 0) or another of its take.
+    struct Source {
+        std::shared_ptr<const PcmReader> reader;
+        std::int64_t offset = 0;  // the opened file's frame at this one's first
+        std::shared_ptr<PeakReader> overviewJob{}, detailJob{};
+    };
+    void readOverview(std::size_t source);
     void readDetail();
+    void readDetail(std::size_t source);
+    void cancelReads();
+    void buildHearMenu(const QStringList& laneNames);
+    void hear(int source, int channel);
     void playOrStop();
     void followPlayhead();
-    void chooseChannel(int channel);
     QAction* addKey(const QString& text, const QKeySequence& key, void (TimelinePanel::*slot)());
     void previewIn();
     void previewOut();
@@ -126,10 +138,14 @@ private:
 
     std::shared_ptr<const PcmReader> reader_;
     std::int64_t in_ = 0, out_ = 0;
-    int channel_ = -1;  // -1: the first two channels
+    // What is heard: a file of the take, and its channel (-1: its first two channels).
+    int hearSource_ = 0;
+    int channel_ = -1;
+    std::int64_t playOffset_ = 0;  // of the file being played
+    std::vector<Source> sources_;
+    std::vector<std::string> trackNames_;  // of the opened file
     // Peak readers in flight; a newer file or view cancels the older ones.
     QThreadPool peakThreads_;
-    std::shared_ptr<PeakReader> overviewJob_, detailJob_;
     int generation_ = 0;
     QTimer detailTimer_;
 

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolTip>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
@@ -108,9 +109,21 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     ui_->wholeTakeCheckBox->setChecked(settings_.wholeTake());
     connect(ui_->wholeTakeCheckBox, &QCheckBox::clicked, this, [this](bool on) {
         settings_.setWholeTake(on);
+        showTakeLanes();
         history_.changed(editState());
         updateEditActions();
     });
+    // The take's files by their track names; each name's file shows when the pointer rests on it.
+    takeList_ = new QLabel(this);
+    takeList_->setObjectName("takeList");
+    takeList_->setTextFormat(Qt::RichText);
+    takeList_->setWordWrap(true);
+    takeList_->hide();
+    connect(takeList_, &QLabel::linkHovered, this, [this](const QString& file) {
+        QToolTip::showText(QCursor::pos(), file, takeList_);
+    });
+    if (auto* grid = qobject_cast<QGridLayout*>(ui_->wholeTakeCheckBox->parentWidget()->layout()))
+        grid->addWidget(takeList_, grid->rowCount(), 1, 1, 6);
     // What was chosen last time shows, and applies, from the start.
     ui_->weirdTCCheckBox->setChecked(settings_.weirdTC());
     controller_.weirdTC = settings_.weirdTC();
@@ -315,8 +328,11 @@ void TrimWindow::applyEditState(const EditState& state) {
     history_.beginGesture();  // the steps of putting it back are not steps of their own
     controller_.newStart = state.in;
     controller_.newEnd = state.out;
-    ui_->wholeTakeCheckBox->setChecked(state.wholeTake);
-    settings_.setWholeTake(state.wholeTake);
+    if (ui_->wholeTakeCheckBox->isChecked() != state.wholeTake) {
+        ui_->wholeTakeCheckBox->setChecked(state.wholeTake);
+        settings_.setWholeTake(state.wholeTake);
+        showTakeLanes();
+    }
     if (!(state.rate == controller_.chosenRate)) {
         const auto rates = standardRates();
         int index = 0;
@@ -333,6 +349,13 @@ void TrimWindow::applyEditState(const EditState& state) {
     }
     history_.endGesture(editState());
     updateSaveButton();
+}
+
+void TrimWindow::showTakeLanes() {
+    std::vector<TakeTrack> others;
+    if (savingWholeTake() && takeLayout_.tracks.size() > 1)
+        others.assign(takeLayout_.tracks.begin() + 1, takeLayout_.tracks.end());
+    timeline_->showTake(others);
 }
 
 void TrimWindow::undo() {
@@ -391,18 +414,32 @@ bool TrimWindow::openFile(const QString& given) {
     ui_->noticeText->setVisible(notice.has_value());
     QString details = QString::fromStdString(detailsText(*controller_.parser));
     const auto& members = controller_.take.members;
+    takeLayout_ = {};
     if (members.size() > 1) {
-        QStringList names;
-        for (std::size_t i = 0; i < members.size() && i < 4; ++i)
-            names << QFileInfo(fromPath(members[i])).completeBaseName();
-        if (members.size() > 4) names << QStringLiteral("…");
-        details += tr("\nTake: %n files (%1)", nullptr, static_cast<int>(members.size())).arg(names.join(QStringLiteral(", ")));
+        try {
+            takeLayout_ = layTake(members, *controller_.selectedFile, controller_.choice());
+        } catch (const BWFError& error) {
+            showMessage(QString::fromStdString(error.what()));
+        }
+        details += tr("\nTake: %n files", nullptr, static_cast<int>(members.size()));
         if (controller_.take.notice) details += QStringLiteral("\n") + QString::fromStdString(*controller_.take.notice);
+        for (const std::string& problem : takeLayout_.problems) details += QStringLiteral("\n") + QString::fromStdString(problem);
     }
+    // Short: each file by its tracks, in the take's order; its file's name as its tooltip.
+    QStringList links;
+    for (const auto& member : members)
+        for (const TakeTrack& track : takeLayout_.tracks)
+            if (track.file == member)
+                links << QStringLiteral("<a href=\"%1\" style=\"text-decoration:none\">%2</a>")
+                             .arg(fromPath(member.filename()).toHtmlEscaped(),
+                                  QString::fromStdString(trackTitle(*track.parser, track.file)).toHtmlEscaped());
+    takeList_->setText(tr("Take: %1").arg(links.join(QStringLiteral(" · "))));
+    takeList_->setVisible(links.size() > 1);
     ui_->wholeTakeCheckBox->setVisible(members.size() > 1);
     ui_->detailsText->setText(details);
     ui_->detailsText->setVisible(findChild<QAction*>("detailsAction")->isChecked());
     timeline_->load(controller_.input, *controller_.parser, controller_.clock());
+    showTakeLanes();
     controller_.updateDisplay();
     history_.reset(editState());
     updateEditActions();

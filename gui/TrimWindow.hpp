@@ -15,9 +15,11 @@
 
 #include "gui/Settings.hpp"
 #include "trim/History.hpp"
+#include "trim/TakeLanes.hpp"
 #include "trim/TrimView.hpp"
 #include "trim/ViewController.hpp"
 
+class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QSlider;
@@ -142,12 +144,17 @@ private:
     void redo();
     void updateEditActions();
     void buildMenus();
+    // In take mode every file of the take has its lanes; else the opened file alone.
+    void showTakeLanes();
 
     std::unique_ptr<Ui::TrimWindow> ui_;
     TimelinePanel* timeline_;
     ViewController controller_;
     Settings settings_;
     History history_;
+    // The opened file's take, each file placed by time of day (the opened file first).
+    TakeLayout takeLayout_;
+    QLabel* takeList_ = nullptr;
     QAction* undoAction_ = nullptr;
     QAction* redoAction_ = nullptr;
     // The copies' threads; each copy is the controller's.

@@ -61,11 +61,9 @@ void WaveformView::setFile(const Clock& times, int channels, const std::vector<s
     channels_ = std::max(channels, 1);
     laneNames_.clear();
     for (int c = 0; c < channels_; ++c)
-        laneNames_ << (names.size() == static_cast<std::size_t>(channels_)
-                           ? QStringLiteral("%1 %2").arg(c + 1).arg(QString::fromStdString(names[static_cast<std::size_t>(c)]))
-                           : QString::number(c + 1));
-    overview_.reset();
-    detail_.reset();
+        laneNames_ << (names.size() == static_cast<std::size_t>(channels_) ? QString::fromStdString(names[static_cast<std::size_t>(c)])
+                                                                           : QString());
+    sources_ = {Source{channels_, 0, 0}};
     markers_.clear();
     in_ = 0;
     out_ = times.frames;
@@ -80,14 +78,25 @@ void WaveformView::setTimes(const Clock& times) {
     update();
 }
 
-void WaveformView::setOverview(std::shared_ptr<const Peaks> peaks) {
-    overview_ = std::move(peaks);
+int WaveformView::addSource(int channels, std::int64_t offset, const QStringList& names) {
+    sources_.push_back(Source{std::max(channels, 1), offset, channels_});
+    for (int c = 0; c < sources_.back().channels; ++c) laneNames_ << names.value(c);
+    channels_ += sources_.back().channels;
+    waveformStale_ = true;
+    update();
+    return static_cast<int>(sources_.size()) - 1;
+}
+
+void WaveformView::setOverview(std::shared_ptr<const Peaks> peaks, int source) {
+    if (source < 0 || source >= std::ssize(sources_)) return;
+    sources_[static_cast<std::size_t>(source)].overview = std::move(peaks);
     waveformStale_ = true;
     update();
 }
 
-void WaveformView::setDetail(std::shared_ptr<const Peaks> peaks) {
-    detail_ = std::move(peaks);
+void WaveformView::setDetail(std::shared_ptr<const Peaks> peaks, int source) {
+    if (source < 0 || source >= std::ssize(sources_)) return;
+    sources_[static_cast<std::size_t>(source)].detail = std::move(peaks);
     waveformStale_ = true;
     update();
 }
@@ -165,11 +174,16 @@ void WaveformView::resizeEvent(QResizeEvent* event) {
 
 double WaveformView::laneHeight() const { return static_cast<double>(height() - kRulerHeight) / channels_; }
 
-const Peaks* WaveformView::shownPeaks() const {
-    const double viewStart = timeline_.first(), viewEnd = viewStart + width() * timeline_.framesPerPixel();
-    if (detail_ && detail_->firstFrame <= viewStart && detail_->firstFrame + detail_->frames >= std::min<double>(viewEnd, timeline_.frames()))
-        return detail_.get();
-    return overview_.get();
+const Peaks* WaveformView::shownPeaks(const Source& source) const {
+    const double offset = static_cast<double>(source.offset);
+    const double viewStart = std::max(timeline_.first() - offset, 0.0);
+    const double viewEnd = std::min(timeline_.first() + width() * timeline_.framesPerPixel(), static_cast<double>(timeline_.frames())) - offset;
+    const Peaks* peaks = source.overview.get();
+    const auto& detail = source.detail;
+    if (detail && detail->firstFrame <= viewStart &&
+        (detail->firstFrame + detail->frames >= viewEnd || (peaks && detail->firstFrame + detail->frames >= peaks->frames)))
+        peaks = detail.get();
+    return peaks && peaks->framesPerBucket > 0 && peaks->channels == source.channels ? peaks : nullptr;
 }
 
 void WaveformView::paintWaveform() {
@@ -188,31 +202,32 @@ void WaveformView::paintWaveform() {
     }
     const double perPixel = timeline_.framesPerPixel();
     const double viewStart = timeline_.first();
-    const Peaks* peaks = shownPeaks();
-    painter.setPen(QColor(120, 120, 120));
-    for (int c = 0; c < channels_ && laneHeight >= 14; ++c)
-        painter.drawText(QPointF(14, laneHeight * c + QFontMetrics(font()).ascent() + 2), laneNames_.value(c));
-    if (!peaks || peaks->framesPerBucket <= 0 || peaks->channels != channels_) return;
-    const std::int64_t buckets = peaks->buckets();
     // Zoomed in vertically, a peak beyond the lane is cut at its edge.
     const double half = laneHeight * 0.46, scale = half * levelZoom_ / 32768.0;
     painter.setClipRect(QRectF(0, 0, width(), laneHeight * channels_));
-    for (int x = 0; x < width(); ++x) {
-        const double from = viewStart + x * perPixel - static_cast<double>(peaks->firstFrame);
-        const double to = from + perPixel;
-        if (to <= 0) continue;
-        auto b0 = static_cast<std::int64_t>(std::floor(std::max(from, 0.0) / static_cast<double>(peaks->framesPerBucket)));
-        auto b1 = static_cast<std::int64_t>(std::ceil(to / static_cast<double>(peaks->framesPerBucket)));
-        b1 = std::min(std::max(b1, b0 + 1), buckets);
-        if (b0 >= buckets) break;
-        for (int c = 0; c < channels_; ++c) {
-            const auto [low, high] = extent(*peaks, b0, b1, c);
-            const double centre = laneHeight * (c + 0.5);
-            const double top = std::max(centre - high * scale, laneHeight * c + 1);
-            const double bottom = std::min(centre - low * scale - 0.5, laneHeight * (c + 1) - 1);
-            // A sample at full scale was clipped, or near enough that it will be.
-            painter.setPen(high >= 32767 || low <= -32768 ? kClipped : kWave);
-            painter.drawLine(QPointF(x + 0.5, top), QPointF(x + 0.5, bottom));
+    for (const Source& source : sources_) {
+        const Peaks* peaks = shownPeaks(source);
+        if (!peaks) continue;
+        const std::int64_t buckets = peaks->buckets();
+        const double origin = static_cast<double>(source.offset + peaks->firstFrame);
+        for (int x = 0; x < width(); ++x) {
+            const double from = viewStart + x * perPixel - origin;
+            const double to = from + perPixel;
+            if (to <= 0) continue;
+            auto b0 = static_cast<std::int64_t>(std::floor(std::max(from, 0.0) / static_cast<double>(peaks->framesPerBucket)));
+            auto b1 = static_cast<std::int64_t>(std::ceil(to / static_cast<double>(peaks->framesPerBucket)));
+            b1 = std::min(std::max(b1, b0 + 1), buckets);
+            if (b0 >= buckets) break;
+            for (int c = 0; c < source.channels; ++c) {
+                const auto [low, high] = extent(*peaks, b0, b1, c);
+                const int lane = source.firstLane + c;
+                const double centre = laneHeight * (lane + 0.5);
+                const double top = std::max(centre - high * scale, laneHeight * lane + 1);
+                const double bottom = std::min(centre - low * scale - 0.5, laneHeight * (lane + 1) - 1);
+                // A sample at full scale was clipped, or near enough that it will be.
+                painter.setPen(high >= 32767 || low <= -32768 ? kClipped : kWave);
+                painter.drawLine(QPointF(x + 0.5, top), QPointF(x + 0.5, bottom));
+            }
         }
     }
 }
@@ -220,7 +235,7 @@ void WaveformView::paintWaveform() {
 // The dB scale at each lane's right edge: full scale, then the levels an editor reads by.
 void WaveformView::paintLevels(QPainter& painter) {
     const double laneHeight = this->laneHeight();
-    if (laneHeight < 30) return;
+    if (laneHeight < 40) return;  // too narrow to read
     const double half = laneHeight * 0.46;
     QFont small = font();
     small.setPointSizeF(std::max(6.0, font().pointSizeF() * 0.75));
@@ -255,6 +270,16 @@ void WaveformView::paintEvent(QPaintEvent*) {
         painter.save();
         painter.translate(0, kRulerHeight);
         paintLevels(painter);
+        // Lane names over the waveform, on a backdrop so that a loud lane does not hide them.
+        const double laneHeight = this->laneHeight();
+        const QFontMetrics metrics(font());
+        for (int c = 0; c < channels_ && laneHeight >= 14; ++c) {
+            const QString name = QString::number(c + 1) + (laneNames_.value(c).isEmpty() ? QString() : QLatin1Char(' ') + laneNames_.value(c));
+            const QRectF box(12, laneHeight * c + 1, metrics.horizontalAdvance(name) + 6, metrics.height());
+            painter.fillRect(box, QColor(250, 250, 250, 200));
+            painter.setPen(QColor(90, 90, 90));
+            painter.drawText(box.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, name);
+        }
         painter.restore();
     }
     if (!times_) {
@@ -305,19 +330,21 @@ void WaveformView::paintEvent(QPaintEvent*) {
     }
     if (metering_) {
         // The peak of each channel over the last 50 ms heard, as a bar at the lane's left edge.
-        const Peaks* peaks = shownPeaks();
         const double laneHeight = this->laneHeight();
         const std::int64_t window = std::max<std::int64_t>(1, times_->sampleRate / 20);
-        if (peaks && peaks->framesPerBucket > 0 && peaks->channels == channels_) {
-            const std::int64_t from = std::max<std::int64_t>(playhead_ - window - peaks->firstFrame, 0) / peaks->framesPerBucket;
-            const std::int64_t to = std::min(peaks->buckets(), (playhead_ - peaks->firstFrame) / peaks->framesPerBucket + 1);
-            for (int c = 0; c < channels_ && from < to; ++c) {
+        for (const Source& source : sources_) {
+            const Peaks* peaks = shownPeaks(source);
+            if (!peaks) continue;
+            const std::int64_t at = playhead_ - source.offset - peaks->firstFrame;
+            const std::int64_t from = std::max<std::int64_t>(at - window, 0) / peaks->framesPerBucket;
+            const std::int64_t to = std::min(peaks->buckets(), at / peaks->framesPerBucket + 1);
+            for (int c = 0; c < source.channels && at >= 0 && from < to; ++c) {
                 const auto [low, high] = extent(*peaks, from, to, c);
                 const double level = std::max(std::abs(double(low)), std::abs(double(high))) / 32768.0;
                 // -60 dBFS at the bottom, 0 at the top.
                 const double db = level > 0 ? 20 * std::log10(level) : -60;
                 const double fill = std::clamp((db + 60) / 60, 0.0, 1.0) * (laneHeight - 4);
-                const QRectF lane(2, kRulerHeight + laneHeight * c + 2, kMeterWidth, laneHeight - 4);
+                const QRectF lane(2, kRulerHeight + laneHeight * (source.firstLane + c) + 2, kMeterWidth, laneHeight - 4);
                 painter.fillRect(lane, QColor(60, 60, 60));
                 painter.fillRect(QRectF(lane.left(), lane.bottom() - fill, kMeterWidth, fill),
                                  db > -0.1 ? kClipped : db > -6 ? QColor(230, 180, 0) : QColor(40, 180, 70));

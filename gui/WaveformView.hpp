@@ -25,14 +25,20 @@ class WaveformView : public QWidget {
 public:
     explicit WaveformView(QWidget* parent = nullptr);
 
-    // A new file: no peaks yet, shown whole. Lanes are named "1 Boom" from names
-    // when there is one for each channel, else by number.
+    // A new file: no peaks yet, shown whole. Lanes are numbered, and named ("1 Boom")
+    // from names when there is one for each channel.
     void setFile(const Clock& times, int channels, const std::vector<std::string>& names = {});
     // The texts of the ruler follow the times (rate, weird-TC).
     void setTimes(const Clock& times);
-    // Peaks of the whole file, as far as they are read; finer ones for a stretch.
-    void setOverview(std::shared_ptr<const Peaks> peaks);
-    void setDetail(std::shared_ptr<const Peaks> peaks);
+    // Another file of the take: its channels as lanes after the others, its first frame at
+    // offset of the opened file's frames. Returns its number for the peaks.
+    int addSource(int channels, std::int64_t offset, const QStringList& names);
+    int lanes() const { return channels_; }
+    // Each lane's track name; empty for a lane that has none.
+    QStringList laneNames() const { return laneNames_; }
+    // Peaks of a whole file (0: the opened one), as far as they are read; finer ones for a stretch.
+    void setOverview(std::shared_ptr<const Peaks> peaks, int source = 0);
+    void setDetail(std::shared_ptr<const Peaks> peaks, int source = 0);
     void setRange(std::int64_t in, std::int64_t out);
     // Moves the playhead; keepInView pages the view along, as while playing.
     void setPlayhead(std::int64_t frame, bool keepInView = false);
@@ -103,15 +109,21 @@ private:
     void syncScrollBar();
     void paintMarkers(QPainter& painter);
     void paintLevels(QPainter& painter);
-    // The finest peaks that cover the view.
-    const Peaks* shownPeaks() const;
+    struct Source {
+        int channels = 1;
+        std::int64_t offset = 0;  // the opened file's frame at this file's first
+        int firstLane = 0;
+        std::shared_ptr<const Peaks> overview{}, detail{};
+    };
+    // The finest peaks of a source that cover the view.
+    const Peaks* shownPeaks(const Source& source) const;
     double laneHeight() const;
 
     Timeline timeline_;
     std::optional<Clock> times_;
     int channels_ = 0;
     QStringList laneNames_;
-    std::shared_ptr<const Peaks> overview_, detail_;
+    std::vector<Source> sources_;
     std::int64_t in_ = 0, out_ = 0, playhead_ = 0;
     Drag drag_ = Drag::None;
     std::int64_t selectFrom_ = 0;  // where a range drag was pressed

@@ -187,6 +187,36 @@ private slots:
         for (const auto& mark : shown.marks(*view->times(), 100)) if (!mark.label.empty()) labels << QString::fromStdString(mark.label);
         QVERIFY2(labels.size() >= 2 && labels[1].contains("+"), qPrintable(labels.join(' ')));
     }
+    // In take mode every file's channels are lanes under the opened file's ruler, named by
+    // their tracks, the take list names them short with the file's name behind, and the
+    // Hear menu offers each lane. Unticked, the opened file stands alone again.
+    void aTakeOfNineFilesHasALaneForEachTrack() {
+        QString lav;
+        for (int i = 1; i <= 9; ++i) {
+            std::string xml = takeIXML("UID-9", "9", std::to_string(i), 1'728'000'000 + 480 * i);
+            xml.insert(xml.find("</BWFXML>"), "<TRACK_LIST><TRACK><NAME>Lav " + std::to_string(i) + "</NAME></TRACK></TRACK_LIST>");
+            const QString file = path(QString("S12T3_%1.wav").arg(i));
+            WavWriter().ixml(xml).fmt(1).data(audioPattern(48000 * 3)).write(QFile::encodeName(file).toStdString());
+            if (i == 4) lav = file;
+        }
+        QSettings().setValue("take/whole", true), ended.reset(), w = std::make_unique<ScriptedWindow>(), w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        open(*w, lav);
+        WaveformView* view = w->timeline()->view();
+        QStringList lanes = view->laneNames();
+        QCOMPARE(lanes.size(), 9);
+        QCOMPARE(lanes.mid(0, 3), QStringList({"Lav 4", "Lav 1", "Lav 2"}));
+        QVERIFY2(text("takeList").contains("<a href=\"S12T3_9.wav\" style=\"text-decoration:none\">Lav 9</a>"), qPrintable(text("takeList")));
+        QList<QAction*> heard;
+        for (QToolButton* button : w->timeline()->findChildren<QToolButton*>())
+            if (button->menu()) heard = button->menu()->actions();
+        QCOMPARE(heard.size(), 10);  // the first two, and each of the nine lanes
+        QCOMPARE(heard.last()->text(), QString("Channel 9 (Lav 9)"));
+        ctl<QCheckBox>("wholeTakeCheckBox")->click();
+        QCOMPARE(view->laneNames(), QStringList({"Lav 4"}));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);  // the take box is a step to undo
+        QCOMPARE(view->laneNames().size(), 9);
+    }
     void aWholeTakeIsSavedTogetherOrNotAtAll() {
         const QString card = path("card"), out = path("out"), stopped = path("stopped");
         for (const QString& folder : {card, out, stopped}) QDir().mkpath(folder);
@@ -197,7 +227,9 @@ private slots:
         };
         writeTake(60);
         open(*w, card + "/T7_Tr2.wav");
-        QVERIFY2(text("detailsText").endsWith("Take: 3 files (T7_Tr1, T7_Tr2, T7_Mix)"), qPrintable(text("detailsText")));
+        QVERIFY2(text("detailsText").endsWith("Take: 3 files"), qPrintable(text("detailsText")));
+        QVERIFY2(text("takeList").contains(">T7_Tr1</a> · <a href=\"T7_Tr2.wav\" style=\"text-decoration:none\">T7_Tr2</a> · "),
+                 qPrintable(text("takeList")));
         ctl<QCheckBox>("wholeTakeCheckBox")->click();
         QVERIFY(QSettings().value("take/whole").toBool());
         type("startFileText", "0:10"), type("endFileText", "0:20");

@@ -7,6 +7,7 @@
 #include "tests/WavWriter.hpp"
 #include "trim/History.hpp"
 #include "trim/Selection.hpp"
+#include "trim/TakeLanes.hpp"
 #include "trim/Transport.hpp"
 
 using namespace keeptime;
@@ -151,6 +152,40 @@ TEST(Selection, MarkersOfAFile) {
         for (const Marker& m : markersOf(file, BWFParser(file))) got += std::to_string(m.frame) + " " + m.label;
         EXPECT_EQ(got, shown) << name;
     }
+}
+
+// A take's files start at different samples of the day: each is placed under the opened
+// file's frames where its first frame's time lies, before or after, and named by its tracks.
+TEST(TakeLanes, MembersAlignedByTimeOfDay) {
+    using namespace keeptime::testing;
+    TempDir dir;
+    const I stamp = 1'728'000'000;
+    auto member = [&](const std::string& name, const std::string& index, I delta, int channels, int rate,
+                      const std::string& tracks) {
+        std::string xml = takeIXML("UID-9", "4", index, stamp + delta);
+        xml.insert(xml.find("</BWFXML>"), tracks);
+        WavWriter().ixml(xml).fmt(channels, rate).sparseData(rate * 6 * channels / 2).write(dir / name);
+        return dir / name;
+    };
+    const std::string two = "<TRACK_LIST><TRACK><NAME>Boom</NAME></TRACK><TRACK><NAME>Lav 1</NAME></TRACK></TRACK_LIST>";
+    const std::vector<std::filesystem::path> members = {
+        member("T1.wav", "1", 0, 1, 48000, ""), member("T2.wav", "2", 3, 2, 48000, two),
+        member("T3.wav", "3", -2, 1, 48000, ""), member("T4.wav", "4", 0, 1, 44100, "")};
+    for (const auto& opened : {members[0], members[1]}) {
+        const TakeLayout layout = layTake(members, opened, {});
+        std::string placed;
+        for (const TakeTrack& track : layout.tracks) {
+            placed += track.file.filename().string() + "@" + std::to_string(track.offset);
+            for (const auto& name : track.laneNames) placed += " " + name;
+            placed += "; ";
+        }
+        EXPECT_EQ(placed, opened == members[0] ? "T1.wav@0 T1; T2.wav@3 Boom Lav 1; T3.wav@-2 T3; "
+                                               : "T2.wav@0 Boom Lav 1; T1.wav@-3 T1; T3.wav@-5 T3; ");
+        ASSERT_EQ(layout.problems.size(), 1u);
+        EXPECT_EQ(layout.problems[0], "T4.wav plays at 44100 Hz, not at the take's 48000 Hz");
+    }
+    EXPECT_EQ(trackTitle(BWFParser(members[1]), members[1]), "Boom, Lav 1");
+    EXPECT_EQ(trackTitle(BWFParser(members[2]), members[2]), "T3");
 }
 
 }  // namespace
