@@ -287,6 +287,24 @@ void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
 }
 
 void TrimWindow::buildMenus() {
+    // File > Open Recent, filled as it opens: a file gone since is reported when chosen, as any other.
+    QMenu* recent = new QMenu(tr("Open &Recent"), this);
+    recent->setObjectName("recentMenu");
+    ui_->fileMenu->insertMenu(ui_->saveAction, recent);
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+        recent->clear();
+        const QStringList files = settings_.recentFiles();
+        for (int i = 0; i < files.size(); ++i) {
+            QAction* item = recent->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(fileName(files[i])));
+            item->setToolTip(files[i]);
+            item->setData(files[i]);
+            connect(item, &QAction::triggered, this, [this, file = files[i]] {
+                if (!copyInProgress()) openFile(file);
+            });
+        }
+        recent->setToolTipsVisible(true);
+        if (files.isEmpty()) recent->addAction(tr("No Recent Files"))->setEnabled(false);
+    });
     QMenu* editMenu = menuBar()->addMenu(tr("&Edit"));
     undoAction_ = editMenu->addAction(tr("&Undo"), this, &TrimWindow::undo);
     undoAction_->setObjectName("undoAction");
@@ -391,6 +409,7 @@ bool TrimWindow::openFile(const QString& given) {
         return false;
     }
     settings_.setOpenFolder(folderOf(path));
+    settings_.addRecentFile(QFileInfo(path).absoluteFilePath());
     // A fresh state: nothing said about an earlier file's copy.
     ui_->progressBar->setValue(0);
     ui_->statusText->clear();

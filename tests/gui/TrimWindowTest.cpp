@@ -217,6 +217,19 @@ private slots:
         QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);  // the take box is a step to undo
         QCOMPARE(view->laneNames().size(), 9);
     }
+    // Open Recent holds the files opened, newest first and ten at most, and opens them.
+    void openRecentOpensTheFilesOpenedLast() {
+        for (int i = 0; i < 12; ++i) open(*w, take(QString("t%1.wav").arg(i), 1));
+        auto* recent = ctl<QMenu>("recentMenu");
+        emit recent->aboutToShow();
+        const QList<QAction*> items = recent->actions();
+        QCOMPARE(items.size(), 10);
+        QCOMPARE(items[0]->text() + " " + items[9]->text(), QString("&1 t11.wav &0 t2.wav"));
+        items[3]->trigger();
+        QCOMPARE(QString::fromStdString(w->controller().selectedFile->string()), path("t8.wav"));
+        emit recent->aboutToShow();
+        QCOMPARE(recent->actions()[0]->text(), QString("&1 t8.wav"));
+    }
     void aWholeTakeIsSavedTogetherOrNotAtAll() {
         const QString card = path("card"), out = path("out"), stopped = path("stopped");
         for (const QString& folder : {card, out, stopped}) QDir().mkpath(folder);
