@@ -66,7 +66,9 @@ void Playback::decode() {
         for (std::int64_t done = 0; done < total_;) {
             // A block never crosses the loop's seam: the next one starts at from again.
             const std::int64_t at = loop_ ? done % length * stride_ % length : done * stride_;
-            const std::int64_t wantFrames = std::min(block_ * stride_, length - at);
+            // The first block is short, so that the device has its first frames as soon as may be.
+            const std::int64_t frames = done == 0 ? std::max<std::int64_t>(block_ / 8, 1) : block_;
+            const std::int64_t wantFrames = std::min(frames * stride_, length - at);
             const std::int64_t want = (wantFrames + stride_ - 1) / stride_;
             {
                 // The consumer does not signal (it must not touch the lock), so re-check often.
