@@ -1,6 +1,5 @@
 #include "cli/TrimCommand.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -168,10 +167,10 @@ struct Group {
 
 std::vector<Group> groupsFor(const TrimOptions& options) {
     std::vector<Group> groups;
-    std::set<std::pair<dev_t, ino_t>> seen;  // by identity, so that a thousand inputs are not compared pairwise
+    std::set<FileId> seen;  // by identity, so that a thousand inputs are not compared pairwise
     auto fresh = [&](const std::filesystem::path& file) {
-        struct stat info {};
-        return ::stat(file.c_str(), &info) != 0 || seen.emplace(info.st_dev, info.st_ino).second;
+        const auto id = fileId(file);
+        return !id || seen.insert(*id).second;
     };
     for (const auto& input : options.inputs) {
         if (!options.take) {

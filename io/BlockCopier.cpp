@@ -1,7 +1,6 @@
 #include "io/BlockCopier.hpp"
 
-#include <fcntl.h>
-
+#include "io/Platform.hpp"
 #include "io/SharedBlocks.hpp"
 
 namespace keeptime {
@@ -15,23 +14,19 @@ void BlockCopier::releaseAsCopied(const std::filesystem::path& replaced) {
 }
 
 std::int64_t BlockCopier::copy(std::int64_t inOffset, std::int64_t outOffset, std::int64_t length) {
-#ifdef __linux__
     if (replaced_) {
         // Whole pages: the kernel keeps any page the range only partly covers.
         constexpr std::int64_t kPage = 4096;
         const std::int64_t from = outOffset / kPage * kPage;
         const std::int64_t to = (outOffset + length + kPage - 1) / kPage * kPage;
-        ::posix_fadvise(replaced_.fd(), from, to - from, POSIX_FADV_DONTNEED);
+        platform::dropCache(replaced_.fd(), from, to - from);
     }
-#endif
     std::uint8_t* buffer = buffer_.place(static_cast<std::size_t>(length), inOffset, outOffset);
     const std::size_t got = readFully(in_.fd(), buffer, static_cast<std::size_t>(length), inOffset, in_.path());
     writeFully(out_, ByteView(buffer, got), outOffset, outPath_);
-#ifdef __linux__
     // Start writeback now, so that the flush before the rename does not find a
     // whole file of dirty pages. Only a hint: the flush reports any failure.
-    ::sync_file_range(out_, outOffset, static_cast<off_t>(got), SYNC_FILE_RANGE_WRITE);
-#endif
+    platform::startWriteback(out_, outOffset, static_cast<std::int64_t>(got));
     return static_cast<std::int64_t>(got);
 }
 

@@ -124,6 +124,10 @@ std::optional<FileId> fileId(const std::filesystem::path& path) {
     return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
+std::filesystem::path folderOf(const std::filesystem::path& file) {
+    return file.parent_path().empty() ? "." : file.parent_path();
+}
+
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     struct stat sa {}, sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&

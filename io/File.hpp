@@ -77,6 +77,8 @@ struct FileId {
     auto operator<=>(const FileId&) const = default;
 };
 std::optional<FileId> fileId(const std::filesystem::path& path);
+// The folder a file stands in: "." for a bare name.
+std::filesystem::path folderOf(const std::filesystem::path& file);
 // Whether two paths name the same file, also through hard or symbolic links.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 

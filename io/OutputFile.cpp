@@ -16,17 +16,16 @@
 #include <utility>
 #include <vector>
 
+#include "io/Platform.hpp"
+
 namespace keeptime {
+
+using platform::renameNoReplace;
 
 namespace {
 
 [[noreturn]] void failed(const std::filesystem::path& path, const std::string& doing, int error = errno) {
     throwSystemError(BWFError::Kind::Output, error, path, doing);
-}
-
-std::filesystem::path folderOf(const std::filesystem::path& path) {
-    auto folder = path.parent_path();
-    return folder.empty() ? "." : folder;
 }
 
 // Read once, before any copy's thread exists: changing the umask to read it
@@ -63,22 +62,10 @@ std::filesystem::path randomName(const std::filesystem::path& destination, std::
 // until the save is whole: a person who finds one after a crash can tell which.
 constexpr std::string_view kCopyTag = "keeptime", kOriginalTag = "keeptime-original";
 
-// Renames from to to unless a file is there (EEXIST). Where the file system
-// cannot rename so, a hard link and an unlink do the same.
-int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-#endif
-    if (::link(from.c_str(), to.c_str()) != 0) return -1;
-    ::unlink(from.c_str());
-    return 0;
-}
-
 void syncFolder(const std::filesystem::path& folder) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        platform::flush(fd);
         ::close(fd);
     }
 }
@@ -135,12 +122,10 @@ OutputFile::OutputFile(std::filesystem::path destination, bool replace)
     : destination_(std::move(destination)), replace_(replace) {
     const std::filesystem::path folder = folderOf(destination_);
     int fd = -1;
-#ifdef O_TMPFILE
     // Unnamed until it is complete: nothing is left behind, even after a kill.
-    if (unnamedFirst) fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (unnamedFirst) fd = platform::openUnnamed(folder);
     if (fd < 0 && unnamedFirst && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         failed(destination_, "cannot create the copy");
-#endif
     if (fd < 0) {
         std::string pattern = hiddenName(destination_, kCopyTag).string();
         fd = ::mkstemp(pattern.data());
@@ -164,15 +149,14 @@ OutputFile::~OutputFile() {
 void OutputFile::writeAt(std::int64_t offset, ByteView bytes) { writeFully(file_.fd(), bytes, offset, destination_); }
 
 bool OutputFile::commit(const std::function<bool()>& place) {
-    if (::fsync(file_.fd()) != 0) failed(destination_, "cannot write the copy to disk");
+    if (platform::flush(file_.fd()) != 0) failed(destination_, "cannot write the copy to disk");
     if (place && !place()) return false;
     std::filesystem::path linked = named_;
     if (named_.empty()) {
         // Give the unnamed file a name: the output's own, unless it may be replaced.
-        const std::string self = "/proc/self/fd/" + std::to_string(file_.fd());
         linked = replace_ ? randomName(destination_, kCopyTag) : destination_;
         int tries = 0;
-        while (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, linked.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        while (platform::nameUnnamed(file_.fd(), linked) != 0) {
             if (errno == EEXIST && !replace_)
                 throw BWFError(BWFError::Kind::Output, destination_, "appeared while copying; nothing was replaced");
             if (errno != EEXIST || ++tries == 10) failed(destination_, "cannot put the finished copy in place");
@@ -209,12 +193,11 @@ bool OutputFile::commit(const std::function<bool()>& place) {
 }
 
 std::filesystem::path OutputFile::stage() {
-    if (::fsync(file_.fd()) != 0) failed(destination_, "cannot write the copy to disk");
+    if (platform::flush(file_.fd()) != 0) failed(destination_, "cannot write the copy to disk");
     if (named_.empty()) {
-        const std::string self = "/proc/self/fd/" + std::to_string(file_.fd());
         for (int tries = 0;; ++tries) {
             const std::filesystem::path name = randomName(destination_, kCopyTag);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            if (platform::nameUnnamed(file_.fd(), name) == 0) {
                 named_ = name;
                 break;
             }

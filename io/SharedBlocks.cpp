@@ -2,7 +2,9 @@
 
 #include <cerrno>
 
-#ifdef __linux__
+#include "io/Platform.hpp"
+
+#ifdef KEEPTIME_LINUX_CALLS
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
@@ -11,7 +13,7 @@
 
 namespace keeptime::shared {
 
-#ifdef __linux__
+#ifdef KEEPTIME_LINUX_CALLS
 
 std::int64_t blockSize(int fd) {
     struct statfs info {};
@@ -34,7 +36,8 @@ std::int64_t copyRange(int in, std::int64_t inOffset, int out, std::int64_t outO
 
 #else
 
-// macOS clones only whole files (clonefile), so a stretch is always written anew.
+// Elsewhere, and in the portable build, a stretch is always written anew: macOS
+// clones only whole files (clonefile), and a copy is never the whole input.
 std::int64_t blockSize(int) { return 0; }
 int clone(int, std::int64_t, int, std::int64_t, std::int64_t) { return ENOTSUP; }
 std::int64_t copyRange(int, std::int64_t, int, std::int64_t, std::int64_t) { return -ENOTSUP; }

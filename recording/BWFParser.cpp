@@ -48,23 +48,12 @@ void BWFParser::readHead(const FileHandle& file) {
     if (head_.size() < static_cast<std::size_t>(MAXSEARCH)) return;
     // A header longer than the first read (a large iXML, a picture, padding):
     // follow its chunk headers through the file until they reach the audio.
-    const ChunkWalk walk = walkChunks(head_);
-    if (walk.data) return;
-    std::uint64_t pos = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
-    const auto length = static_cast<std::uint64_t>(file.size());
-    while (pos + layout::kChunkHeaderSize <= length) {
-        const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
-        if (!plausibleId(header)) return;  // the sizes do not add up: the byte search takes over
-        if (std::equal(header.begin(), header.begin() + 4, layout::kDataId.begin())) {
-            head_ = file.readAt(0, static_cast<std::size_t>(pos + layout::kAudioOffset));
-            return;
-        }
-        const std::uint64_t size = *readLE<std::uint32_t>(header, layout::kChunkSizeOffset);
-        pos += layout::kChunkHeaderSize + size + (size & 1u);
-        if (pos > kMaxHeader)
-            throw BWFError(BWFError::Kind::Malformed, "the chunks before the audio run past " +
-                                                          std::to_string(kMaxHeader) + " bytes; this is not a recording Keeptime can read");
-    }
+    if (walkChunks(head_).data) return;
+    const ChunkWalk walk = walkToAudio(head_, fileReader(file), static_cast<std::uint64_t>(file.size()));
+    if (walk.pastLimit)
+        throw BWFError(BWFError::Kind::Malformed, *walk.fault + "; this is not a recording Keeptime can read");
+    // Where the sizes do not add up, the byte search takes over.
+    if (walk.data) head_ = file.readAt(0, static_cast<std::size_t>(*walk.data + layout::kAudioOffset));
 }
 
 // Unfinished and cut-short recordings: the audio is what the file holds.
@@ -79,8 +68,7 @@ void BWFParser::fitAudioToFile(const FileHandle& file) {
     };
     if (declared == 0 && held > 0 && info_.at.walked) {
         // A size of 0 with no chunk after it: a recorder that lost power before closing the file.
-        auto read = [&](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
-        const TrailingWalk after = walkTrailing(read, start, length);
+        const ChunkWalk after = walkTrailing(fileReader(file), start, length);
         if (after.chunks.empty() || !after.chunks.front().whole) {
             info_.audioDataLength = wholeFrames(held);
             info_.audioToEnd = true;
@@ -109,10 +97,7 @@ void BWFParser::findTrailingChunks(const FileHandle& file) {
         chunks_.push_back(data);
         return;
     }
-    auto read = [&](std::uint64_t offset, std::size_t count) {
-        return file.readAt(static_cast<std::int64_t>(offset), count);
-    };
-    TrailingWalk after = walkAfterAudio(read, data, length);
+    ChunkWalk after = walkAfterAudio(fileReader(file), data, length);
     data.paddingSize = static_cast<std::uint8_t>(after.from - data.bodyEnd());
     chunks_.push_back(data);
     // A second audio chunk is left out of copies: readers would take it for the
@@ -145,8 +130,7 @@ void BWFParser::checkRF64Size(const FileHandle& file) {
         data.size = size;
         if (data.bodyEnd() > length) return false;
         if (data.bodyEnd() + (size & 1u) >= length) return true;
-        auto read = [&](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
-        const TrailingWalk after = walkAfterAudio(read, data, length);
+        const ChunkWalk after = walkAfterAudio(fileReader(file), data, length);
         return !after.fault && !after.chunks.empty();
     };
     const bool takeOwn = confirmed(*own) && !confirmed(given);

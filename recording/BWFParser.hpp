@@ -104,9 +104,12 @@ private:
     TakeNotes takeNotes_;
 };
 
+// Reads of file for the chunk walks.
+inline ReadAt fileReader(const FileHandle& file) {
+    return [&file](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
+}
+
 // The body of an iXML chunk that is searched for the stamp: at most this much.
 inline constexpr std::size_t kMaxIXMLSearch = 1'000'000;
-// A header whose chunks run past the first MAXSEARCH bytes is followed this far.
-inline constexpr std::uint64_t kMaxHeader = 16u << 20;
 
 }  // namespace keeptime

@@ -30,10 +30,10 @@ std::optional<FileSet> setAfterAudio(const FileHandle& file, ByteView head) {
         Chunk data;
         data.offset = info.at.data;
         data.size = static_cast<std::uint64_t>(info.audioDataLength);
-        auto read = [&](std::uint64_t offset, std::size_t count) { return file.readAt(static_cast<std::int64_t>(offset), count); };
-        for (const Chunk& chunk : walkAfterAudio(read, data, static_cast<std::uint64_t>(file.size())).chunks)
-            if (chunk.whole && chunk.name() == layout::kIXMLId)
-                return readFileSet(read(chunk.bodyOffset(), std::min<std::uint64_t>(chunk.size, kMaxIXMLSearch)));
+        const ReadAt read = fileReader(file);
+        const ChunkWalk after = walkAfterAudio(read, data, static_cast<std::uint64_t>(file.size()));
+        if (const Chunk* ixml = after.find(layout::kIXMLId))
+            return readFileSet(read(ixml->bodyOffset(), std::min<std::uint64_t>(ixml->size, kMaxIXMLSearch)));
     } catch (const BWFError&) {
         // A head the parser would refuse names no take.
     }
@@ -51,28 +51,17 @@ std::optional<FileSet> setOfOpen(const FileHandle& file) {
     std::optional<std::uint64_t> data = walk.data;
     if (!data) {
         // Chunks that run past the first read (a long iXML, padding): follow their headers.
-        std::uint64_t pos = walk.chunks.empty() ? layout::kFileHeaderSize : walk.chunks.back().next();
-        const auto length = static_cast<std::uint64_t>(file.size());
-        while (!data && pos + layout::kChunkHeaderSize <= length && pos <= kMaxHeader) {
-            const Bytes header = file.readAt(static_cast<std::int64_t>(pos), layout::kChunkHeaderSize);
-            if (!plausibleId(header)) break;
-            const std::uint64_t size = *readLE<std::uint32_t>(header, layout::kChunkSizeOffset);
-            if (idAt(header, 0) == layout::kDataId) data = pos;
-            else if (idAt(header, 0) == layout::kIXMLId)
-                return readFileSet(file.readAt(static_cast<std::int64_t>(pos + layout::kChunkHeaderSize),
-                                               std::min<std::uint64_t>(size, kMaxIXMLSearch)));
-            else pos += layout::kChunkHeaderSize + size + (size & 1u);
-        }
+        const ChunkWalk far = walkToAudio(head, fileReader(file), static_cast<std::uint64_t>(file.size()));
+        if (const Chunk* ixml = far.find(layout::kIXMLId))
+            return readFileSet(file.readAt(static_cast<std::int64_t>(ixml->bodyOffset()),
+                                           std::min<std::uint64_t>(ixml->size, kMaxIXMLSearch)));
+        data = far.data;
         // Sizes that do not add up: the tags are searched for in the head's bytes, as the parser does.
         if (!data) return readFileSet(head);
     }
     // None before the audio: the head as far as the data chunk's header, then what follows the audio.
     if (*data + layout::kAudioOffset > head.size()) head = file.readAt(0, static_cast<std::size_t>(*data + layout::kAudioOffset));
     return setAfterAudio(file, head);
-}
-
-bool isNumber(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -97,7 +86,7 @@ std::optional<FileSet> fileSetOf(const std::filesystem::path& file) {
 bool fileSetIndexBefore(const std::string& a, const std::string& b) {
     auto key = [](const std::string& index) {
         // Leading zeros aside, a longer number is larger; "AA" follows "Z" as a recorder counts on.
-        const bool number = isNumber(index);
+        const bool number = allDigits(index);
         const std::string digits = number ? index.substr(std::min(index.find_first_not_of('0'), index.size())) : index;
         return std::tuple(!number, digits.size(), digits);
     };

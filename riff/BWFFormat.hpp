@@ -11,6 +11,8 @@ namespace keeptime {
 
 // Bytes read from the start of a file; every landmark must lie inside them.
 inline constexpr std::int64_t MAXSEARCH = 1'000'000;
+// A header whose chunks run past the first MAXSEARCH bytes is followed this far.
+inline constexpr std::uint64_t kMaxHeader = 16u << 20;
 
 namespace layout {
 

@@ -32,43 +32,53 @@ struct Chunk {
     std::uint64_t next() const;     // where the following chunk starts
 };
 
+// One walk over chunk headers. Every walk in the system is this one: over a
+// file's head, on through a header longer than the head, and after the audio.
 struct ChunkWalk {
-    std::vector<Chunk> chunks;       // every chunk before "data" (or before the walk stopped)
-    std::optional<std::size_t> data; // offset of the "data" chunk ID, when the walk reached it
-    bool reachedEnd = false;         // the chunks tile the buffer exactly up to its end
+    std::vector<Chunk> chunks;        // in file order; the last is not whole when the file ends inside it
+    std::optional<std::uint64_t> data;  // offset of the "data" chunk ID, when a walk to the audio met it
+    bool reachedEnd = false;          // the chunks tile the bytes exactly up to their end
+    std::optional<std::string> fault;  // why the walk stopped short of the end, when it did
+    std::uint64_t faultOffset = 0;
+    std::uint64_t from = 0;           // where the walk began
+    bool pastLimit = false;           // a walk to the audio passed its limit before finding it
 
-    // First chunk with this ID, when the walk saw one.
+    // First whole chunk with this ID, when the walk saw one.
     const Chunk* find(std::string_view id) const;
 };
 
 // Whether header starts with four printable ASCII characters, as every chunk ID does.
 bool plausibleId(ByteView header);
 
-// Walks bytes (a file's head, or a header without its data chunk) from offset 12.
-// Stops at the first "data" chunk, at a chunk that does not fit the buffer, or at
+using ReadAt = std::function<Bytes(std::uint64_t offset, std::size_t length)>;
+
+// The rules of one walk. Headers are read through `read` from `from` up to `end`.
+struct WalkScope {
+    std::uint64_t from = 0;
+    std::uint64_t end = 0;
+    Where where = Where::Before;
+    bool toAudio = false;  // stop at the first "data" chunk, whose body need not fit
+    std::uint64_t limit = UINT64_MAX;  // a walk to the audio gives up at a chunk that starts past this
+};
+ChunkWalk walkHeaders(const ReadAt& read, const WalkScope& scope);
+
+// Walks bytes (a file's head, or a header without its data chunk) from offset 12 to
+// the first "data" chunk. Stops short at a chunk that does not fit the buffer, or at
 // bytes that cannot be a chunk ID.
 ChunkWalk walkChunks(ByteView bytes);
 
-// What stands after the audio: the whole chunks in order, and, when the walk
-// stopped before the end of the file, why the bytes from there on are not
-// carried (a chunk the file ends inside, or bytes that are no chunk).
-struct TrailingWalk {
-    std::vector<Chunk> chunks;  // Where::After; the last may not be whole
-    std::optional<std::string> fault;
-    std::uint64_t faultOffset = 0;
-    std::uint64_t from = 0;     // where the walk began
-};
+// The chunks before the audio of a file whose first bytes are head, followed on
+// through file (fileLength bytes) where the header is longer than head, as far as
+// kMaxHeader (pastLimit beyond it).
+ChunkWalk walkToAudio(ByteView head, const ReadAt& file, std::uint64_t fileLength);
 
-using ReadAt = std::function<Bytes(std::uint64_t offset, std::size_t length)>;
+// Reads chunk headers after the audio, from `from` (just after the audio and its pad
+// byte) to fileLength, 8 bytes at a time.
+ChunkWalk walkTrailing(const ReadAt& read, std::uint64_t from, std::uint64_t fileLength);
 
-// Reads chunk headers from `from` (just after the audio and its pad byte) to
-// fileLength, 8 bytes at a time through read(offset, length).
-TrailingWalk walkTrailing(const ReadAt& read, std::uint64_t from, std::uint64_t fileLength);
-
-// The chunks after the data chunk (its offset and audio size): walked from
-// after its pad byte, or from the end of odd-sized audio when its writer left
-// the pad byte out and only that walk finds chunks. from - data.bodyEnd() is
-// the pad byte the file has.
-TrailingWalk walkAfterAudio(const ReadAt& read, const Chunk& data, std::uint64_t fileLength);
+// The chunks after the data chunk (its offset and audio size), placed by the one pad
+// rule: from after its pad byte, or from the end of odd-sized audio when its writer
+// left the pad byte out. from - data.bodyEnd() is the pad byte the file has.
+ChunkWalk walkAfterAudio(const ReadAt& read, const Chunk& data, std::uint64_t fileLength);
 
 }  // namespace keeptime

@@ -40,5 +40,13 @@ for dir in */; do
         status=1
     fi
 done
+# Only io/ talks to the operating system: no other room of the core includes a system header.
+for room in "${core[@]}"; do
+    [ "$room" = io ] && continue
+    while IFS= read -r hit; do
+        echo "$hit: only io/ may call the operating system" >&2
+        status=1
+    done < <(grep -rnE '^#include <(unistd|fcntl|dirent|dlfcn|linux/[^>]+|sys/[^>]+|mach/[^>]+|windows)\.h>' "$room" || true)
+done
 [ $status -eq 0 ] && echo "Includes run only downward."
 exit $status

@@ -13,8 +13,6 @@ namespace keeptime {
 
 namespace {
 
-__extension__ using Wide = __int128;  // products of counts and rates pass 64 bits
-
 Wide floorDiv(Wide a, Wide b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 Wide ceilDiv(Wide a, Wide b) { return -floorDiv(-a, b); }
 Wide gcdWide(Wide a, Wide b) {

@@ -18,11 +18,6 @@ std::optional<std::int64_t> wholeSeconds(double seconds) {
     return static_cast<std::int64_t>(seconds);  // conversion truncates toward zero
 }
 
-std::string padded(std::int64_t field) {
-    std::string text = toDecimal(field);
-    if (field <= 9) text.insert(text.begin(), '0');
-    return text;
-}
 
 // Formats a whole-second value, writing negative values as "-" and their magnitude.
 template <typename Format>

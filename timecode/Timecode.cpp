@@ -11,9 +11,6 @@ namespace keeptime {
 
 namespace {
 
-// Wide enough for any label number or product of two 64-bit fields.
-__extension__ typedef __int128 Wide;
-
 constexpr std::array<std::pair<std::string_view, TimecodeRate>, 9> kStandard{{
     {"23.976", {24000, 1001, false}},
     {"24", {24, 1, false}},
@@ -41,11 +38,6 @@ std::optional<Counting> counting(const TimecodeRate& rate) {
     // 2 labels a minute at 30, 4 at 60; no other rate has a drop-frame numbering.
     if (nominal != 30 && nominal != 60) return std::nullopt;
     return Counting{nominal, nominal / 15};
-}
-
-bool allDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool sameLetters(std::string_view a, std::string_view b) {
@@ -102,11 +94,6 @@ std::optional<TimecodeRate> withFlag(std::optional<TimecodeRate> rate, bool drop
     return rate;
 }
 
-std::string padded(std::int64_t field) {
-    std::string text = toDecimal(field);
-    if (field <= 9) text.insert(text.begin(), '0');
-    return text;
-}
 
 // A non-negative frame count with the labels skipped before it added back.
 Wide withSkipped(Wide frames, const Counting& c) {

@@ -13,10 +13,6 @@ namespace keeptime {
 
 namespace {
 
-std::filesystem::path folderOf(const std::filesystem::path& file) {
-    return file.parent_path().empty() ? "." : file.parent_path();
-}
-
 bool sameFolder(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code error;
     return std::filesystem::equivalent(folderOf(a), folderOf(b), error);

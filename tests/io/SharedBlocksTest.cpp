@@ -12,6 +12,12 @@ using namespace keeptime::testing;
 
 namespace {
 
+#ifdef KEEPTIME_PORTABLE
+constexpr bool kShares = false;  // the portable build takes the paths of systems that share no stretch of a file
+#else
+constexpr bool kShares = true;
+#endif
+
 TEST(SharedBlocks, TheCopyIsRightHoweverItsBlocksWereMade) {
     const char* folder = std::getenv("KEEPTIME_REFLINK_DIR");
     if (!folder) GTEST_SKIP() << "KEEPTIME_REFLINK_DIR is unset: no file system that shares blocks (./test mounts one)";
@@ -54,14 +60,18 @@ TEST(SharedBlocks, TheCopyIsRightHoweverItsBlocksWereMade) {
         const BWFParser in(dir / "in.wav"), out(dir / "out.wav");
         std::string ids;
         for (const Chunk& chunk : out.chunks()) ids += (ids.empty() ? "" : ",") + std::string(chunk.name());
-        EXPECT_EQ(std::pair(ids, out.frames()), std::pair(std::string(c.ids), c.end - c.first));
+        std::string expectedIds = c.ids;
+        if (!kShares && expectedIds.find(",JUNK") != std::string::npos) expectedIds.erase(expectedIds.find(",JUNK"), 5);
+        EXPECT_EQ(std::pair(ids, out.frames()), std::pair(expectedIds, c.end - c.first));
         const std::int64_t from = in.audioOffset() + c.first * in.bytesPerFrame(), b = job.plan().shareBlock;
         const Bytes input = readFile(dir / "in.wav"), copy = readFile(dir / "out.wav");
         EXPECT_TRUE(Bytes(copy.begin() + out.audioOffset(), copy.end()) ==
                     Bytes(input.begin() + from, input.begin() + from + (c.end - c.first) * in.bytesPerFrame()));
         const std::int64_t middle = b ? (from + job.plan().audioBytes) / b * b - (from + b - 1) / b * b : 0;
-        EXPECT_EQ(outcome.sharedBytes, c.shared == whole ? middle : c.shared);
-        EXPECT_EQ(b ? (out.audioOffset() - from) % b : 0, 0) << "the audio agrees with the input's within blocks";
+        EXPECT_EQ(outcome.sharedBytes, !kShares ? 0 : c.shared == whole ? middle : c.shared);
+        if (kShares) {
+            EXPECT_EQ(b ? (out.audioOffset() - from) % b : 0, 0) << "the audio agrees with the input's within blocks";
+        }
     }
 }
 
