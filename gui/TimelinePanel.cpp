@@ -130,6 +130,7 @@ TimelinePanel::TimelinePanel(QWidget* parent)
         emit rangeWanted(from, to);
     });
     connect(view_, &WaveformView::playheadChanged, this, &TimelinePanel::showPlayhead);
+    connect(view_, &WaveformView::viewChanged, this, [this] { showPlayhead(view_->playhead()); });
     connect(view_, &WaveformView::pointerMoved, this, &TimelinePanel::showPointer);
     shuttleTimer_.setInterval(30);
     connect(&shuttleTimer_, &QTimer::timeout, this, &TimelinePanel::moveShuttle);
@@ -460,7 +461,14 @@ void TimelinePanel::scrub(std::int64_t frame) {
 
 QString TimelinePanel::timeText(std::int64_t frame) const {
     const auto& times = view_->times();
-    return times ? QString::fromStdString(times->text(Notation::TimeOfDay, frame)) : QStringLiteral("—");
+    if (!times) return QStringLiteral("—");
+    // Zoomed in so far that the ruler counts samples, so do the readouts.
+    const Timeline& timeline = view_->timeline();
+    const double labelFrames = times->rate ? static_cast<double>(times->sampleRate) * static_cast<double>(times->rate->den) /
+                                                 static_cast<double>(times->rate->num)
+                                           : 0;
+    const bool samples = labelFrames / timeline.framesPerPixel() > timeline.width() / 2.0;
+    return QString::fromStdString(times->text(Notation::TimeOfDay, frame, samples));
 }
 
 void TimelinePanel::showPlayhead(std::int64_t frame) { playheadReadout_->setText(timeText(frame)); }

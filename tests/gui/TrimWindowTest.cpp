@@ -186,6 +186,8 @@ private slots:
         QStringList labels;
         for (const auto& mark : shown.marks(*view->times(), 100)) if (!mark.label.empty()) labels << QString::fromStdString(mark.label);
         QVERIFY2(labels.size() >= 2 && labels[1].contains("+"), qPrintable(labels.join(' ')));
+        const Clock labelled = w->controller().clock();
+        QCOMPARE(text("playheadReadout").toStdString(), labelled.text(Notation::TimeOfDay, view->playhead(), true));
     }
     // In take mode every file's channels are lanes under the opened file's ruler, named by
     // their tracks, the take list names them short with the file's name behind, and the
