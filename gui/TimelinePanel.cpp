@@ -241,8 +241,9 @@ void TimelinePanel::showTake(const std::vector<TakeTrack>& others) {
         for (const std::string& name : track.laneNames) names << QString::fromStdString(name);
         view_->addSource(track.channels, track.offset, names);
         sources_.push_back({reader, track.offset});
-        readOverview(sources_.size() - 1);
     }
+    // Once all are known, so that each has its share of the overview's memory.
+    for (std::size_t source = 1; source < sources_.size(); ++source) readOverview(source);
     buildHearMenu(view_->laneNames());
 }
 

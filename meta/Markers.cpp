@@ -135,7 +135,9 @@ std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> list
             markers.push_back({field(point, kCuePointIdOffset), field(point, kCueSampleOffsetOffset), 0, {}});
     }
     // labl: ID and text; ltxt: ID, length in frames, purpose, country, language, dialect, code page, text.
+    // By ID, so that many labels for many points cost no more than sorting them.
     constexpr std::size_t kLtxtLengthOffset = 4;
+    std::ranges::stable_sort(markers, {}, &Marker::id);
     for (ByteView list : listBodies) {
         if (list.size() < kListFormSize || !startsWith(list, kAdtlForm)) continue;
         for (std::size_t at = kListFormSize; at + kChunkHeaderSize <= list.size();) {
@@ -146,8 +148,8 @@ std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> list
             at += kChunkHeaderSize + *size + (*size & 1u);
             const auto cue = readLE<std::uint32_t>(body, 0);
             if (!cue) continue;
-            for (Marker& marker : markers) {
-                if (marker.id != *cue) continue;
+            const auto same = std::ranges::equal_range(markers, *cue, {}, &Marker::id);
+            for (Marker& marker : same) {
                 if (id == "labl") {
                     const ByteView text = body.subspan(4);
                     const auto nul = std::ranges::find(text, std::uint8_t{0});

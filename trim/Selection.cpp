@@ -45,17 +45,18 @@ std::optional<std::int64_t> boundAfter(const std::vector<std::int64_t>& bounds, 
 }
 
 std::vector<Marker> markersOf(const FileHandle& file, const BWFParser& parser) {
-    constexpr std::uint64_t kMaxBody = 16u << 20;
+    // What is read in all: a file of many large lists must not fill the memory.
+    std::uint64_t budget = 16u << 20;
     Bytes cue;
     std::vector<Bytes> lists;
     try {
         for (const Chunk& chunk : parser.chunks()) {
-            if (!chunk.whole || chunk.size > kMaxBody) continue;
             const MarkerChunk kind = markerChunk(chunk.name());
-            if (kind == MarkerChunk::cue && cue.empty())
-                cue = file.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
-            else if (kind == MarkerChunk::list)
-                lists.push_back(file.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size));
+            if (!chunk.whole || kind == MarkerChunk::none || kind == MarkerChunk::smpl || chunk.size > budget) continue;
+            if (kind == MarkerChunk::cue && !cue.empty()) continue;
+            budget -= chunk.size;
+            Bytes body = file.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
+            (kind == MarkerChunk::cue ? cue : lists.emplace_back()) = std::move(body);
         }
     } catch (const BWFError&) {
         return {};

@@ -31,7 +31,7 @@ std::optional<std::int64_t> boundAfter(const std::vector<std::int64_t>& bounds, 
 
 // The markers of the file the parser read: its cue points inside the audio, with
 // their labels and region lengths. A cue or list chunk that does not add up, or
-// one over 16 MiB, gives no markers rather than an error: the file still opens.
+// those past 16 MiB read in all, give no markers rather than an error: the file still opens.
 std::vector<Marker> markersOf(const FileHandle& file, const BWFParser& parser);
 
 }  // namespace keeptime
