@@ -137,7 +137,7 @@ std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> list
     // labl: ID and text; ltxt: ID, length in frames, purpose, country, language, dialect, code page, text.
     // By ID, so that many labels for many points cost no more than sorting them.
     constexpr std::size_t kLtxtLengthOffset = 4;
-    std::ranges::stable_sort(markers, {}, &Marker::id);
+    std::stable_sort(markers.begin(), markers.end(), [](const Marker& a, const Marker& b) { return a.id < b.id; });
     for (ByteView list : listBodies) {
         if (list.size() < kListFormSize || !startsWith(list, kAdtlForm)) continue;
         for (std::size_t at = kListFormSize; at + kChunkHeaderSize <= list.size();) {
@@ -148,19 +148,20 @@ std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> list
             at += kChunkHeaderSize + *size + (*size & 1u);
             const auto cue = readLE<std::uint32_t>(body, 0);
             if (!cue) continue;
-            const auto same = std::ranges::equal_range(markers, *cue, {}, &Marker::id);
-            for (Marker& marker : same) {
+            auto marker = std::lower_bound(markers.begin(), markers.end(), *cue,
+                                           [](const Marker& m, std::uint32_t wanted) { return m.id < wanted; });
+            for (; marker != markers.end() && marker->id == *cue; ++marker) {
                 if (id == "labl") {
                     const ByteView text = body.subspan(4);
                     const auto nul = std::ranges::find(text, std::uint8_t{0});
-                    marker.label.assign(text.begin(), nul);
+                    marker->label.assign(text.begin(), nul);
                 } else if (id == "ltxt") {
-                    if (const auto length = readLE<std::uint32_t>(body, kLtxtLengthOffset)) marker.length = *length;
+                    if (const auto length = readLE<std::uint32_t>(body, kLtxtLengthOffset)) marker->length = *length;
                 }
             }
         }
     }
-    std::ranges::stable_sort(markers, {}, &Marker::frame);
+    std::stable_sort(markers.begin(), markers.end(), [](const Marker& a, const Marker& b) { return a.frame < b.frame; });
     return markers;
 }
 
