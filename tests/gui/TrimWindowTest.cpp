@@ -219,8 +219,17 @@ private slots:
         QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);  // the take box is a step to undo
         QCOMPARE(view->laneNames().size(), 9);
     }
-    // Open Recent holds the files opened, newest first and ten at most, and opens them.
+    // Open Recent holds the files opened, newest first and ten at most, and opens them. The
+    // first window takes most of the screen; the next one where the last was closed.
     void openRecentOpensTheFilesOpenedLast() {
+        const QSize screen = w->screen()->availableGeometry().size();
+        QVERIFY2(std::abs(w->width() - screen.width() * 0.8) <= 1 || w->width() == w->minimumSizeHint().width(),
+                 qPrintable(QString("%1 of %2").arg(w->width()).arg(screen.width())));
+        w->resize(w->size() - QSize(40, 30));
+        const QSize closed = w->size();
+        QVERIFY(w->close());
+        ScriptedWindow next;
+        QCOMPARE(next.size(), closed);
         for (int i = 0; i < 12; ++i) open(*w, take(QString("t%1.wav").arg(i), 1));
         auto* recent = ctl<QMenu>("recentMenu");
         emit recent->aboutToShow();
