@@ -6,6 +6,7 @@
 #include "cli/SaveRun.hpp"
 #include "recording/Take.hpp"
 #include "segments/Split.hpp"
+#include "trim/Selection.hpp"
 
 namespace keeptime::cli {
 
@@ -42,7 +43,8 @@ int runSplit(const SplitOptions& options) {
     try {
         const Clock clock = BWFParser(input, &systemLines(options.json)).clock(*choice);
         if (options.atMarkers || options.regions) {
-            const std::vector<Marker> markers = readMarkers(input);
+            const FileHandle file = FileHandle::openForReading(input);
+            const std::vector<Marker> markers = markersOf(file, BWFParser(file));
             segments = options.atMarkers ? segmentsAtMarkers(markers, clock.frames)
                                          : segmentsFromRegions(markers, clock.frames);
             if (segments.empty() || (options.atMarkers && segments.size() == 1 && markers.empty())) {

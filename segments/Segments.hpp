@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/BWFError.hpp"
+#include "meta/Markers.hpp"
 #include "timecode/Clock.hpp"
 
 namespace keeptime {
@@ -24,18 +25,7 @@ struct Segment {
     bool operator==(const Segment&) const = default;
 };
 
-// A marker of the recording as a cut reads it: a point, or a region of length frames.
-struct Marker {
-    std::int64_t frame = 0;
-    std::int64_t length = 0;  // 0: a point
-    std::string label;
-};
-
-// The cue points and regions of a recording's cue and adtl chunks (wherever they
-// stand), labels joined to their points by ID, ordered by frame. Throws BWFError
-// when the file cannot be read or its marker chunks do not add up.
-std::vector<Marker> readMarkers(const std::filesystem::path& recording);
-
+// From a recording's markers, ordered by frame (markersOf in trim/Selection.hpp reads them).
 // Every point cuts: [0, m1), [m1, m2), ..., [mN, frames), each named after the
 // label of the marker that opens it (the first, before any marker, unnamed).
 // Points at 0, at or past the end, and a second point at one frame cut nothing.
