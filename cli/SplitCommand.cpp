@@ -6,6 +6,7 @@
 #include "cli/SaveRun.hpp"
 #include "recording/Take.hpp"
 #include "segments/Split.hpp"
+#include "trim/Selection.hpp"
 
 namespace keeptime::cli {
 
@@ -13,7 +14,9 @@ namespace {
 
 // A length option read in the input's time language, or nothing after saying why.
 std::optional<std::int64_t> lengthOption(const char* option, const std::string& text, const Clock& clock) {
-    const Reading length = readLength(clock, text);
+    Reading length = readLength(clock, text);
+    if (length.frame == 0 && std::string_view(option) == "--every")
+        length = {std::nullopt, "\"" + text + "\" is no length: give the pieces' length"};
     if (!length.frame) complain(option, length.refusal);
     return length.frame;
 }
@@ -40,7 +43,8 @@ int runSplit(const SplitOptions& options) {
     try {
         const Clock clock = BWFParser(input, &systemLines(options.json)).clock(*choice);
         if (options.atMarkers || options.regions) {
-            const std::vector<Marker> markers = readMarkers(input);
+            const FileHandle file = FileHandle::openForReading(input);
+            const std::vector<Marker> markers = markersOf(file, BWFParser(file));
             segments = options.atMarkers ? segmentsAtMarkers(markers, clock.frames)
                                          : segmentsFromRegions(markers, clock.frames);
             if (segments.empty() || (options.atMarkers && segments.size() == 1 && markers.empty())) {
@@ -71,9 +75,9 @@ int runSplit(const SplitOptions& options) {
         complain(e);
         return kRefused;
     }
-    for (const auto& skipped : plan.skipped) complain("notice: " + skipped);
-    for (const auto& notice : plan.notice)
-        if (notice) complain("notice: " + *notice);
+    for (const auto& [member, why] : plan.skipped) complain(member.string(), "notice: " + why);
+    for (std::size_t i = 0; i < plan.requests.size(); ++i)
+        if (plan.notice[i]) complain(plan.requests[i].input.string(), "notice: " + *plan.notice[i]);
     for (CopyRequest& request : plan.requests) {
         request.replace = options.force;
         request.share = !options.noShare;

@@ -99,7 +99,7 @@ BWFReconstructor::BWFReconstructor(CopyRequest request, std::ostream* log)
         if (auto cue = moveCuePoints(body, edits.kept))
             removedCues_.insert(removedCues_.end(), cue->removed.begin(), cue->removed.end());
         // A region that starts in the copy ends at its end at the latest.
-        for (const CuePoint& point : readCuePoints(body).value_or(std::vector<CuePoint>{}))
+        for (const Marker& point : readMarkers(body, {}))
             if (point.frame >= first && point.frame < end) {
                 const auto room = static_cast<std::uint32_t>(std::min<std::int64_t>(end - point.frame, UINT32_MAX));
                 if (auto [at, fresh] = regionRoom_.emplace(point.id, room); !fresh) at->second = std::min(at->second, room);

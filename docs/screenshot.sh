@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes docs/window.png: the window with the demo recording open and a range
-# marked on its waveform, on a virtual X display. Builds nothing; give it the built application.
+# Takes docs/window.png: the window with the demo recording open, a line selected
+# between its markers and the pointer on the waveform, on a virtual X display. Builds nothing; give it the built application.
 #   docs/screenshot.sh [path/to/keeptime] [output.png]
 set -euo pipefail
 
@@ -31,12 +31,13 @@ xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -dpi 96" bash -c 
     window=$(timeout 20 xdotool search --sync --onlyvisible --name "demo.wav")
     window=${window%%$'\''\n'\''*}
     sleep 1
-    # A range marked as a user would: click the waveform, I; click, O; the playhead between.
-    for step in "250 I" "785 O" "470 -"; do
-        xdotool mousemove --window "$window" ${step%% *} 300 click 1
-        [ "${step##* }" = - ] || xdotool key --window "$window" "$(echo "${step##* }" | tr IO io)"
-        sleep 0.2
-    done
+    # As a user would: a double-click on the first line selects it between its markers, a
+    # click puts the playhead in it, and the pointer rests on the second line.
+    xdotool mousemove --window "$window" 420 330 click --repeat 2 --delay 150 1
+    sleep 0.3
+    xdotool mousemove --window "$window" 470 330 click 1
+    sleep 0.2
+    xdotool mousemove --window "$window" 760 360
     sleep 1  # let it finish painting
     import -window "$window" "$KEEPTIME_SHOT"
 '

@@ -1,7 +1,8 @@
 // Writes examples/demo.wav: 10 s of 48 kHz stereo 24-bit location sound stamped
 // 10:00:00:00 at 25 fps in bext and iXML, with a scene, take, tape and track
 // names. Room tone, a clapperboard at 1.5 s, and two lines of voice-like sound
-// (a boom and a lavalier), so that the waveform shows where to cut.
+// (a boom and a lavalier), so that the waveform shows where to cut; a cue point
+// at the clap and a region over each line, labelled, as a recorder marks them.
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -62,11 +63,24 @@ int main(int argc, char** argv) {
         "<TIMECODE_FLAG>NDF</TIMECODE_FLAG><TRACK_LIST><TRACK_COUNT>2</TRACK_COUNT>"
         "<TRACK><CHANNEL_INDEX>1</CHANNEL_INDEX><NAME>Boom</NAME></TRACK>"
         "<TRACK><CHANNEL_INDEX>2</CHANNEL_INDEX><NAME>Lav 1</NAME></TRACK></TRACK_LIST><NOTE>";
+    // cue points in the audio; adtl labels (labl) and region lengths (ltxt, "rgn ").
+    auto sub = [](const std::string& id, const Bytes& body) {
+        return cat({Bytes(id.begin(), id.end()), u32(body.size()), body, Bytes(body.size() % 2, 0)});
+    };
+    auto text = [](const std::string& words) { return cat({Bytes(words.begin(), words.end()), {0}}); };
+    const Bytes rgn = {'r', 'g', 'n', ' '};
+    const Bytes cues = cue({point(1, 0, 72000), point(2, 0, 144000), point(3, 0, 307200)});
+    const Bytes labels = cat({Bytes{'a', 'd', 't', 'l'}, sub("labl", cat({u32(1), text("Slate")})),
+                              sub("labl", cat({u32(2), text("Line 1")})), sub("labl", cat({u32(3), text("Line 2")})),
+                              sub("ltxt", cat({u32(2), u32(124800), rgn, Bytes(8, 0)})),
+                              sub("ltxt", cat({u32(3), u32(115200), rgn, Bytes(8, 0)}))});
     WavWriter()
         .bext(1728000000, "Keeptime demo recording: scene 12A take 3")
         .ixml(ixmlText(stamp, stamp, details))
         .fmt(2, kRate, 24)
         .data(std::move(audio))
+        .chunk("cue ", cues)
+        .chunk("LIST", labels)
         .write(argv[1]);
     return 0;
 }

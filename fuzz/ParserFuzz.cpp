@@ -35,6 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (before && *before <= INT64_MAX - 999'999'937 && after != *before + 999'999'937) std::abort();
         }
         moveCuePoints(body, kept), dropLabels(body, removed), moveLoops(body, kept);
+        // Every chunk read as both the cue points and their labels: the window draws what comes out.
+        const ByteView lists[] = {body, body};
+        for (const Marker& marker : readMarkers(body, lists))
+            if (marker.frame < 0 || marker.length < 0) std::abort();
     }
     return 0;
 }

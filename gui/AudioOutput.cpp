@@ -80,7 +80,7 @@ namespace {
 // hold up for more than 100 ms; the buffer must outlast that, or the device runs dry and a
 // gap of silence is heard. Starting and stopping stay prompt: the server starts a stream as
 // soon as it holds enough, and drops what it holds on a stop.
-constexpr qint64 kDeviceBufferUs = 250'000;
+constexpr qint64 kDefaultBufferUs = 250'000;
 
 QString sinkFailure(QAudio::Error error) {
     switch (error) {
@@ -93,7 +93,7 @@ QString sinkFailure(QAudio::Error error) {
 
 }  // namespace
 
-AudioOutput::AudioOutput(QObject* parent) : QObject(parent) {
+AudioOutput::AudioOutput(QObject* parent) : QObject(parent), bufferUs_(kDefaultBufferUs) {
     endCheck_.setInterval(20);
     connect(&endCheck_, &QTimer::timeout, this, &AudioOutput::checkEnd);
 }
@@ -132,7 +132,7 @@ bool AudioOutput::play(std::shared_ptr<Playback> playback, int sampleRate) {
     // handles pending events while it is destroyed. Destroyed with this object, it would meet
     // the sink's deferred deletion there, and be deleted twice.
     sink_ = new QAudioSink(output, format);
-    sink_->setBufferSize(format.bytesForDuration(kDeviceBufferUs));
+    sink_->setBufferSize(format.bytesForDuration(bufferUs_));
     ended_ = false;
     device_ = new PlaybackDevice(playback_, format.sampleFormat(), sink_);
     playback_->start();
@@ -161,7 +161,7 @@ std::int64_t AudioOutput::playheadFrame() const {
     if (!playing()) return lastPlayhead_;
     const std::int64_t heard = std::clamp<std::int64_t>(framesPlayed() - device_->silenceBefore(), 0,
                                                         playback_->framesPulled());
-    return playback_->from() + heard;
+    return playback_->frameAfter(heard);
 }
 
 void AudioOutput::checkEnd() {
@@ -178,7 +178,7 @@ void AudioOutput::checkEnd() {
     // After the device ran dry, the count of frames played runs ahead of what it plays while it
     // fills up again, and closing the sink drops what it holds: the last frames would go unheard.
     // It is closed only once a buffer's length of the silence after them has been counted too.
-    if (framesPlayed() >= endsAt + sink_->format().framesForDuration(kDeviceBufferUs)) release();
+    if (framesPlayed() >= endsAt + sink_->format().framesForDuration(bufferUs_)) release();
 }
 
 void AudioOutput::finish(const QString& error) {

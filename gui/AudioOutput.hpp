@@ -24,6 +24,8 @@ public:
     ~AudioOutput() override;
 
     bool deviceAvailable() const;
+    // The device's buffer from the next play() on; the default outlasts a loaded machine's stalls.
+    void setDeviceBuffer(qint64 microseconds) { bufferUs_ = microseconds; }
     // Starts the playback on the default output (stopping any before); false,
     // with the reason in lastError(), when there is no output that plays
     // sampleRate stereo.
@@ -36,6 +38,8 @@ public:
     // The frame of the file being heard now: from plus the frames the device has
     // played, up to until. After the end or a stop, where it stood then.
     std::int64_t playheadFrame() const;
+    // Frames of the file handed to the device so far, of what plays now.
+    std::int64_t framesHandedOut() const { return playback_ ? playback_->framesPulled() : 0; }
     // Why play() failed or the playback ended early (a read error, a failed device).
     QString lastError() const { return lastError_; }
 
@@ -55,6 +59,7 @@ private:
     PlaybackDevice* device_ = nullptr;
     int sampleRate_ = 0;
     std::int64_t lastPlayhead_ = 0;
+    qint64 bufferUs_;
     QTimer endCheck_;
     QString lastError_;
 };

@@ -26,6 +26,15 @@ bool Settings::wholeTake() const { return store_.value(wholeTakeKey, false).toBo
 
 void Settings::setWholeTake(bool on) { store_.setValue(wholeTakeKey, on); }
 
+QStringList Settings::recentFiles() const { return store_.value(recentKey).toStringList().mid(0, kRecentFiles); }
+
+void Settings::addRecentFile(const QString& path) {
+    QStringList files = recentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    store_.setValue(recentKey, files.mid(0, kRecentFiles));
+}
+
 QByteArray Settings::windowGeometry() const { return store_.value(geometryKey).toByteArray(); }
 
 void Settings::setWindowGeometry(const QByteArray& geometry) { store_.setValue(geometryKey, geometry); }

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QSettings>
+#include <QStringList>
 
 namespace keeptime {
 
@@ -34,6 +35,11 @@ public:
     bool wholeTake() const;
     void setWholeTake(bool on);
 
+    // The files opened last, newest first, at most kRecentFiles.
+    QStringList recentFiles() const;
+    void addRecentFile(const QString& path);
+    static constexpr int kRecentFiles = 10;
+
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);
 
@@ -44,6 +50,7 @@ public:
     static constexpr const char* saveFolderKey = "folders/save";
     static constexpr const char* wholeTakeKey = "take/whole";
     static constexpr const char* snapKey = "timecode/snap";
+    static constexpr const char* recentKey = "files/recent";
 
 private:
     QSettings store_;

@@ -15,6 +15,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QToolTip>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
@@ -63,18 +65,8 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     timelineLayout->setContentsMargins(0, 0, 0, 0);
     timeline_ = new TimelinePanel(ui_->timelineArea);
     timelineLayout->addWidget(timeline_);
-    QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
-    playbackMenu->addActions(timeline_->keyActions());
-    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
-    QAction* snapAction = viewMenu->addAction(tr("&Snap to Timecode Frames"));
-    snapAction->setObjectName("snapAction");
-    snapAction->setCheckable(true);
-    snapAction->setChecked(settings_.snapToLabels());
+    buildMenus();
     controller_.snap = settings_.snapToLabels();
-    connect(snapAction, &QAction::toggled, this, [this](bool on) {
-        settings_.setSnapToLabels(on);
-        controller_.snapChanged(on);
-    });
     connect(timeline_, &TimelinePanel::inWanted, this, [this](std::int64_t frame) {
         controller_.inPointAt(frame);
         updateSaveButton();
@@ -83,6 +75,23 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
         controller_.outPointAt(frame);
         updateSaveButton();
     });
+    connect(timeline_, &TimelinePanel::rangeWanted, this, [this](std::int64_t from, std::int64_t to) {
+        controller_.rangeAt(from, to);
+        updateSaveButton();
+    });
+    // A drag is one step to undo, however many pixels it crossed.
+    connect(timeline_, &TimelinePanel::gestureStarted, this, [this] { history_.beginGesture(); });
+    connect(timeline_, &TimelinePanel::gestureEnded, this, [this] {
+        history_.endGesture(editState());
+        updateEditActions();
+    });
+    connect(ui_->startSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
+    connect(ui_->endSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
+    for (QSlider* held : {ui_->startSlider, ui_->endSlider})
+        connect(held, &QSlider::sliderReleased, this, [this] {
+            history_.endGesture(editState());
+            updateEditActions();
+        });
     connect(timeline_, &TimelinePanel::message, this, &TrimWindow::showMessage);
 
     connect(ui_->openButton, &QPushButton::clicked, this, &TrimWindow::filePickerPressed);
@@ -98,7 +107,23 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
     connect(ui_->weirdTCCheckBox, &QCheckBox::clicked, this, &TrimWindow::weirdTCChecked);
     ui_->wholeTakeCheckBox->setChecked(settings_.wholeTake());
-    connect(ui_->wholeTakeCheckBox, &QCheckBox::clicked, this, [this](bool on) { settings_.setWholeTake(on); });
+    connect(ui_->wholeTakeCheckBox, &QCheckBox::clicked, this, [this](bool on) {
+        settings_.setWholeTake(on);
+        showTakeLanes();
+        history_.changed(editState());
+        updateEditActions();
+    });
+    // The take's files by their track names; each name's file shows when the pointer rests on it.
+    takeList_ = new QLabel(this);
+    takeList_->setObjectName("takeList");
+    takeList_->setTextFormat(Qt::RichText);
+    takeList_->setWordWrap(true);
+    takeList_->hide();
+    connect(takeList_, &QLabel::linkHovered, this, [this](const QString& file) {
+        QToolTip::showText(QCursor::pos(), file, takeList_);
+    });
+    if (auto* grid = qobject_cast<QGridLayout*>(ui_->wholeTakeCheckBox->parentWidget()->layout()))
+        grid->addWidget(takeList_, grid->rowCount(), 1, 1, 6);
     // What was chosen last time shows, and applies, from the start.
     ui_->weirdTCCheckBox->setChecked(settings_.weirdTC());
     controller_.weirdTC = settings_.weirdTC();
@@ -129,7 +154,14 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
 
     // Copies wait for no free thread: each starts when the user asks for it.
     copyThreads_.setMaxThreadCount(64);
-    restoreGeometry(settings_.windowGeometry());
+    // The first time, most of the screen: the waveform wants room. Later, where the user left it.
+    if (!restoreGeometry(settings_.windowGeometry())) {
+        if (const QScreen* screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            resize(free.size() * 0.8);
+            move(free.center() - rect().center());
+        }
+    }
     ui_->rateBox->setEnabled(false);
     ui_->detailsText->hide();
     updateSaveButton();
@@ -250,6 +282,114 @@ void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
     // Called with every redraw, also after a change of rate or weird-TC mode.
     timeline_->setTimes(controller_.clock());
     timeline_->setRange(in, out);
+    history_.changed(editState());
+    updateEditActions();
+}
+
+void TrimWindow::buildMenus() {
+    // File > Open Recent, filled as it opens: a file gone since is reported when chosen, as any other.
+    QMenu* recent = new QMenu(tr("Open &Recent"), this);
+    recent->setObjectName("recentMenu");
+    ui_->fileMenu->insertMenu(ui_->saveAction, recent);
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+        recent->clear();
+        const QStringList files = settings_.recentFiles();
+        for (int i = 0; i < files.size(); ++i) {
+            QAction* item = recent->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(fileName(files[i])));
+            item->setToolTip(files[i]);
+            item->setData(files[i]);
+            connect(item, &QAction::triggered, this, [this, file = files[i]] {
+                if (!copyInProgress()) openFile(file);
+            });
+        }
+        recent->setToolTipsVisible(true);
+        if (files.isEmpty()) recent->addAction(tr("No Recent Files"))->setEnabled(false);
+    });
+    QMenu* editMenu = menuBar()->addMenu(tr("&Edit"));
+    undoAction_ = editMenu->addAction(tr("&Undo"), this, &TrimWindow::undo);
+    undoAction_->setObjectName("undoAction");
+    undoAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redoAction_ = editMenu->addAction(tr("&Redo"), this, &TrimWindow::redo);
+    redoAction_->setObjectName("redoAction");
+    redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
+    const QList<QAction*> viewKeys = timeline_->viewActions();
+    for (QAction* action : timeline_->keyActions())
+        if (!viewKeys.contains(action)) playbackMenu->addAction(action);
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    viewMenu->addActions(viewKeys);
+    viewMenu->addSeparator();
+    QAction* snapAction = viewMenu->addAction(tr("&Snap to Timecode Frames"));
+    snapAction->setObjectName("snapAction");
+    snapAction->setCheckable(true);
+    snapAction->setChecked(settings_.snapToLabels());
+    connect(snapAction, &QAction::toggled, this, [this](bool on) {
+        settings_.setSnapToLabels(on);
+        controller_.snapChanged(on);
+    });
+    QAction* details = viewMenu->addAction(tr("Show &Details"));
+    details->setObjectName("detailsAction");
+    details->setCheckable(true);
+    details->setChecked(true);
+    details->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(details, &QAction::toggled, this, [this](bool on) { ui_->detailsText->setVisible(on && controller_.parser); });
+    // Keys reach the window wherever the focus is, except in a field being typed into.
+    for (QAction* action : {undoAction_, redoAction_, snapAction, details}) action->setShortcutContext(Qt::WindowShortcut);
+}
+
+EditState TrimWindow::editState() const {
+    if (!controller_.parser) return {};
+    return {*controller_.newStart, *controller_.newEnd, controller_.chosenRate, ui_->wholeTakeCheckBox->isChecked()};
+}
+
+void TrimWindow::applyEditState(const EditState& state) {
+    history_.beginGesture();  // the steps of putting it back are not steps of their own
+    controller_.newStart = state.in;
+    controller_.newEnd = state.out;
+    if (ui_->wholeTakeCheckBox->isChecked() != state.wholeTake) {
+        ui_->wholeTakeCheckBox->setChecked(state.wholeTake);
+        settings_.setWholeTake(state.wholeTake);
+        showTakeLanes();
+    }
+    if (!(state.rate == controller_.chosenRate)) {
+        const auto rates = standardRates();
+        int index = 0;
+        for (std::size_t i = 0; i < rates.size(); ++i)
+            if (state.rate && rates[i].second == *state.rate) index = static_cast<int>(i) + 1;
+        if (ui_->rateBox->isEnabled()) {
+            const QSignalBlocker quiet(ui_->rateBox);
+            ui_->rateBox->setCurrentIndex(index);
+        }
+        settings_.setTimecodeRate(index ? QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()) : QString());
+        controller_.rateChosen(state.rate);
+    } else {
+        controller_.updateDisplay();
+    }
+    history_.endGesture(editState());
+    updateSaveButton();
+}
+
+void TrimWindow::showTakeLanes() {
+    std::vector<TakeTrack> others;
+    if (savingWholeTake() && takeLayout_.tracks.size() > 1)
+        others.assign(takeLayout_.tracks.begin() + 1, takeLayout_.tracks.end());
+    timeline_->showTake(others);
+}
+
+void TrimWindow::undo() {
+    if (controller_.anyRunning()) return;  // the points a copy was planned from stay
+    if (auto state = history_.undo()) applyEditState(*state);
+}
+
+void TrimWindow::redo() {
+    if (controller_.anyRunning()) return;
+    if (auto state = history_.redo()) applyEditState(*state);
+}
+
+void TrimWindow::updateEditActions() {
+    const bool free = controller_.parser && !controller_.anyRunning();
+    undoAction_->setEnabled(free && history_.canUndo());
+    redoAction_->setEnabled(free && history_.canRedo());
 }
 
 void TrimWindow::showStatus(const std::string& message) { showMessage(QString::fromStdString(message)); }
@@ -269,6 +409,7 @@ bool TrimWindow::openFile(const QString& given) {
         return false;
     }
     settings_.setOpenFolder(folderOf(path));
+    settings_.addRecentFile(QFileInfo(path).absoluteFilePath());
     // A fresh state: nothing said about an earlier file's copy.
     ui_->progressBar->setValue(0);
     ui_->statusText->clear();
@@ -292,19 +433,35 @@ bool TrimWindow::openFile(const QString& given) {
     ui_->noticeText->setVisible(notice.has_value());
     QString details = QString::fromStdString(detailsText(*controller_.parser));
     const auto& members = controller_.take.members;
+    takeLayout_ = {};
     if (members.size() > 1) {
-        QStringList names;
-        for (std::size_t i = 0; i < members.size() && i < 4; ++i)
-            names << QFileInfo(fromPath(members[i])).completeBaseName();
-        if (members.size() > 4) names << QStringLiteral("…");
-        details += tr("\nTake: %n files (%1)", nullptr, static_cast<int>(members.size())).arg(names.join(QStringLiteral(", ")));
+        try {
+            takeLayout_ = layTake(members, *controller_.selectedFile, controller_.choice());
+        } catch (const BWFError& error) {
+            showMessage(QString::fromStdString(error.what()));
+        }
+        details += tr("\nTake: %n files", nullptr, static_cast<int>(members.size()));
         if (controller_.take.notice) details += QStringLiteral("\n") + QString::fromStdString(*controller_.take.notice);
+        for (const std::string& problem : takeLayout_.problems) details += QStringLiteral("\n") + QString::fromStdString(problem);
     }
+    // Short: each file by its tracks, in the take's order; its file's name as its tooltip.
+    QStringList links;
+    for (const auto& member : members)
+        for (const TakeTrack& track : takeLayout_.tracks)
+            if (track.file == member)
+                links << QStringLiteral("<a href=\"%1\" style=\"text-decoration:none\">%2</a>")
+                             .arg(fromPath(member.filename()).toHtmlEscaped(),
+                                  QString::fromStdString(trackTitle(*track.parser, track.file)).toHtmlEscaped());
+    takeList_->setText(tr("Take: %1").arg(links.join(QStringLiteral(" · "))));
+    takeList_->setVisible(links.size() > 1);
     ui_->wholeTakeCheckBox->setVisible(members.size() > 1);
     ui_->detailsText->setText(details);
-    ui_->detailsText->show();
+    ui_->detailsText->setVisible(findChild<QAction*>("detailsAction")->isChecked());
     timeline_->load(controller_.input, *controller_.parser, controller_.clock());
+    showTakeLanes();
     controller_.updateDisplay();
+    history_.reset(editState());
+    updateEditActions();
     // The keys act at once: play, mark in and out, save.
     timeline_->view()->setFocus();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
@@ -511,6 +668,7 @@ void TrimWindow::updateSaveButton() {
     ui_->saveAction->setEnabled(!copying && !refusal);
     ui_->cancelCopyAction->setEnabled(copying);
     lockWhileCopying();
+    updateEditActions();
 }
 
 void TrimWindow::reportProgress(qint64 percent) {

@@ -14,9 +14,12 @@
 #include <ostream>
 
 #include "gui/Settings.hpp"
+#include "trim/History.hpp"
+#include "trim/TakeLanes.hpp"
 #include "trim/TrimView.hpp"
 #include "trim/ViewController.hpp"
 
+class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QSlider;
@@ -134,11 +137,26 @@ private:
     bool runCopy(const std::function<std::shared_ptr<Copy>()>& start);
     // A take of several files is open and the user chose to trim it whole.
     bool savingWholeTake() const;
+    // What Undo restores: the points, the rate chosen and the take box.
+    EditState editState() const;
+    void applyEditState(const EditState& state);
+    void undo();
+    void redo();
+    void updateEditActions();
+    void buildMenus();
+    // In take mode every file of the take has its lanes; else the opened file alone.
+    void showTakeLanes();
 
     std::unique_ptr<Ui::TrimWindow> ui_;
     TimelinePanel* timeline_;
     ViewController controller_;
     Settings settings_;
+    History history_;
+    // The opened file's take, each file placed by time of day (the opened file first).
+    TakeLayout takeLayout_;
+    QLabel* takeList_ = nullptr;
+    QAction* undoAction_ = nullptr;
+    QAction* redoAction_ = nullptr;
     // The copies' threads; each copy is the controller's.
     QThreadPool copyThreads_;
     // "A copy is still being saved" while it is open.

@@ -15,7 +15,12 @@ namespace keeptime {
 
 namespace {
 
-constexpr int kRulerHeight = 22;
+constexpr int kTimeRuler = 22;   // the time marks
+constexpr int kMarkerStrip = 16;  // the markers' flags and spans under them
+constexpr int kRulerHeight = kTimeRuler + kMarkerStrip;
+constexpr double kDragStart = 4;  // pixels the pointer moves before a press becomes a range drag
+constexpr int kMeterWidth = 6;
+constexpr int kScaleWidth = 30;   // the dB scale at each lane's right edge
 constexpr double kGrab = 6;  // pixels either side of a handle that pick it up
 constexpr double kZoomStep = 1.5;
 
@@ -25,6 +30,9 @@ const QColor kWave(38, 96, 160);
 const QColor kHandle(20, 140, 70);
 const QColor kLockedHandle(150, 150, 150);
 const QColor kPlayhead(210, 40, 40);
+const QColor kClipped(220, 30, 30);
+const QColor kMarker(200, 120, 0);
+const QColor kRegion(200, 120, 0, 50);
 
 // The min and max of one channel over buckets [from, to).
 std::pair<int, int> extent(const Peaks& peaks, std::int64_t from, std::int64_t to, int channel) {
@@ -53,11 +61,10 @@ void WaveformView::setFile(const Clock& times, int channels, const std::vector<s
     channels_ = std::max(channels, 1);
     laneNames_.clear();
     for (int c = 0; c < channels_; ++c)
-        laneNames_ << (names.size() == static_cast<std::size_t>(channels_)
-                           ? QStringLiteral("%1 %2").arg(c + 1).arg(QString::fromStdString(names[static_cast<std::size_t>(c)]))
-                           : QString::number(c + 1));
-    overview_.reset();
-    detail_.reset();
+        laneNames_ << (names.size() == static_cast<std::size_t>(channels_) ? QString::fromStdString(names[static_cast<std::size_t>(c)])
+                                                                           : QString());
+    sources_ = {Source{channels_, 0, 0}};
+    markers_.clear();
     in_ = 0;
     out_ = times.frames;
     playhead_ = 0;
@@ -71,14 +78,25 @@ void WaveformView::setTimes(const Clock& times) {
     update();
 }
 
-void WaveformView::setOverview(std::shared_ptr<const Peaks> peaks) {
-    overview_ = std::move(peaks);
+int WaveformView::addSource(int channels, std::int64_t offset, const QStringList& names) {
+    sources_.push_back(Source{std::max(channels, 1), offset, channels_});
+    for (int c = 0; c < sources_.back().channels; ++c) laneNames_ << names.value(c);
+    channels_ += sources_.back().channels;
+    waveformStale_ = true;
+    update();
+    return static_cast<int>(sources_.size()) - 1;
+}
+
+void WaveformView::setOverview(std::shared_ptr<const Peaks> peaks, int source) {
+    if (source < 0 || source >= std::ssize(sources_)) return;
+    sources_[static_cast<std::size_t>(source)].overview = std::move(peaks);
     waveformStale_ = true;
     update();
 }
 
-void WaveformView::setDetail(std::shared_ptr<const Peaks> peaks) {
-    detail_ = std::move(peaks);
+void WaveformView::setDetail(std::shared_ptr<const Peaks> peaks, int source) {
+    if (source < 0 || source >= std::ssize(sources_)) return;
+    sources_[static_cast<std::size_t>(source)].detail = std::move(peaks);
     waveformStale_ = true;
     update();
 }
@@ -90,7 +108,9 @@ void WaveformView::setRange(std::int64_t in, std::int64_t out) {
 }
 
 void WaveformView::setPlayhead(std::int64_t frame, bool keepInView) {
-    playhead_ = std::clamp<std::int64_t>(frame, 0, timeline_.frames());
+    frame = std::clamp<std::int64_t>(frame, 0, timeline_.frames());
+    if (frame != playhead_) emit playheadChanged(frame);
+    playhead_ = frame;
     if (keepInView) {
         const double before = timeline_.first();
         timeline_.follow(playhead_);
@@ -152,6 +172,20 @@ void WaveformView::resizeEvent(QResizeEvent* event) {
     viewMoved();
 }
 
+double WaveformView::laneHeight() const { return static_cast<double>(height() - kRulerHeight) / channels_; }
+
+const Peaks* WaveformView::shownPeaks(const Source& source) const {
+    const double offset = static_cast<double>(source.offset);
+    const double viewStart = std::max(timeline_.first() - offset, 0.0);
+    const double viewEnd = std::min(timeline_.first() + width() * timeline_.framesPerPixel(), static_cast<double>(timeline_.frames())) - offset;
+    const Peaks* peaks = source.overview.get();
+    const auto& detail = source.detail;
+    if (detail && detail->firstFrame <= viewStart &&
+        (detail->firstFrame + detail->frames >= viewEnd || (peaks && detail->firstFrame + detail->frames >= peaks->frames)))
+        peaks = detail.get();
+    return peaks && peaks->framesPerBucket > 0 && peaks->channels == source.channels ? peaks : nullptr;
+}
+
 void WaveformView::paintWaveform() {
     const qreal ratio = devicePixelRatioF();
     waveform_ = QPixmap(QSize(width(), std::max(1, height() - kRulerHeight)) * ratio);
@@ -160,38 +194,70 @@ void WaveformView::paintWaveform() {
     waveformStale_ = false;
     if (!times_) return;
     QPainter painter(&waveform_);
-    const double laneHeight = static_cast<double>(height() - kRulerHeight) / channels_;
+    const double laneHeight = this->laneHeight();
     painter.setPen(QColor(220, 220, 220));
     for (int c = 0; c < channels_; ++c) {  // centre lines and lane borders
         painter.drawLine(QPointF(0, laneHeight * (c + 0.5)), QPointF(width(), laneHeight * (c + 0.5)));
         if (c > 0) painter.drawLine(QPointF(0, laneHeight * c), QPointF(width(), laneHeight * c));
     }
     const double perPixel = timeline_.framesPerPixel();
-    // The finest peaks that cover the view: the detail when it does, else the overview.
-    const double viewStart = timeline_.first(), viewEnd = viewStart + width() * perPixel;
-    const Peaks* peaks = overview_.get();
-    if (detail_ && detail_->firstFrame <= viewStart && detail_->firstFrame + detail_->frames >= std::min<double>(viewEnd, timeline_.frames()))
-        peaks = detail_.get();
-    painter.setPen(QColor(120, 120, 120));
-    for (int c = 0; c < channels_ && laneHeight >= 14; ++c)
-        painter.drawText(QPointF(14, laneHeight * c + QFontMetrics(font()).ascent() + 2), laneNames_.value(c));
-    if (!peaks || peaks->framesPerBucket <= 0 || peaks->channels != channels_) return;
-    const std::int64_t buckets = peaks->buckets();
-    painter.setPen(kWave);
-    for (int x = 0; x < width(); ++x) {
-        const double from = viewStart + x * perPixel - static_cast<double>(peaks->firstFrame);
-        const double to = from + perPixel;
-        if (to <= 0) continue;
-        auto b0 = static_cast<std::int64_t>(std::floor(std::max(from, 0.0) / static_cast<double>(peaks->framesPerBucket)));
-        auto b1 = static_cast<std::int64_t>(std::ceil(to / static_cast<double>(peaks->framesPerBucket)));
-        b1 = std::min(std::max(b1, b0 + 1), buckets);
-        if (b0 >= buckets) break;
-        for (int c = 0; c < channels_; ++c) {
-            const auto [low, high] = extent(*peaks, b0, b1, c);
-            const double centre = laneHeight * (c + 0.5), scale = laneHeight * 0.46 / 32768.0;
-            painter.drawLine(QPointF(x + 0.5, centre - high * scale), QPointF(x + 0.5, centre - low * scale - 0.5));
+    const double viewStart = timeline_.first();
+    // Zoomed in vertically, a peak beyond the lane is cut at its edge.
+    const double half = laneHeight * 0.46, scale = half * levelZoom_ / 32768.0;
+    painter.setClipRect(QRectF(0, 0, width(), laneHeight * channels_));
+    for (const Source& source : sources_) {
+        const Peaks* peaks = shownPeaks(source);
+        if (!peaks) continue;
+        const std::int64_t buckets = peaks->buckets();
+        const double origin = static_cast<double>(source.offset + peaks->firstFrame);
+        for (int x = 0; x < width(); ++x) {
+            const double from = viewStart + x * perPixel - origin;
+            const double to = from + perPixel;
+            if (to <= 0) continue;
+            auto b0 = static_cast<std::int64_t>(std::floor(std::max(from, 0.0) / static_cast<double>(peaks->framesPerBucket)));
+            auto b1 = static_cast<std::int64_t>(std::ceil(to / static_cast<double>(peaks->framesPerBucket)));
+            b1 = std::min(std::max(b1, b0 + 1), buckets);
+            if (b0 >= buckets) break;
+            for (int c = 0; c < source.channels; ++c) {
+                const auto [low, high] = extent(*peaks, b0, b1, c);
+                const int lane = source.firstLane + c;
+                const double centre = laneHeight * (lane + 0.5);
+                const double top = std::max(centre - high * scale, laneHeight * lane + 1);
+                const double bottom = std::min(centre - low * scale - 0.5, laneHeight * (lane + 1) - 1);
+                // A sample at full scale was clipped, or near enough that it will be.
+                painter.setPen(high >= 32767 || low <= -32768 ? kClipped : kWave);
+                painter.drawLine(QPointF(x + 0.5, top), QPointF(x + 0.5, bottom));
+            }
         }
     }
+}
+
+// The dB scale at each lane's right edge: full scale, then the levels an editor reads by.
+void WaveformView::paintLevels(QPainter& painter) {
+    const double laneHeight = this->laneHeight();
+    if (laneHeight < 40) return;  // too narrow to read
+    const double half = laneHeight * 0.46;
+    QFont small = font();
+    small.setPointSizeF(std::max(6.0, font().pointSizeF() * 0.75));
+    painter.setFont(small);
+    const QFontMetrics metrics(small);
+    const double x = width() - kScaleWidth;
+    for (int c = 0; c < channels_; ++c) {
+        const double centre = laneHeight * (c + 0.5);
+        painter.fillRect(QRectF(x, laneHeight * c + 1, kScaleWidth, laneHeight - 2), QColor(240, 240, 240, 220));
+        double lastY = -1e9;
+        for (int db : {0, -1, -3, -6, -9, -12, -18, -20, -24, -30, -40, -50, -60, -80}) {
+            const double y = half * levelZoom_ * std::pow(10.0, db / 20.0);
+            if (y > half + 0.5) continue;  // above the lane at this zoom
+            if (std::abs(y - lastY) < metrics.height() || y < metrics.height() / 2.0) continue;
+            lastY = y;
+            painter.setPen(QColor(150, 150, 150));
+            for (double sign : {-1.0, 1.0}) painter.drawLine(QPointF(x, centre - sign * y), QPointF(x + 4, centre - sign * y));
+            painter.setPen(QColor(100, 100, 100));
+            painter.drawText(QPointF(x + 6, centre - y + metrics.ascent() / 2.0), QString::number(db));
+        }
+    }
+    painter.setFont(font());
 }
 
 void WaveformView::paintEvent(QPaintEvent*) {
@@ -200,6 +266,22 @@ void WaveformView::paintEvent(QPaintEvent*) {
         paintWaveform();
     painter.fillRect(QRect(0, 0, width(), kRulerHeight), palette().window());
     painter.drawPixmap(0, kRulerHeight, waveform_);
+    if (times_) {
+        painter.save();
+        painter.translate(0, kRulerHeight);
+        paintLevels(painter);
+        // Lane names over the waveform, on a backdrop so that a loud lane does not hide them.
+        const double laneHeight = this->laneHeight();
+        const QFontMetrics metrics(font());
+        for (int c = 0; c < channels_ && laneHeight >= 14; ++c) {
+            const QString name = QString::number(c + 1) + (laneNames_.value(c).isEmpty() ? QString() : QLatin1Char(' ') + laneNames_.value(c));
+            const QRectF box(12, laneHeight * c + 1, metrics.horizontalAdvance(name) + 6, metrics.height());
+            painter.fillRect(box, QColor(250, 250, 250, 200));
+            painter.setPen(QColor(90, 90, 90));
+            painter.drawText(box.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, name);
+        }
+        painter.restore();
+    }
     if (!times_) {
         painter.setPen(palette().color(QPalette::PlaceholderText));
         painter.drawText(rect(), Qt::AlignCenter, tr("Open a recording to see its waveform."));
@@ -210,10 +292,13 @@ void WaveformView::paintEvent(QPaintEvent*) {
     const QFontMetrics metrics(font());
     for (const auto& mark : timeline_.marks(*times_, metrics.horizontalAdvance(QStringLiteral("00:00:00:00")) + 24)) {
         const bool labelled = !mark.label.empty();
-        painter.drawLine(QPointF(mark.x, kRulerHeight - (labelled ? 8 : 4)), QPointF(mark.x, kRulerHeight));
+        painter.drawLine(QPointF(mark.x, kTimeRuler - (labelled ? 8 : 4)), QPointF(mark.x, kTimeRuler));
         if (labelled)
-            painter.drawText(QPointF(mark.x + 3, kRulerHeight - 9), QString::fromStdString(mark.label));
+            painter.drawText(QPointF(mark.x + 3, kTimeRuler - 9), QString::fromStdString(mark.label));
     }
+    painter.drawLine(0, kTimeRuler - 1, width(), kTimeRuler - 1);
+    paintMarkers(painter);
+    painter.setPen(palette().color(QPalette::WindowText));
     painter.drawLine(0, kRulerHeight - 1, width(), kRulerHeight - 1);
     // Outside the kept range, dimmed.
     const double inX = timeline_.xAt(in_), outX = timeline_.xAt(out_);
@@ -238,10 +323,33 @@ void WaveformView::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(kPlayhead, 1));
         painter.drawLine(QPointF(playX, 0), QPointF(playX, height()));
         QPainterPath head;
-        head.moveTo(playX - 5, kRulerHeight - 8);
-        head.lineTo(playX + 5, kRulerHeight - 8);
-        head.lineTo(playX, kRulerHeight);
+        head.moveTo(playX - 5, kTimeRuler - 8);
+        head.lineTo(playX + 5, kTimeRuler - 8);
+        head.lineTo(playX, kTimeRuler);
         painter.fillPath(head, kPlayhead);
+    }
+    if (metering_) {
+        // The peak of each channel over the last 50 ms heard, as a bar at the lane's left edge.
+        const double laneHeight = this->laneHeight();
+        const std::int64_t window = std::max<std::int64_t>(1, times_->sampleRate / 20);
+        for (const Source& source : sources_) {
+            const Peaks* peaks = shownPeaks(source);
+            if (!peaks) continue;
+            const std::int64_t at = playhead_ - source.offset - peaks->firstFrame;
+            const std::int64_t from = std::max<std::int64_t>(at - window, 0) / peaks->framesPerBucket;
+            const std::int64_t to = std::min(peaks->buckets(), at / peaks->framesPerBucket + 1);
+            for (int c = 0; c < source.channels && at >= 0 && from < to; ++c) {
+                const auto [low, high] = extent(*peaks, from, to, c);
+                const double level = std::max(std::abs(double(low)), std::abs(double(high))) / 32768.0;
+                // -60 dBFS at the bottom, 0 at the top.
+                const double db = level > 0 ? 20 * std::log10(level) : -60;
+                const double fill = std::clamp((db + 60) / 60, 0.0, 1.0) * (laneHeight - 4);
+                const QRectF lane(2, kRulerHeight + laneHeight * (source.firstLane + c) + 2, kMeterWidth, laneHeight - 4);
+                painter.fillRect(lane, QColor(60, 60, 60));
+                painter.fillRect(QRectF(lane.left(), lane.bottom() - fill, kMeterWidth, fill),
+                                 db > -0.1 ? kClipped : db > -6 ? QColor(230, 180, 0) : QColor(40, 180, 70));
+            }
+        }
     }
     if (hasFocus()) {
         painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
@@ -249,10 +357,64 @@ void WaveformView::paintEvent(QPaintEvent*) {
     }
 }
 
+void WaveformView::paintMarkers(QPainter& painter) {
+    const QFontMetrics metrics(font());
+    const QRectF strip(0, kTimeRuler, width(), kMarkerStrip);
+    painter.fillRect(strip, palette().base());
+    for (const Marker& marker : markers_) {
+        const double x = timeline_.xAt(marker.frame);
+        if (marker.length > 0) {
+            const double end = timeline_.xAt(marker.frame + marker.length);
+            if (end < 0 || x > width()) continue;
+            painter.fillRect(QRectF(x, strip.top() + 1, std::max(end - x, 1.0), strip.height() - 2), kRegion);
+            painter.fillRect(QRectF(x, kRulerHeight, std::max(end - x, 1.0), height() - kRulerHeight), QColor(200, 120, 0, 18));
+        }
+        if (x < -200 || x > width()) continue;
+        painter.setPen(QPen(kMarker, 1));
+        painter.drawLine(QPointF(x, strip.top()), QPointF(x, strip.bottom()));
+        QPainterPath flag;
+        flag.moveTo(x, strip.top());
+        flag.lineTo(x + 7, strip.top() + 3.5);
+        flag.lineTo(x, strip.top() + 7);
+        painter.fillPath(flag, kMarker);
+        painter.setPen(palette().color(QPalette::Text));
+        const QString label = QString::fromStdString(marker.label);
+        painter.drawText(QPointF(x + 9, strip.top() + metrics.ascent()), metrics.elidedText(label, Qt::ElideRight, 160));
+    }
+}
+
+void WaveformView::setMarkers(std::vector<Marker> markers) {
+    markers_ = std::move(markers);
+    update();
+}
+
+void WaveformView::setLevelZoom(double zoom) {
+    zoom = std::clamp(zoom, 1.0, kMaxLevelZoom);
+    if (zoom == levelZoom_) return;
+    levelZoom_ = zoom;
+    waveformStale_ = true;
+    update();
+    emit levelZoomChanged(zoom);
+}
+
+void WaveformView::levelUp() { setLevelZoom(levelZoom_ * 2); }
+void WaveformView::levelDown() { setLevelZoom(levelZoom_ / 2); }
+void WaveformView::levelReset() { setLevelZoom(1); }
+
+void WaveformView::setMetering(bool on) {
+    metering_ = on;
+    update();
+}
+
 void WaveformView::setHandlesLocked(bool locked) {
     if (locked == handlesLocked_) return;
     handlesLocked_ = locked;
-    if (locked && (drag_ == Drag::In || drag_ == Drag::Out)) drag_ = Drag::None;  // a drag under way ends here
+    if (locked && (drag_ == Drag::In || drag_ == Drag::Out || drag_ == Drag::Select)) {  // a drag under way ends here
+        const bool gesture = drag_ != Drag::Select || selecting_;
+        drag_ = Drag::None;
+        selecting_ = false;
+        if (gesture) emit gestureEnded();
+    }
     update();
 }
 
@@ -268,34 +430,75 @@ WaveformView::Drag WaveformView::handleAt(double x) const {
 void WaveformView::mousePressEvent(QMouseEvent* event) {
     if (!times_ || event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
     const double x = event->position().x();
-    drag_ = handleAt(x);
-    if (drag_ == Drag::None) {
-        drag_ = Drag::Playhead;
-        emit playheadMoved(timeline_.frameAt(x));
+    const std::int64_t frame = timeline_.frameAt(x);
+    const bool onLanes = event->position().y() >= kRulerHeight;
+    if (event->modifiers() & Qt::ShiftModifier && !handlesLocked_) {
+        emit extendWanted(frame);
+        return;
     }
+    drag_ = handleAt(x);
+    if (drag_ != Drag::None) {
+        emit gestureStarted();
+        return;
+    }
+    // On the ruler, or while the points are locked, a drag moves the playhead; on the lanes it selects.
+    drag_ = onLanes && !handlesLocked_ ? Drag::Select : Drag::Playhead;
+    selectFrom_ = frame;
+    pressX_ = x;
+    selecting_ = false;
+    emit playheadMoved(frame);
 }
 
 void WaveformView::mouseMoveEvent(QMouseEvent* event) {
     const double x = event->position().x();
     if (!times_) return;
+    const std::int64_t frame = timeline_.frameAt(x);
+    emit pointerMoved(frame);
     if (drag_ == Drag::None) {
         setCursor(handleAt(x) == Drag::None ? Qt::ArrowCursor : Qt::SizeHorCursor);
         return;
     }
-    const std::int64_t frame = timeline_.frameAt(x);
     if (drag_ == Drag::In) emit inDragged(frame);
     if (drag_ == Drag::Out) emit outDragged(frame);
     if (drag_ == Drag::Playhead) emit playheadMoved(frame);
+    if (drag_ == Drag::Select) {
+        if (!selecting_ && std::abs(x - pressX_) >= kDragStart) {
+            selecting_ = true;
+            emit gestureStarted();
+        }
+        if (selecting_) emit rangeDragged(selectFrom_, frame);
+    }
 }
 
 void WaveformView::mouseReleaseEvent(QMouseEvent* event) {
+    const bool gesture = drag_ == Drag::In || drag_ == Drag::Out || (drag_ == Drag::Select && selecting_);
     drag_ = Drag::None;
+    selecting_ = false;
+    if (gesture) emit gestureEnded();
     QWidget::mouseReleaseEvent(event);
+}
+
+void WaveformView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (!times_ || event->button() != Qt::LeftButton || handlesLocked_ || event->position().y() < kRulerHeight ||
+        handleAt(event->position().x()) != Drag::None)
+        return QWidget::mouseDoubleClickEvent(event);
+    drag_ = Drag::None;
+    emit stretchWanted(timeline_.frameAt(event->position().x()));
+}
+
+void WaveformView::leaveEvent(QEvent* event) {
+    emit pointerMoved(std::nullopt);
+    QWidget::leaveEvent(event);
 }
 
 void WaveformView::wheelEvent(QWheelEvent* event) {
     if (!times_) return;
     const QPoint delta = event->angleDelta();
+    if (event->modifiers() & Qt::ControlModifier) {  // the level scale
+        setLevelZoom(levelZoom_ * std::pow(2.0, delta.y() / 120.0));
+        event->accept();
+        return;
+    }
     // A sideways wheel or Shift scrolls; the plain wheel zooms about the pointer.
     if (delta.x() != 0 || event->modifiers() & Qt::ShiftModifier) {
         const int amount = delta.x() != 0 ? delta.x() : delta.y();

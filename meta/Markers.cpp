@@ -143,46 +143,45 @@ std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept) {
     return edit;
 }
 
-std::optional<std::vector<CuePoint>> readCuePoints(ByteView cueBody) {
+std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> listBodies) {
     using namespace layout;
-    if (cueBody.size() >= kCueCountSize && readLE<std::uint32_t>(cueBody, 0) == 0u) return std::vector<CuePoint>{};
+    std::vector<Marker> markers;
     const auto end = recordsEnd(cueBody, 0, kCueCountSize, kCuePointSize);
-    if (!end) return std::nullopt;
-    std::vector<CuePoint> points;
+    if (!end) return markers;
     for (std::size_t at = kCueCountSize; at < *end; at += kCuePointSize) {
         const ByteView point = cueBody.subspan(at, kCuePointSize);
         if (startsWith(point.subspan(kCueChunkIdOffset), kDataId))
-            points.push_back({field(point, kCuePointIdOffset), field(point, kCueSampleOffsetOffset)});
+            markers.push_back({field(point, kCuePointIdOffset), field(point, kCueSampleOffsetOffset), 0, {}});
     }
-    return points;
-}
-
-std::optional<CueTexts> readCueTexts(ByteView listBody) {
-    using namespace layout;
-    if (listBody.size() < kListFormSize) return std::nullopt;
-    CueTexts texts;
-    if (!startsWith(listBody, kAdtlForm)) return texts;
-    // labl: ID, text. ltxt: ID, length, purpose, country, language, dialect, code page (20 bytes), text.
-    constexpr std::size_t kLtxtTextOffset = 20;
-    const auto textFrom = [](ByteView body, std::size_t from) {
-        if (from >= body.size()) return std::string();
-        const ByteView rest = body.subspan(from);
-        const auto nul = std::ranges::find(rest, std::uint8_t{0});
-        return std::string(rest.begin(), nul);
-    };
-    for (std::size_t at = kListFormSize; at < listBody.size();) {
-        const auto size = readLE<std::uint32_t>(listBody, at + kChunkSizeOffset);
-        if (!size || *size > listBody.size() - at - kChunkHeaderSize) return std::nullopt;
-        const ByteView id = listBody.subspan(at, kChunkIdSize);
-        const ByteView body = listBody.subspan(at + kChunkHeaderSize, *size);
-        const auto cue = readLE<std::uint32_t>(body, 0);
-        if (cue && startsWith(id, "labl")) texts.labels.emplace(*cue, textFrom(body, 4));
-        const auto length = readLE<std::uint32_t>(body, 4);
-        if (cue && length && *length > 0 && startsWith(id, "ltxt"))
-            texts.regions.emplace(*cue, RegionText{*length, textFrom(body, kLtxtTextOffset)});
-        at = std::min(at + kChunkHeaderSize + *size + (*size & 1u), listBody.size());
+    // labl: ID and text; ltxt: ID, length in frames, purpose, country, language, dialect, code page, text.
+    // By ID, so that many labels for many points cost no more than sorting them.
+    constexpr std::size_t kLtxtLengthOffset = 4;
+    std::stable_sort(markers.begin(), markers.end(), [](const Marker& a, const Marker& b) { return a.id < b.id; });
+    for (ByteView list : listBodies) {
+        if (list.size() < kListFormSize || !startsWith(list, kAdtlForm)) continue;
+        for (std::size_t at = kListFormSize; at + kChunkHeaderSize <= list.size();) {
+            const auto size = readLE<std::uint32_t>(list, at + kChunkSizeOffset);
+            if (!size || *size > list.size() - at - kChunkHeaderSize) break;
+            const ByteView body = list.subspan(at + kChunkHeaderSize, *size);
+            const std::string_view id(reinterpret_cast<const char*>(list.data() + at), 4);
+            at += kChunkHeaderSize + *size + (*size & 1u);
+            const auto cue = readLE<std::uint32_t>(body, 0);
+            if (!cue) continue;
+            auto marker = std::lower_bound(markers.begin(), markers.end(), *cue,
+                                           [](const Marker& m, std::uint32_t wanted) { return m.id < wanted; });
+            for (; marker != markers.end() && marker->id == *cue; ++marker) {
+                if (id == "labl") {
+                    const ByteView text = body.subspan(4);
+                    const auto nul = std::ranges::find(text, std::uint8_t{0});
+                    marker->label.assign(text.begin(), nul);
+                } else if (id == "ltxt") {
+                    if (const auto length = readLE<std::uint32_t>(body, kLtxtLengthOffset)) marker->length = *length;
+                }
+            }
+        }
     }
-    return texts;
+    std::stable_sort(markers.begin(), markers.end(), [](const Marker& a, const Marker& b) { return a.frame < b.frame; });
+    return markers;
 }
 
 }  // namespace keeptime

@@ -53,28 +53,18 @@ std::optional<BodyEdit> cutRegions(ByteView listBody, const std::map<std::uint32
 // Loops wholly inside the kept frames move by -first; the others are removed.
 std::optional<BodyEdit> moveLoops(ByteView smplBody, KeptFrames kept);
 
-// A cue point in the audio (its chunk ID "data"), as a cut reads it.
-struct CuePoint {
+// A marker as a person reads it: a cue point in the audio with its label, and for a
+// region (an ltxt with a length) how many frames it spans.
+struct Marker {
     std::uint32_t id = 0;
-    std::uint32_t frame = 0;
+    std::int64_t frame = 0;
+    std::int64_t length = 0;  // 0: a point
+    std::string label{};
 };
 
-// The points of a cue body that stand in the audio, in the body's order: those
-// moveCuePoints moves. Nothing for a body that does not add up.
-std::optional<std::vector<CuePoint>> readCuePoints(ByteView cueBody);
-
-// The texts an adtl list ties to cue IDs: each labl's text, and each ltxt that
-// gives a length in frames (a region), with its own text. Texts end at their
-// first NUL. An empty result for a list of any other form; nothing for one
-// that does not add up.
-struct RegionText {
-    std::uint32_t length = 0;
-    std::string text;
-};
-struct CueTexts {
-    std::map<std::uint32_t, std::string> labels;
-    std::map<std::uint32_t, RegionText> regions;
-};
-std::optional<CueTexts> readCueTexts(ByteView listBody);
+// The cue points in the data chunk, with the labl text and ltxt length of each
+// from the adtl lists given, by frame. A cue body that does not add up gives
+// none; a label that does not add up is left out.
+std::vector<Marker> readMarkers(ByteView cueBody, std::span<const ByteView> listBodies);
 
 }  // namespace keeptime

@@ -4,16 +4,12 @@
 #include <utility>
 
 #include "io/File.hpp"
-#include "meta/Markers.hpp"
-#include "recording/BWFParser.hpp"
 #include "timecode/Decimal.hpp"
 
 namespace keeptime {
 
 namespace {
 
-// A marker chunk larger than this is no marker chunk a recorder wrote.
-constexpr std::uint64_t kMaxMarkerChunk = 64u << 20;
 constexpr std::int64_t kMaxListBytes = 64 << 20;
 
 std::string_view trimmed(std::string_view text) {
@@ -117,49 +113,6 @@ std::vector<Segment> readLabelTrack(const std::vector<std::string_view>& lines, 
 
 }  // namespace
 
-std::vector<Marker> readMarkers(const std::filesystem::path& recording) {
-    const FileHandle file = FileHandle::openForReading(recording);
-    const BWFParser parser(file);
-    std::vector<CuePoint> points;
-    CueTexts texts;
-    for (const Chunk& chunk : parser.chunks()) {
-        const MarkerChunk kind = markerChunk(chunk.name());
-        if (!chunk.whole || (kind != MarkerChunk::cue && kind != MarkerChunk::list)) continue;
-        if (chunk.size > kMaxMarkerChunk)
-            throw BWFError(BWFError::Kind::Malformed, recording,
-                           "its " + std::string(chunk.name()) + " chunk at byte " + std::to_string(chunk.offset) +
-                               " is too large to hold markers");
-        const Bytes body = file.readAt(static_cast<std::int64_t>(chunk.bodyOffset()), chunk.size);
-        const auto fault = [&] {
-            return BWFError(BWFError::Kind::Malformed, recording,
-                            "its " + std::string(chunk.name()) + " chunk at byte " + std::to_string(chunk.offset) +
-                                " does not add up, so its markers cannot be read");
-        };
-        if (kind == MarkerChunk::cue) {
-            const auto read = readCuePoints(body);
-            if (!read) throw fault();
-            points.insert(points.end(), read->begin(), read->end());
-        } else {
-            auto read = readCueTexts(body);
-            if (!read) throw fault();
-            texts.labels.merge(read->labels);
-            texts.regions.merge(read->regions);
-        }
-    }
-    std::vector<Marker> markers;
-    for (const CuePoint& point : points) {
-        Marker marker{point.frame, 0, {}};
-        if (auto label = texts.labels.find(point.id); label != texts.labels.end()) marker.label = label->second;
-        if (auto region = texts.regions.find(point.id); region != texts.regions.end()) {
-            marker.length = region->second.length;
-            if (marker.label.empty()) marker.label = region->second.text;
-        }
-        markers.push_back(std::move(marker));
-    }
-    std::ranges::stable_sort(markers, {}, &Marker::frame);
-    return markers;
-}
-
 std::vector<Segment> segmentsAtMarkers(const std::vector<Marker>& markers, std::int64_t frames) {
     std::vector<Segment> segments;
     Segment piece{{}, 0, frames};
@@ -205,9 +158,7 @@ Reading readLength(const Clock& clock, std::string_view text) {
     Clock lengths = clock;
     lengths.stamp = 0;
     lengths.frames = std::int64_t{clock.sampleRate} * 1'000'000'000;
-    Reading reading = lengths.read(Notation::FromStart, text, false);
-    if (reading.frame == 0) return {std::nullopt, "\"" + std::string(text) + "\" is no length"};
-    return reading;
+    return lengths.read(Notation::FromStart, text, false);
 }
 
 std::vector<Segment> readSegmentList(std::string_view text, const Clock& clock, const std::filesystem::path& list) {

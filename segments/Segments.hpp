@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/BWFError.hpp"
+#include "meta/Markers.hpp"
 #include "timecode/Clock.hpp"
 
 namespace keeptime {
@@ -24,18 +25,7 @@ struct Segment {
     bool operator==(const Segment&) const = default;
 };
 
-// A marker of the recording as a cut reads it: a point, or a region of length frames.
-struct Marker {
-    std::int64_t frame = 0;
-    std::int64_t length = 0;  // 0: a point
-    std::string label;
-};
-
-// The cue points and regions of a recording's cue and adtl chunks (wherever they
-// stand), labels joined to their points by ID, ordered by frame. Throws BWFError
-// when the file cannot be read or its marker chunks do not add up.
-std::vector<Marker> readMarkers(const std::filesystem::path& recording);
-
+// From a recording's markers, ordered by frame (markersOf in trim/Selection.hpp reads them).
 // Every point cuts: [0, m1), [m1, m2), ..., [mN, frames), each named after the
 // label of the marker that opens it (the first, before any marker, unnamed).
 // Points at 0, at or past the end, and a second point at one frame cut nothing.
@@ -52,8 +42,7 @@ std::vector<Segment> withHandles(std::vector<Segment> segments, std::int64_t han
 // A length typed in the recording's time language ("0:10:00", "00:00:02:12" at
 // its rate, "90.5" in seconds), as frames: labels from a label's first frame,
 // so that every piece of that length holds the same count of labels' frames.
-// Nothing, with the refusal in reading.refusal, for a text that is no length
-// or is 0.
+// Nothing, with the refusal in reading.refusal, for a text that is no length.
 Reading readLength(const Clock& clock, std::string_view text);
 
 // A list file: CSV whose first row is "name,start,end" (start and end times of

@@ -85,8 +85,8 @@ SplitPlan planSplit(const std::vector<Segment>& segments, const std::filesystem:
             const std::string range = from.text(Notation::TimeOfDay, segment.first) + " to " +
                                       from.text(Notation::TimeOfDay, segment.end);
             if (first >= end) {
-                plan.skipped.push_back(member.string() + ": holds none of segment " + std::to_string(i + 1) + " (" +
-                                       range + "); no copy of it is written");
+                plan.skipped.emplace_back(member, "holds none of segment " + std::to_string(i + 1) + " (" + range +
+                                                      "); no copy of it is written");
                 continue;
             }
             std::string number = std::to_string(i + 1);
@@ -125,7 +125,7 @@ SplitPlan planSplit(const std::vector<Segment>& segments, const std::filesystem:
             plan.segmentOf.push_back(i);
             plan.notice.push_back(first == wantFirst && end == wantEnd
                                       ? std::nullopt
-                                      : std::optional(member.filename().string() + " holds only " +
+                                      : std::optional("holds only " +
                                                       to.text(Notation::TimeOfDay, first) + " to " +
                                                       to.text(Notation::TimeOfDay, end) + " of segment " +
                                                       std::to_string(i + 1) + " (" + range + "); its copy is cut to that"));

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "copy/BWFReconstructor.hpp"
@@ -30,7 +31,8 @@ struct SplitPlan {
     std::vector<CopyRequest> requests;
     std::vector<std::size_t> segmentOf;              // per request: its segment's index in the list
     std::vector<std::optional<std::string>> notice;  // per request: why it holds less than its segment
-    std::vector<std::string> skipped;                // members that hold none of a segment, said why
+    // Members that hold none of a segment, and which: no copy of it is made from them.
+    std::vector<std::pair<std::filesystem::path, std::string>> skipped;
 };
 
 // The copies of every segment (frames of lead) from every member (the lead alone,

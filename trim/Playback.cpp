@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -23,12 +24,15 @@ int checkedChannel(const PcmReader& reader, int channel) {
 }  // namespace
 
 Playback::Playback(std::shared_ptr<const PcmReader> reader, std::int64_t from, std::optional<std::int64_t> until,
-                   int channel)
+                   int channel, bool loop, int stride)
     : reader_(std::move(reader)),
       from_(std::clamp<std::int64_t>(from, 0, reader_->frames())),
       until_(std::clamp<std::int64_t>(until.value_or(reader_->frames()), from_, reader_->frames())),
       left_(checkedChannel(*reader_, channel) >= 0 ? channel : 0),
       right_(channel >= 0 ? channel : std::min(1, channelCount(*reader_) - 1)),
+      loop_(loop && until_ > from_),
+      stride_(std::max(stride, 1)),
+      total_(loop_ ? std::numeric_limits<std::int64_t>::max() : (until_ - from_ + stride_ - 1) / stride_),
       // 50 ms blocks, 16 of them ahead: small enough to start at once, large
       // enough to ride over a slow disk.
       block_(std::max<std::int64_t>(1024, reader_->sampleRate() / 20)),
@@ -57,27 +61,34 @@ std::int64_t Playback::freeFrames() const {
 void Playback::decode() {
     std::vector<float> decoded;
     const int channels = channelCount(*reader_);
+    const std::int64_t length = until_ - from_;
     try {
-        for (std::int64_t done = 0; done < until_ - from_;) {
-            const std::int64_t want = std::min(block_, until_ - from_ - done);
+        for (std::int64_t done = 0; done < total_;) {
+            // A block never crosses the loop's seam: the next one starts at from again.
+            const std::int64_t at = loop_ ? done % length * stride_ % length : done * stride_;
+            // The first block is short, so that the device has its first frames as soon as may be.
+            const std::int64_t frames = done == 0 ? std::max<std::int64_t>(block_ / 8, 1) : block_;
+            const std::int64_t wantFrames = std::min(frames * stride_, length - at);
+            const std::int64_t want = (wantFrames + stride_ - 1) / stride_;
             {
                 // The consumer does not signal (it must not touch the lock), so re-check often.
                 std::unique_lock lock(mutex_);
                 while (!stopping_ && freeFrames() < want) wake_.wait_for(lock, std::chrono::milliseconds(5));
             }
             if (stopping_) return;
-            const std::int64_t got = reader_->readFloat(from_ + done, want, decoded);
-            for (std::int64_t i = 0; i < got; ++i) {
-                const float* frame = decoded.data() + i * channels;
+            const std::int64_t got = reader_->readFloat(from_ + at, wantFrames, decoded);
+            const std::int64_t out = (got + stride_ - 1) / stride_;
+            for (std::int64_t i = 0; i < out; ++i) {
+                const float* frame = decoded.data() + i * stride_ * channels;
                 float* slot = ring_.get() + ((done + i) % capacity_) * 2;
                 slot[0] = frame[left_];
                 slot[1] = frame[right_];
             }
-            done += got;
+            done += out;
             written_.store(done, std::memory_order_release);
-            if (got < want)
+            if (got < wantFrames)
                 throw BWFError(BWFError::Kind::Unreadable, reader_->path(),
-                               "the audio ends at frame " + std::to_string(from_ + done) + ", before the " +
+                               "the audio ends at frame " + std::to_string(from_ + at + got) + ", before the " +
                                    std::to_string(reader_->frames()) +
                                    " frames its header gives: the file was cut short after it was opened");
         }
@@ -85,6 +96,11 @@ void Playback::decode() {
         error_ = e.what();
         failed_.store(true, std::memory_order_release);
     }
+}
+
+std::int64_t Playback::frameAfter(std::int64_t played) const {
+    if (loop_) return from_ + played % (until_ - from_) * stride_ % (until_ - from_);
+    return std::min(until_, from_ + played * stride_);
 }
 
 std::int64_t Playback::pull(float* out, std::int64_t frames) {
@@ -104,7 +120,7 @@ std::int64_t Playback::pull(float* out, std::int64_t frames) {
 bool Playback::finished() const {
     const bool failed = failed_.load(std::memory_order_acquire);
     const std::int64_t pulled = framesPulled();
-    return pulled == until_ - from_ || (failed && pulled == written_.load(std::memory_order_acquire));
+    return pulled == total_ || (failed && pulled == written_.load(std::memory_order_acquire));
 }
 
 std::optional<std::string> Playback::error() const {

@@ -22,8 +22,10 @@ public:
     // plays to its end. channel -1 plays the first two channels as left and right
     // (a mono file on both sides); channel c >= 0 plays channel c on both sides.
     // Throws std::invalid_argument for a channel the audio does not have.
+    // loop: after until comes from again, with no gap, until stopped. stride: every
+    // stride-th frame is played (2: twice as fast).
     Playback(std::shared_ptr<const PcmReader> reader, std::int64_t from, std::optional<std::int64_t> until,
-             int channel = -1);
+             int channel = -1, bool loop = false, int stride = 1);
     ~Playback();  // stops
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
@@ -40,7 +42,11 @@ public:
 
     std::int64_t from() const { return from_; }
     std::int64_t until() const { return until_; }
+    bool loops() const { return loop_; }
     std::int64_t framesPulled() const { return pulled_.load(std::memory_order_acquire); }
+    // The file's frame that the played-th frame handed out came from (until after the
+    // last, unless looping): what a playhead shows once that many have been heard.
+    std::int64_t frameAfter(std::int64_t played) const;
     // Every frame of [from, until) was pulled, or a read error ended the
     // decoding and every frame decoded before it was pulled.
     bool finished() const;
@@ -56,6 +62,9 @@ private:
     const std::int64_t until_;
     const int left_;
     const int right_;
+    const bool loop_;
+    const std::int64_t stride_;
+    const std::int64_t total_;     // frames handed out in all; looping: no end
     const std::int64_t block_;     // frames read from the file at a time
     const std::int64_t capacity_;  // frames the ring holds
     const std::unique_ptr<float[]> ring_;

@@ -84,6 +84,10 @@ std::vector<Timeline::Mark> Timeline::marks(const Clock& clock, double minLabelG
     const double unitsPerFrame =
         clock.rate ? static_cast<double>(clock.rate->num) / (static_cast<double>(clock.rate->den) * fs) : 1000.0 / fs;
     const double unitsPerPixel = perPixel_ * unitsPerFrame;
+    const std::int64_t left = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(first_)));
+    const std::int64_t right = std::min<std::int64_t>(frames_, static_cast<std::int64_t>(std::ceil(first_ + width_ * perPixel_)));
+    // At sample zoom the finest step is wider than the view: marks count samples past each label.
+    if (steps.front() / unitsPerPixel > width_ / 2.0) return sampleMarks(clock, minLabelGap, left, right);
     std::int64_t step = steps.back();
     for (std::int64_t candidate : steps)
         if (candidate / unitsPerPixel >= minLabelGap) {
@@ -97,14 +101,39 @@ std::vector<Timeline::Mark> Timeline::marks(const Clock& clock, double minLabelG
             minor = step / parts;
             break;
         }
-    const std::int64_t left = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(first_)));
-    const std::int64_t right = std::min<std::int64_t>(frames_, static_cast<std::int64_t>(std::ceil(first_ + width_ * perPixel_)));
     auto floorTo = [](std::int64_t value, std::int64_t unit) { return value / unit * unit - (value % unit < 0 ? unit : 0); };
     for (std::int64_t unit = floorTo(clock.rulerUnitAt(left), minor); ; unit += minor) {
         const std::int64_t frame = clock.frameAtRulerUnit(unit);
         if (frame > right) break;
         if (frame < left) continue;
         marks.push_back({xAt(frame), unit % step == 0 ? clock.rulerLabel(unit, step) : std::string()});
+    }
+    return marks;
+}
+
+std::vector<Timeline::Mark> Timeline::sampleMarks(const Clock& clock, double minLabelGap, std::int64_t left,
+                                                  std::int64_t right) const {
+    std::vector<Mark> marks;
+    // "10:00:00:12+480" is wider than a label: more room for each.
+    const double gap = minLabelGap * 1.6;
+    std::int64_t step = 1;
+    for (std::int64_t n : {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000})
+        if ((step = n) / perPixel_ >= gap) break;
+    std::int64_t minor = step;
+    for (std::int64_t parts : {5, 4, 2})
+        if (step % parts == 0 && step / parts / perPixel_ >= 6) {
+            minor = step / parts;
+            break;
+        }
+    // Counted from each label's first frame (from the file's first without a rate), so
+    // that the label itself is marked and the counts are round within it.
+    for (std::int64_t start = clock.rate ? clock.snap(left) : 0; start <= right;) {
+        const std::int64_t next = clock.rate ? clock.stepLabels(start, 1) : right + 1;
+        for (std::int64_t frame = start + (std::max<std::int64_t>(left - start, 0) + minor - 1) / minor * minor;
+             frame < next && frame <= right; frame += minor)
+            marks.push_back({xAt(frame), (frame - start) % step == 0 ? clock.text(Notation::TimeOfDay, frame, true) : std::string()});
+        if (next <= start) break;  // the last label
+        start = next;
     }
     return marks;
 }

@@ -46,12 +46,15 @@ public:
         double x;
         std::string label;  // empty for a minor mark
     };
-    // Marks at round times of day, labels at least minLabelGap pixels apart.
+    // Marks at round times of day, labels at least minLabelGap pixels apart. Zoomed in
+    // so far that a label spans the view, marks at round counts of samples past each
+    // label, labelled "label+samples" (the label alone on its first frame).
     std::vector<Mark> marks(const Clock& clock, double minLabelGap) const;
 
 private:
     void clampView();
     double widestFramesPerPixel() const;
+    std::vector<Mark> sampleMarks(const Clock& clock, double minLabelGap, std::int64_t left, std::int64_t right) const;
 
     std::int64_t frames_ = 0;
     int width_ = 1;

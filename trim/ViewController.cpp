@@ -151,6 +151,14 @@ void ViewController::outPointAt(std::int64_t frame) {
     updateDisplay();
 }
 
+void ViewController::rangeAt(std::int64_t a, std::int64_t b) {
+    if (!parser) return;
+    newStart = placed(std::min(a, b), false);
+    newEnd = std::max(*newStart, placed(std::max(a, b), true));
+    showFieldError({});
+    updateDisplay();
+}
+
 // The points are frames of the audio: a new mode or rate only changes their texts.
 void ViewController::weirdTCChanged(bool on) {
     weirdTC = on;

@@ -90,6 +90,9 @@ public:
     // it pushes the other point along rather than cross it.
     void inPointAt(std::int64_t frame);
     void outPointAt(std::int64_t frame);
+    // Both points at once, as a drag across the waveform chooses them: from a to b in
+    // either order, each placed as inPointAt and outPointAt place them.
+    void rangeAt(std::int64_t a, std::int64_t b);
 
     // Switches weird-TC mode, or the rate for files that name none. The points
     // stay where they are in the audio; only their texts change.

@@ -148,6 +148,7 @@ TEST(ExternalSplit, RefusalsSayWhyAndWriteNothing) {
         {{"--every", "1", "--name", "{reel}"}, "--name: {reel} is no field"},
         {{"--every", "1", "--name", "{scene}_{n}"}, "in.wav: names no SCENE in its iXML"},
         {{"--every", "0"}, "--every: \"0\" is no length"},
+        {{"--every", "2", "--handles", "0"}, "/in_2.wav: already exists"},  // no handles is a length too
         {{"--every", "1", "--handles", "1:60"}, "--handles: \"1:60\": minutes and seconds run 00–59"},
         {{"--list", list("late.csv", "name,start,end\na,10:00:00,10:00:01\n\nb,10:00:02,10:00:04\n")},
          "late.csv: line 4: end \"10:00:04\" lies outside the recording"},
@@ -188,7 +189,7 @@ TEST(ExternalSplit, ATakeIsCutAtTheSameTimesOfDay) {
     writeText(dir / "rows.txt", "0.1\t1\ta\n1\t2\tb\n2\t2.9\tc\n");
     const Result r = keeptime({"split", take[0], "-o", out.path(), "--take", "--list", dir / "rows.txt", "--json", "-q"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("notice: Tr3.wav holds only"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Tr3.wav: notice: holds only"), std::string::npos) << r.err;
     const json copies = json::parse(r.out);
     ASSERT_EQ(copies.size(), 9u);
     for (const json& copy : copies) {

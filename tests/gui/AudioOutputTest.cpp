@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstring>
+#include <set>
 
 #include "recording/BWFParser.hpp"
 #include "gui/AudioOutput.hpp"
@@ -20,11 +21,11 @@ class AudioOutputTest : public QObject {
     TempDir dir;
     Bytes audio = audioPattern(48000 * 3 * 4);  // 3 s of 16-bit stereo noise at 48 kHz
 
-    std::shared_ptr<Playback> playback(std::int64_t from, std::int64_t until) {
+    std::shared_ptr<Playback> playback(std::int64_t from, std::int64_t until, bool loop = false) {
         const auto path = dir / "take.wav";
         WavWriter().fmt(2, 48000, 16).data(audio).write(path);
         auto file = std::make_shared<const FileHandle>(FileHandle::openForReading(path));
-        return std::make_shared<Playback>(std::make_shared<const PcmReader>(file, BWFParser(path)), from, until);
+        return std::make_shared<Playback>(std::make_shared<const PcmReader>(file, BWFParser(path)), from, until, -1, loop);
     }
     // Frame -1 is silence.
     float sample(std::int64_t frame, int channel) const {
@@ -114,6 +115,58 @@ private slots:
         }
         QVERIFY2(frame == out, qPrintable(QString("the recording holds the file's frames %1 to %2 in order, not up to %3")
                                               .arg(in).arg(frame).arg(out)));
+        if (gaps > 0) qInfo("%zu frames of silence while the device ran dry", gaps);
+    }
+
+    // The kept part looped, as Ctrl+Space with Loop on plays it: after its last frame its
+    // first follows at once, across two seams and more, and the playhead wraps with it.
+    void loopsTheKeptPartWithoutAGap() {
+        const QString monitor = qEnvironmentVariable("KEEPTIME_PULSE_MONITOR");
+        if (monitor.isEmpty()) QSKIP("needs a PulseAudio null sink: run through tests/gui/with-pulseaudio.sh");
+        AudioOutput output;
+        QProcess recorder;
+        recorder.start("parec", {"--device=" + monitor, "--raw", "--format=float32le", "--rate=48000",
+                                 "--channels=2", "--latency-msec=20"});
+        QVERIFY(recorder.waitForStarted(5000) && recorder.waitForReadyRead(10000));
+        QByteArray raw = recorder.readAllStandardOutput();
+        const std::int64_t in = 20011, out = in + 9600;  // 200 ms
+        const auto played = output.play(playback(in, out, true), 48000);
+        QVERIFY2(played, qPrintable(output.lastError()));
+        // Three passes handed out and then some: the playhead has wrapped at least twice.
+        std::set<std::int64_t> playheads;
+        QDeadlineTimer deadline(10000);
+        while (output.framesHandedOut() < 3 * (out - in) + 4800 && !deadline.hasExpired())
+            QTest::qWait(5), playheads.insert(output.playheadFrame());
+        QVERIFY(output.playing());
+        QVERIFY(*playheads.begin() >= in && *playheads.rbegin() < out);
+        // Read until two seams have been recorded, then stop.
+        const auto matches = [&](std::size_t at, std::int64_t frame) {
+            float heard[2];
+            std::memcpy(heard, raw.constData() + at * 8, 8);
+            return heard[0] == sample(frame, 0) && heard[1] == sample(frame, 1);
+        };
+        std::size_t at = 0, seams = 0, gaps = 0, gapsAtSeams = 0;
+        std::int64_t frame = in;
+        bool started = false;
+        while (seams < 2 && !deadline.hasExpired()) {
+            QTest::qWait(20), raw += recorder.readAllStandardOutput();
+            for (; at < std::size_t(raw.size()) / 8; ++at) {
+                if (matches(at, frame)) {
+                    started = true;
+                    if (++frame == out) frame = in, ++seams;
+                } else if (matches(at, -1)) {
+                    gaps += started;  // the device ran dry: the machine, not the loop
+                    gapsAtSeams += started && frame == in;
+                } else {
+                    QFAIL(qPrintable(QString("recorded frame %1 is not the file's frame %2").arg(at).arg(frame)));
+                }
+            }
+        }
+        output.stop();
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(5000));
+        QVERIFY2(seams >= 2, qPrintable(QString("%1 seams recorded").arg(seams)));
+        QCOMPARE(gapsAtSeams, std::size_t(0));
         if (gaps > 0) qInfo("%zu frames of silence while the device ran dry", gaps);
     }
 

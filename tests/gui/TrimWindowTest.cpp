@@ -145,6 +145,102 @@ private slots:
         ctl<QLabel>("statusText")->clear(), key(Qt::Key_Space), key(Qt::Key_BracketRight);
         QVERIFY(text("statusText").isEmpty() && view->playhead() == *w->controller().newEnd);
     }
+    // An editor's moves: a drag selects, Ctrl+Z takes the whole drag back and Ctrl+Shift+Z
+    // brings it again, a Shift+click moves the nearer point, the readouts follow the
+    // playhead and the pointer, and zoomed to single samples the ruler still reads.
+    void aDragSelectsAndUndoRestores() {
+        open(*w, take("take.wav", 60));
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        WaveformView* view = w->timeline()->view();
+        const Timeline& shown = view->timeline();
+        const Clock clock = w->controller().clock();
+        const auto range = [&] { return std::pair(in(), *w->controller().newEnd); };
+        const auto whole = range();
+        const int from = view->width() / 5, to = view->width() / 2, y = view->height() / 2;
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(from, y));
+        for (int x = from + 10; x < to; x += 10) QTest::mouseMove(view, QPoint(x, y));
+        QTest::mouseMove(view, QPoint(to, y));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(to, y));
+        const auto selected = std::pair(clock.snap(shown.frameAt(from)), clock.snap(shown.frameAt(to), true));
+        QCOMPARE(range(), selected);
+        QCOMPARE(text("startTCText").toStdString(), clock.text(Notation::TimeOfDay, selected.first));
+        QCOMPARE(text("playheadReadout").toStdString(), clock.text(Notation::TimeOfDay, shown.frameAt(from)));
+        QTest::mouseMove(view, QPoint(to + 50, y));
+        QCOMPARE(text("pointerReadout").toStdString(), clock.text(Notation::TimeOfDay, shown.frameAt(to + 50)));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);  // the whole drag, in one step
+        QCOMPARE(range(), whole);
+        QCOMPARE(text("endTCText").toStdString(), clock.text(Notation::TimeOfDay, whole.second));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(range(), selected);
+        QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, QPoint(to + 100, y));  // nearer the out point
+        QCOMPARE(range(), std::pair(selected.first, clock.snap(shown.frameAt(to + 100), true)));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(range(), selected);
+        // The rate chosen is a step too; undoing it puts back the box and the texts.
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier), QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ctl<QComboBox>("rateBox")->currentText() + " " + text("startTCText"), QString("Seconds 10:00:00"));
+        QVERIFY(!w->findChild<QAction*>("undoAction")->isEnabled());
+        // At sample zoom the ruler counts samples past the label.
+        ctl<QComboBox>("rateBox")->setCurrentText("25 fps");
+        for (int i = 0; i < 40; ++i) QTest::keyClick(w.get(), Qt::Key_Plus, Qt::ControlModifier);
+        QStringList labels;
+        for (const auto& mark : shown.marks(*view->times(), 100)) if (!mark.label.empty()) labels << QString::fromStdString(mark.label);
+        QVERIFY2(labels.size() >= 2 && labels[1].contains("+"), qPrintable(labels.join(' ')));
+        const Clock labelled = w->controller().clock();
+        QCOMPARE(text("playheadReadout").toStdString(), labelled.text(Notation::TimeOfDay, view->playhead(), true));
+    }
+    // In take mode every file's channels are lanes under the opened file's ruler, named by
+    // their tracks, the take list names them short with the file's name behind, and the
+    // Hear menu offers each lane. Unticked, the opened file stands alone again.
+    void aTakeOfNineFilesHasALaneForEachTrack() {
+        QString lav;
+        for (int i = 1; i <= 9; ++i) {
+            std::string xml = takeIXML("UID-9", "9", std::to_string(i), 1'728'000'000 + 480 * i);
+            xml.insert(xml.find("</BWFXML>"), "<TRACK_LIST><TRACK><NAME>Lav " + std::to_string(i) + "</NAME></TRACK></TRACK_LIST>");
+            const QString file = path(QString("S12T3_%1.wav").arg(i));
+            WavWriter().ixml(xml).fmt(1).data(audioPattern(48000 * 3)).write(QFile::encodeName(file).toStdString());
+            if (i == 4) lav = file;
+        }
+        QSettings().setValue("take/whole", true), ended.reset(), w = std::make_unique<ScriptedWindow>(), w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        open(*w, lav);
+        WaveformView* view = w->timeline()->view();
+        QStringList lanes = view->laneNames();
+        QCOMPARE(lanes.size(), 9);
+        QCOMPARE(lanes.mid(0, 3), QStringList({"Lav 4", "Lav 1", "Lav 2"}));
+        QVERIFY2(text("takeList").contains("<a href=\"S12T3_9.wav\" style=\"text-decoration:none\">Lav 9</a>"), qPrintable(text("takeList")));
+        QList<QAction*> heard;
+        for (QToolButton* button : w->timeline()->findChildren<QToolButton*>())
+            if (button->menu()) heard = button->menu()->actions();
+        QCOMPARE(heard.size(), 10);  // the first two, and each of the nine lanes
+        QCOMPARE(heard.last()->text(), QString("Channel 9 (Lav 9)"));
+        ctl<QCheckBox>("wholeTakeCheckBox")->click();
+        QCOMPARE(view->laneNames(), QStringList({"Lav 4"}));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);  // the take box is a step to undo
+        QCOMPARE(view->laneNames().size(), 9);
+    }
+    // Open Recent holds the files opened, newest first and ten at most, and opens them. The
+    // first window takes most of the screen; the next one where the last was closed.
+    void openRecentOpensTheFilesOpenedLast() {
+        const QSize screen = w->screen()->availableGeometry().size();
+        QVERIFY2(std::abs(w->width() - screen.width() * 0.8) <= 1 || w->width() == w->minimumSizeHint().width(),
+                 qPrintable(QString("%1 of %2").arg(w->width()).arg(screen.width())));
+        w->resize(w->size() - QSize(40, 30));
+        const QSize closed = w->size();
+        QVERIFY(w->close());
+        ScriptedWindow next;
+        QCOMPARE(next.size(), closed);
+        for (int i = 0; i < 12; ++i) open(*w, take(QString("t%1.wav").arg(i), 1));
+        auto* recent = ctl<QMenu>("recentMenu");
+        emit recent->aboutToShow();
+        const QList<QAction*> items = recent->actions();
+        QCOMPARE(items.size(), 10);
+        QCOMPARE(items[0]->text() + " " + items[9]->text(), QString("&1 t11.wav &0 t2.wav"));
+        items[3]->trigger();
+        QCOMPARE(QString::fromStdString(w->controller().selectedFile->string()), path("t8.wav"));
+        emit recent->aboutToShow();
+        QCOMPARE(recent->actions()[0]->text(), QString("&1 t8.wav"));
+    }
     void aWholeTakeIsSavedTogetherOrNotAtAll() {
         const QString card = path("card"), out = path("out"), stopped = path("stopped");
         for (const QString& folder : {card, out, stopped}) QDir().mkpath(folder);
@@ -155,7 +251,9 @@ private slots:
         };
         writeTake(60);
         open(*w, card + "/T7_Tr2.wav");
-        QVERIFY2(text("detailsText").endsWith("Take: 3 files (T7_Tr1, T7_Tr2, T7_Mix)"), qPrintable(text("detailsText")));
+        QVERIFY2(text("detailsText").endsWith("Take: 3 files"), qPrintable(text("detailsText")));
+        QVERIFY2(text("takeList").contains(">T7_Tr1</a> · <a href=\"T7_Tr2.wav\" style=\"text-decoration:none\">T7_Tr2</a> · "),
+                 qPrintable(text("takeList")));
         ctl<QCheckBox>("wholeTakeCheckBox")->click();
         QVERIFY(QSettings().value("take/whole").toBool());
         type("startFileText", "0:10"), type("endFileText", "0:20");

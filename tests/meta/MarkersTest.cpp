@@ -112,3 +112,39 @@ TEST(MarkersTest, BodiesThatDoNotAddUpAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Markers read from cue and adtl bodies: labels and region lengths joined by ID, by frame.
+TEST(MarkersTest, MarkersReadWithTheirLabelsAndLengths) {
+    auto ltxt = [](std::uint32_t id, std::uint32_t length) {
+        return sub("ltxt", cat({u32(id), u32(length), text("rgn "), Bytes(8, 0)}));
+    };
+    struct Case {
+        const char* name;
+        Bytes cueBody;
+        std::vector<Bytes> lists;
+        std::string read;  // frame:length:label, space-separated
+    };
+    const Case cases[] = {
+        {"by frame, labelled", cue({point(1, 0, 900), point(2, 0, 300)}),
+         {adtl({label(1, "Take 2"), label(2, "clap")})}, "300:0:clap 900:0:Take 2"},
+        {"a region", cue({point(7, 0, 50)}), {adtl({ltxt(7, 480), label(7, "line")})}, "50:480:line"},
+        {"labels in a second list", cue({point(1, 0, 5)}), {adtl({}), adtl({label(1, "b")})}, "5:0:b"},
+        {"no list: no labels", cue({point(1, 0, 5)}), {}, "5:0:"},
+        {"not in data: no marker", cue({point(1, 0, 5, "slnt")}), {}, ""},
+        {"an INFO list is no label", cue({point(1, 0, 5)}), {cat({text("INFO"), label(1, "x")})}, "5:0:"},
+        {"a label that does not fit stops the list", cue({point(1, 0, 5)}),
+         {adtl({cat({text("labl"), u32(99), u32(1)})})}, "5:0:"},
+        {"a cue that does not add up: none", cue({point(1, 0, 5)}, 3), {}, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<ByteView> lists(c.lists.begin(), c.lists.end());
+        std::string read;
+        for (const Marker& m : readMarkers(c.cueBody, lists))
+            read += (read.empty() ? "" : " ") + std::to_string(m.frame) + ":" + std::to_string(m.length) + ":" + m.label;
+        EXPECT_EQ(read, c.read) << c.name;
+    }
+}
+
+}  // namespace

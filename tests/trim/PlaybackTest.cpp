@@ -153,4 +153,42 @@ TEST(PlaybackErrors, EndWithTheReasonAfterTheFramesReadBefore) {
     }
 }
 
+// A looped stretch hands out its frames again and again with nothing between,
+// across the seams, and fast play every other frame; the playhead names the
+// frame each count of frames heard came from.
+TEST(PlaybackLoop, WrapsWithNoGapAcrossTheSeams) {
+    TempDir dir;
+    const Take take = writeTake(dir / "take.wav", 16, 2);
+    struct Case { const char* name; I from, until; bool loop; int stride; I pulls; };
+    // Lengths that the 2400-frame block does not divide, so that a seam falls inside a block's worth.
+    const Case cases[] = {
+        {"looped, two seams and more", 1000, 6001, true, 1, 12'500},
+        {"looped at 2x, an odd length", 1000, 4001, true, 2, 7'000},
+        {"2x to the end", 49'000, takeFrames, false, 2, 500},
+    };
+    for (const Case& c : cases) {
+        Playback playback(readerOf(take.path), c.from, c.until, -1, c.loop, c.stride);
+        playback.start();
+        std::vector<float> heard;
+        float chunk[2 * 331];
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::ssize(heard) < 2 * c.pulls && !playback.finished() && std::chrono::steady_clock::now() < deadline) {
+            const I got = playback.pull(chunk, std::min<I>(331, c.pulls - std::ssize(heard) / 2));
+            heard.insert(heard.end(), chunk, chunk + 2 * got);
+            if (got == 0) std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_EQ(std::ssize(heard), 2 * c.pulls) << c.name;
+        const I length = c.until - c.from;
+        for (I k = 0; k < c.pulls; ++k) {
+            const I frame = c.from + (c.loop ? k * c.stride % length : k * c.stride);
+            if (heard[2 * k] != take.sample(frame, 0) || heard[2 * k + 1] != take.sample(frame, 1)) {
+                ADD_FAILURE() << c.name << ": frame " << k << " handed out is not file frame " << frame;
+                break;
+            }
+            EXPECT_EQ(playback.frameAfter(k), frame) << c.name << " " << k;
+        }
+        EXPECT_EQ(playback.finished(), !c.loop) << c.name;
+    }
+}
+
 }  // namespace

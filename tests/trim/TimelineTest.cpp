@@ -38,6 +38,33 @@ TEST(Timeline, RulerLabelsRoundTimesOfDay) {
     }
 }
 
+// Zoomed in until a label spans more than the view, the ruler counts samples past each
+// label: round counts, the label alone on its first frame, and each mark where its frame is.
+TEST(Timeline, RulerAtSampleZoomCountsSamplesPastTheLabel) {
+    const struct { const char* rate; double firstFrame; const char *first, *second; } cases[] = {
+        {"25", 1920.0 * 250 + 100, "10:00:10:00+100", "10:00:10:00+110"},  // from inside a label
+        {"25", 1920.0 * 250 - 30, "10:00:09:24+1890", "10:00:09:24+1900"}, // across a label's start
+        {"29.97df", 48000.0 * 60, "10:00:59;29+450", "10:00:59;29+460"},
+        {"", 48000.0 * 10 + 7, "10:00:10.0002", "10:00:10.0004"},  // seconds: as many decimals as name the frame
+    };
+    for (const auto& c : cases) {
+        Timeline view;
+        view.setWidth(1000);
+        view.setFrames(3600LL * 48000);
+        view.zoom(1e12, 0);
+        view.scrollTo(c.firstFrame);
+        const Clock file = hourAt(c.rate);
+        std::vector<Timeline::Mark> labels;
+        for (const auto& mark : view.marks(file, 90)) if (!mark.label.empty()) labels.push_back(mark);
+        ASSERT_GE(labels.size(), 3u) << c.rate;
+        EXPECT_EQ(labels[0].label, c.first) << c.rate;
+        EXPECT_EQ(labels[1].label, c.second) << c.rate;
+        EXPECT_GE(labels[1].x - labels[0].x, 90) << c.rate;
+        for (const auto& mark : labels)
+            EXPECT_EQ(file.text(Notation::TimeOfDay, view.frameAt(mark.x), true), mark.label) << c.rate;
+    }
+}
+
 TEST(Timeline, ZoomKeepsTheAnchorAndStaysInTheFile) {
     Timeline view;
     view.setWidth(800);

@@ -67,6 +67,26 @@ TEST_F(ViewControllerTest, AFreshLoadShowsTheWholeFile) {
     EXPECT_EQ(texts({E::fileStartText, E::fileEndText, E::fileLengthText}), "10:00:00;01 10:10:00;01 0:10:00;00");
 }
 
+// A drag across the waveform sets both points, in either direction: each on the first
+// frame of its label, as the handles place them, or where it was let go without snapping.
+TEST_F(ViewControllerTest, ADragSelectsARangeSnappedToLabels) {
+    const std::string pal = "</NOTE><TIMECODE_RATE>25</TIMECODE_RATE><NOTE>";  // labels of 1920 frames
+    const std::tuple<const char*, bool, I, I, I, I> cases[] = {
+        {"left to right", true, 2000, 9000, 1920, 7680},
+        {"right to left", true, 9000, 2000, 1920, 7680},
+        {"on labels", true, 3840, 5760, 3840, 5760},
+        {"inside one label: empty", true, 2000, 2100, 1920, 1920},
+        {"without snapping", false, 2000, 9000, 2000, 9000},
+        {"past the end", true, 2000, 99'999'999, 1920, 10 * 48000},
+    };
+    for (const auto& [name, snap, from, to, in, out] : cases) {
+        load(10, 1728000000, 0, pal);
+        controller.snapChanged(snap);
+        controller.rangeAt(from, to);
+        EXPECT_EQ(std::pair(*controller.newStart, *controller.newEnd), std::pair(in, out)) << name;
+    }
+}
+
 TEST_F(ViewControllerTest, TypedPointsLandOnTheFirstFrameOfTheirTime) {
     const std::tuple<const char*, E, Action, std::string, std::int64_t, std::int64_t> cases[] = {
         {"a time of day", E::startTCText, &VC::startTCFilled, "10:00:10.5", 504000, 28800000},
