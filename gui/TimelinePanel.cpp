@@ -136,7 +136,12 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     connect(&shuttleTimer_, &QTimer::timeout, this, &TimelinePanel::moveShuttle);
     connect(view_, &WaveformView::playheadMoved, this, [this](std::int64_t frame) {
         view_->setPlayhead(frame);
-        if (playing()) play(frame);  // a click while playing plays from there
+        if (playing()) {  // a click while playing plays from there, as fast as before
+            const Transport kept = transport_;
+            play(frame, std::nullopt, false, false, std::max(kept.speed(), 1));
+            transport_ = kept;
+        }
+        if (shuttleTimer_.isActive()) shuttleFrom_ = frame, shuttleClock_.restart();  // and shuttles back from there
     });
     // Finer peaks once the view has settled, not on every wheel step.
     detailTimer_.setSingleShot(true);
