@@ -24,6 +24,7 @@
 
 #include "base/BWFError.hpp"
 #include "io/File.hpp"
+#include "gui/ConformDialog.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/WaveformView.hpp"
 #include "trim/Details.hpp"
@@ -291,6 +292,17 @@ void TrimWindow::buildMenus() {
     QMenu* recent = new QMenu(tr("Open &Recent"), this);
     recent->setObjectName("recentMenu");
     ui_->fileMenu->insertMenu(ui_->saveAction, recent);
+    // File > Conform to an Edit List…: its own window, modeless, the same core as keeptime-cli conform.
+    QAction* conform = new QAction(tr("&Conform to an Edit List…"), this);
+    conform->setObjectName("conformAction");
+    ui_->fileMenu->insertAction(ui_->quitAction, conform);
+    ui_->fileMenu->insertSeparator(ui_->quitAction);
+    connect(conform, &QAction::triggered, this, [this] {
+        auto* dialog = findChild<ConformDialog*>();
+        if (!dialog) dialog = new ConformDialog(this);
+        dialog->show();
+        dialog->raise();
+    });
     connect(recent, &QMenu::aboutToShow, this, [this, recent] {
         recent->clear();
         const QStringList files = settings_.recentFiles();

@@ -5,6 +5,7 @@
 
 #include "recording/BWFParser.hpp"
 #include "copy/BWFReconstructor.hpp"
+#include "gui/ConformDialog.hpp"
 #include "gui/Settings.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/TrimWindow.hpp"
@@ -464,6 +465,36 @@ private slots:
         QVERIFY(ended->wait(60000));
         QVERIFY2(reportedOnce(path("no such folder/scene.wav")), qPrintable(w->problems.join('|')));
         QVERIFY(bar() == 0 && saveButton()->text() == "Save");
+    }
+    void conformDialogReadsTheListAndSavesTheCopies() {
+        take("A001.wav", 10, false);  // 10:00:00 on, naming no rate: read at 25 fps
+        QFile list(path("cut.edl"));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("FCM: NON-DROP FRAME\n001  X  A  C  10:00:02:00 10:00:03:00 01:00:00:00 01:00:01:00\n"
+                   "* FROM CLIP NAME: A001.WAV\n002  NOPE  A  C  10:00:02:00 10:00:03:00 01:00:01:00 01:00:02:00\n");
+        list.close();
+        w->findChild<QAction*>("conformAction")->trigger();
+        auto* dialog = w->findChild<ConformDialog*>();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->setEditList(path("cut.edl"));
+        dialog->addMediaFolder(dir->path());  // the table is filled as soon as both are known
+        QTableWidget* events = dialog->eventsTable();
+        QCOMPARE(events->rowCount(), 2);
+        QCOMPARE(QStringList({events->item(0, 5)->text(), events->item(0, 6)->text(), events->item(1, 5)->text()}),
+                 QStringList({"found", "A001.wav", "missing"}));
+        QVERIFY(dialog->statusText().contains("1 cannot be conformed"));
+        QVERIFY(!dialog->saveCopiesTo(dir->path()));  // a media folder is refused: a later read would take the copies
+        QVERIFY(QDir().mkdir(path("out")));
+        QSignalSpy saved(dialog, &ConformDialog::saveEnded);
+        QVERIFY(dialog->saveCopiesTo(path("out")));
+        QVERIFY(saved.wait(60000));
+        QVERIFY2(saved[0][0].toBool(), qPrintable(dialog->statusText()));
+        QCOMPARE(events->item(0, 5)->text(), QString("copied"));
+        // Two seconds of handles each side, clamped at the file's start: its first 5 s.
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"A001_10000000.wav"});
+        const BWFParser copy(path("out/A001_10000000.wav").toStdString());
+        QCOMPARE(copy.frames(), std::int64_t(5 * 48000));
+        QCOMPARE(copy.samplesSinceMidnight(), std::int64_t(1'728'000'000));
     }
 };
 
