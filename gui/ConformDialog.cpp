@@ -1,6 +1,7 @@
 #include "gui/ConformDialog.hpp"
 
 #include <QFileDialog>
+#include <algorithm>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +17,15 @@
 #include "trim/TakeSave.hpp"
 
 namespace keeptime {
+
+namespace {
+
+// "1 copy", "2 copies".
+QString counted(std::size_t n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+}
+
+}  // namespace
 
 ConformDialog::ConformDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Conform to an Edit List"));
@@ -129,10 +139,11 @@ void ConformDialog::read() {
     } catch (const BWFError& error) {
         return status_->setText(QString::fromStdString(error.what()));
     }
-    if (folders.empty()) return status_->setText(tr("%n event(s). Add the folders of the recordings.", "", int(editList_.events.size())));
+    if (folders.empty())
+        return status_->setText(tr("%1. Add the folders of the recordings.").arg(counted(editList_.events.size(), "event", "events")));
     matches_ = matchEvents(editList_, media_);
     table_->setRowCount(int(matches_.size()));
-    int copied = 0, problems = 0;
+    std::size_t copied = 0, problems = 0;
     for (std::size_t i = 0; i < matches_.size(); ++i) {
         const EditEvent& e = editList_.events[i];
         const Match& m = matches_[i];
@@ -154,8 +165,10 @@ void ConformDialog::read() {
         copied += m.status == Match::Status::Matched;
         problems += m.status == Match::Status::Missing || m.status == Match::Status::Ambiguous || m.notConformable;
     }
-    status_->setText(problems ? tr("%1 event(s) found, %2 cannot be conformed (hover a row for why).").arg(copied).arg(problems)
-                              : tr("%1 event(s) found.").arg(copied));
+    status_->setText(problems ? tr("%1 found; %2 cannot be conformed (hover a row for why).")
+                                    .arg(counted(copied, "event", "events"))
+                                    .arg(problems)
+                              : tr("%1 found.").arg(counted(copied, "event", "events")));
     save_->setEnabled(copied > 0 && parseHandles(handles_->text().toStdString()).has_value());
     if (!parseHandles(handles_->text().toStdString())) status_->setText(tr("The handles are not a length (0:00:02:00, or seconds)."));
 }
@@ -163,11 +176,12 @@ void ConformDialog::read() {
 void ConformDialog::chooseSaveFolder() {
     const QString folder = QFileDialog::getExistingDirectory(this, tr("Save the Copies into a Folder"));
     if (folder.isEmpty()) return;
-    const bool missing = std::any_of(matches_.begin(), matches_.end(), [](const Match& m) {
+    const auto missing = std::count_if(matches_.begin(), matches_.end(), [](const Match& m) {
         return m.status == Match::Status::Missing || m.status == Match::Status::Ambiguous || m.notConformable;
     });
     if (missing && QMessageBox::question(this, tr("Some Events Cannot Be Conformed"),
-                                         tr("Copy the events that were found?")) != QMessageBox::Yes)
+                                         tr("%1 cannot be conformed (the table says why). Copy the events that were found?")
+                                             .arg(counted(std::size_t(missing), "event", "events"))) != QMessageBox::Yes)
         return;
     saveCopiesTo(folder);
 }
@@ -193,7 +207,7 @@ bool ConformDialog::saveCopiesTo(const QString& folder) {
     progress_->show();
     save_->setEnabled(false);
     finished_ = false;
-    status_->setText(tr("Saving %n copie(s) into %1…", "", int(saveJob_->size())).arg(folder));
+    status_->setText(tr("Saving %1 into %2…").arg(counted(saveJob_->size(), "copy", "copies"), folder));
     worker_ = std::thread([this] {
         const SaveOutcome outcome = saveJob_->run(TakeSave::defaultParallel(), [this](std::int64_t percent) {
             QMetaObject::invokeMethod(progress_, [this, percent] { progress_->setValue(int(percent)); }, Qt::QueuedConnection);
@@ -208,7 +222,7 @@ void ConformDialog::ended(const SaveOutcome& outcome) {
     stopWorker();
     progress_->hide();
     save_->setEnabled(true);
-    status_->setText(outcome.completed() ? tr("Saved %n copie(s).", "", int(outcome.copies.size()))
+    status_->setText(outcome.completed() ? tr("Saved %1.").arg(counted(outcome.copies.size(), "copy", "copies"))
                      : outcome.status == CopyOutcome::Status::Cancelled ? tr("Stopped; none of the copies was kept.")
                                                                          : QString::fromStdString(outcome.message()) +
                                                                                tr(" None of the copies was kept."));
