@@ -107,7 +107,7 @@ bool AudioOutput::deviceAvailable() const { return !QMediaDevices::defaultAudioO
 bool AudioOutput::play(std::shared_ptr<Playback> playback, int sampleRate) {
     stop();
     lastError_.clear();
-    lastPlayhead_ = playback->from();
+    lastPlayhead_ = playback->frameAfter(0);
     const QAudioDevice output = QMediaDevices::defaultAudioOutput();
     if (output.isNull()) {
         lastError_ = tr("No audio output was found, so the recording cannot be played.");

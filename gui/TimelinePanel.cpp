@@ -136,7 +136,12 @@ TimelinePanel::TimelinePanel(QWidget* parent)
     connect(&shuttleTimer_, &QTimer::timeout, this, &TimelinePanel::moveShuttle);
     connect(view_, &WaveformView::playheadMoved, this, [this](std::int64_t frame) {
         view_->setPlayhead(frame);
-        if (playing()) play(frame);  // a click while playing plays from there
+        if (playing()) {  // a click while playing plays from there, as fast as before
+            const Transport kept = transport_;
+            play(frame, std::nullopt, false, false, std::max(kept.speed(), 1));
+            transport_ = kept;
+        }
+        if (shuttleTimer_.isActive()) shuttleFrom_ = frame, shuttleClock_.restart();  // and shuttles back from there
     });
     // Finer peaks once the view has settled, not on every wheel step.
     detailTimer_.setSingleShot(true);
@@ -152,6 +157,7 @@ TimelinePanel::TimelinePanel(QWidget* parent)
         if (returnTo_) view_->setPlayhead(*returnTo_, true);
         returnTo_.reset();
         view_->setMetering(false);
+        playingKeptPart_ = false;
         if (!shuttleTimer_.isActive()) transport_.playing(false);
         playButton_->defaultAction()->setText(tr("Play"));
     });
@@ -258,14 +264,15 @@ void TimelinePanel::buildHearMenu(const QStringList& laneNames) {
         channelButton_->setVisible(false);
         return;
     }
-    channelMenu_->addAction(tr("Channels 1 and 2"), this, [this] { hear(0, -1); });
+    // A mono file plays its one channel on both sides: that is its first lane, not "1 and 2".
+    if (reader_->format().channels > 1) channelMenu_->addAction(tr("Channels 1 and 2"), this, [this] { hear(0, -1); });
     int lane = 0;
     for (std::size_t s = 0; s < sources_.size(); ++s) {
         const int channels = sources_[s].reader ? sources_[s].reader->format().channels : 0;
         for (int c = 0; c < channels; ++c, ++lane) {
             const QString name = laneNames.value(lane);
             channelMenu_->addAction(name.isEmpty() ? tr("Channel %1").arg(lane + 1) : tr("Channel %1 (%2)").arg(lane + 1).arg(name),
-                                    this, [this, s, c] { hear(static_cast<int>(s), c); });
+                                    this, [this, s, c] { hear(static_cast<int>(s), s == 0 && c == 0 && reader_->format().channels == 1 ? -1 : c); });
         }
     }
     channelButton_->setEnabled(true);
@@ -277,7 +284,8 @@ void TimelinePanel::hear(int source, int channel) {
     channel_ = channel;
     int lane = channel;
     for (int s = 0; s < source; ++s) lane += sources_[static_cast<std::size_t>(s)].reader->format().channels;
-    channelButton_->setText(channel < 0 ? tr("Hear: 1+2") : tr("Hear: %1").arg(lane + 1));
+    const bool both = channel < 0 && reader_ && reader_->format().channels > 1;
+    channelButton_->setText(both ? tr("Hear: 1+2") : tr("Hear: %1").arg(std::max(lane, 0) + 1));
 }
 
 void TimelinePanel::setPointsLocked(bool locked) {
@@ -370,10 +378,12 @@ void TimelinePanel::readDetail(std::size_t index) {
     });
 }
 
-void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, bool returnAfter, bool loop, int stride) {
+void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, bool returnAfter, bool loop, int stride,
+                         std::optional<std::int64_t> start) {
     if (!reader_) return;
     shuttleTimer_.stop();
     audio_->stop();
+    playingKeptPart_ = false;
     returnTo_ = returnAfter ? std::optional(view_->playhead()) : std::nullopt;
     from = std::clamp<std::int64_t>(from, 0, reader_->frames());
     if (from >= reader_->frames()) from = 0;  // at the end: from the start again
@@ -381,15 +391,15 @@ void TimelinePanel::play(std::int64_t from, std::optional<std::int64_t> until, b
     const Source& source = sources_[static_cast<std::size_t>(hearSource_)];
     playOffset_ = source.offset;
     auto playback = std::make_shared<Playback>(source.reader, from - playOffset_,
-                                               until ? std::optional(*until - playOffset_) : std::nullopt,
-                                               channel_, loop, stride);
+                                               until ? std::optional(*until - playOffset_) : std::nullopt, channel_,
+                                               loop, stride, start ? std::optional(*start - playOffset_) : std::nullopt);
     if (!audio_->play(playback, source.reader->sampleRate())) {
         returnTo_.reset();
         if (!toldNoDevice_) emit message(audio_->lastError());
         toldNoDevice_ = true;
         return;
     }
-    view_->setPlayhead(from, true);
+    view_->setPlayhead(start.value_or(from), true);
     view_->setMetering(true);
     playButton_->defaultAction()->setText(tr("Stop"));
     playTimer_.start();
@@ -411,12 +421,20 @@ void TimelinePanel::playOrStop() {
 }
 
 void TimelinePanel::playKeptPart() {
-    if (in_ < out_) play(in_, out_, false, transport_.loop);
+    if (in_ >= out_) return;
+    play(in_, out_, false, transport_.loop);
+    playingKeptPart_ = playing();
 }
 
 void TimelinePanel::setLoop(bool on) {
     transport_.loop = on;
     if (loopKey_->isChecked() != on) loopKey_->setChecked(on);
+    // While the kept part plays, from where it is heard now: on, it wraps at the out point; off, it ends there.
+    if (playingKeptPart_ && playing()) {
+        const std::int64_t at = std::clamp(playhead(), in_, out_ - 1);
+        play(in_, out_, false, on, 1, at);
+        playingKeptPart_ = playing();
+    }
 }
 
 void TimelinePanel::shuttleBack() { shuttle(transport_.back()); }

@@ -60,8 +60,9 @@ public:
 
     // Plays [from, until) from the file, or says in the status line why it cannot.
     // loop: until wraps to from with no gap; stride 2 plays twice as fast.
+    // start: where in [from, until) to begin (from when none).
     void play(std::int64_t from, std::optional<std::int64_t> until = std::nullopt, bool returnAfter = false,
-              bool loop = false, int stride = 1);
+              bool loop = false, int stride = 1, std::optional<std::int64_t> start = std::nullopt);
     void stop();
     // Ctrl+Space: from the in point to the out point, round and round while Loop is on.
     void playKeptPart();
@@ -131,6 +132,7 @@ private:
     QElapsedTimer shuttleClock_;
     std::int64_t shuttleFrom_ = 0;
     QElapsedTimer scrubClock_;     // grains no closer than a few tens of milliseconds
+    bool playingKeptPart_ = false; // Loop turned on or off applies at once
     QAction* markInKey_;
     QAction* markOutKey_;
     bool loaded_ = false;

@@ -24,7 +24,7 @@ int checkedChannel(const PcmReader& reader, int channel) {
 }  // namespace
 
 Playback::Playback(std::shared_ptr<const PcmReader> reader, std::int64_t from, std::optional<std::int64_t> until,
-                   int channel, bool loop, int stride)
+                   int channel, bool loop, int stride, std::optional<std::int64_t> start)
     : reader_(std::move(reader)),
       from_(std::clamp<std::int64_t>(from, 0, reader_->frames())),
       until_(std::clamp<std::int64_t>(until.value_or(reader_->frames()), from_, reader_->frames())),
@@ -32,7 +32,8 @@ Playback::Playback(std::shared_ptr<const PcmReader> reader, std::int64_t from, s
       right_(channel >= 0 ? channel : std::min(1, channelCount(*reader_) - 1)),
       loop_(loop && until_ > from_),
       stride_(std::max(stride, 1)),
-      total_(loop_ ? std::numeric_limits<std::int64_t>::max() : (until_ - from_ + stride_ - 1) / stride_),
+      skip_(std::clamp<std::int64_t>(start.value_or(from_) - from_, 0, until_ - from_)),
+      total_(loop_ ? std::numeric_limits<std::int64_t>::max() : (until_ - from_ - skip_ + stride_ - 1) / stride_),
       // 50 ms blocks, 16 of them ahead: small enough to start at once, large
       // enough to ride over a slow disk.
       block_(std::max<std::int64_t>(1024, reader_->sampleRate() / 20)),
@@ -65,7 +66,7 @@ void Playback::decode() {
     try {
         for (std::int64_t done = 0; done < total_;) {
             // A block never crosses the loop's seam: the next one starts at from again.
-            const std::int64_t at = loop_ ? done % length * stride_ % length : done * stride_;
+            const std::int64_t at = loop_ ? (done % length * stride_ + skip_) % length : done * stride_ + skip_;
             // The first block is short, so that the device has its first frames as soon as may be.
             const std::int64_t frames = done == 0 ? std::max<std::int64_t>(block_ / 8, 1) : block_;
             const std::int64_t wantFrames = std::min(frames * stride_, length - at);
@@ -99,8 +100,8 @@ void Playback::decode() {
 }
 
 std::int64_t Playback::frameAfter(std::int64_t played) const {
-    if (loop_) return from_ + played % (until_ - from_) * stride_ % (until_ - from_);
-    return std::min(until_, from_ + played * stride_);
+    if (loop_) return from_ + (played % (until_ - from_) * stride_ + skip_) % (until_ - from_);
+    return std::min(until_, from_ + skip_ + played * stride_);
 }
 
 std::int64_t Playback::pull(float* out, std::int64_t frames) {

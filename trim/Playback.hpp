@@ -23,9 +23,10 @@ public:
     // (a mono file on both sides); channel c >= 0 plays channel c on both sides.
     // Throws std::invalid_argument for a channel the audio does not have.
     // loop: after until comes from again, with no gap, until stopped. stride: every
-    // stride-th frame is played (2: twice as fast).
+    // stride-th frame is played (2: twice as fast). start: where in [from, until) it
+    // begins (from when none), as when Loop is turned on halfway through.
     Playback(std::shared_ptr<const PcmReader> reader, std::int64_t from, std::optional<std::int64_t> until,
-             int channel = -1, bool loop = false, int stride = 1);
+             int channel = -1, bool loop = false, int stride = 1, std::optional<std::int64_t> start = std::nullopt);
     ~Playback();  // stops
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
@@ -64,6 +65,7 @@ private:
     const int right_;
     const bool loop_;
     const std::int64_t stride_;
+    const std::int64_t skip_;      // frames of [from, until) before the start
     const std::int64_t total_;     // frames handed out in all; looping: no end
     const std::int64_t block_;     // frames read from the file at a time
     const std::int64_t capacity_;  // frames the ring holds

@@ -159,15 +159,18 @@ TEST(PlaybackErrors, EndWithTheReasonAfterTheFramesReadBefore) {
 TEST(PlaybackLoop, WrapsWithNoGapAcrossTheSeams) {
     TempDir dir;
     const Take take = writeTake(dir / "take.wav", 16, 2);
-    struct Case { const char* name; I from, until; bool loop; int stride; I pulls; };
+    struct Case { const char* name; I from, until; bool loop; int stride; I pulls; I start = -1; };
     // Lengths that the 2400-frame block does not divide, so that a seam falls inside a block's worth.
     const Case cases[] = {
         {"looped, two seams and more", 1000, 6001, true, 1, 12'500},
         {"looped at 2x, an odd length", 1000, 4001, true, 2, 7'000},
         {"2x to the end", 49'000, takeFrames, false, 2, 500},
+        {"looped from halfway, as Loop turned on while playing", 1000, 6001, true, 1, 12'500, 3500},
+        {"from halfway, once", 1000, 6001, false, 1, 2501, 3500},
     };
     for (const Case& c : cases) {
-        Playback playback(readerOf(take.path), c.from, c.until, -1, c.loop, c.stride);
+        Playback playback(readerOf(take.path), c.from, c.until, -1, c.loop, c.stride,
+                          c.start < 0 ? std::nullopt : std::optional(c.start));
         playback.start();
         std::vector<float> heard;
         float chunk[2 * 331];
@@ -180,7 +183,8 @@ TEST(PlaybackLoop, WrapsWithNoGapAcrossTheSeams) {
         ASSERT_EQ(std::ssize(heard), 2 * c.pulls) << c.name;
         const I length = c.until - c.from;
         for (I k = 0; k < c.pulls; ++k) {
-            const I frame = c.from + (c.loop ? k * c.stride % length : k * c.stride);
+            const I skip = c.start < 0 ? 0 : c.start - c.from;
+            const I frame = c.from + (c.loop ? (k * c.stride + skip) % length : k * c.stride + skip);
             if (heard[2 * k] != take.sample(frame, 0) || heard[2 * k + 1] != take.sample(frame, 1)) {
                 ADD_FAILURE() << c.name << ": frame " << k << " handed out is not file frame " << frame;
                 break;
