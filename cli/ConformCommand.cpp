@@ -107,11 +107,8 @@ nlohmann::ordered_json eventsJson(const EditList& list, const std::vector<Match>
 int runConform(const ConformOptions& options) {
     const std::filesystem::path& folder = options.folder;
     sayLeftovers(folder);
+    if (!usableFolder(folder, "-o names the folder for the copies")) return kRefused;
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        complain(folder.string(), "is not a folder; -o names the folder for the copies");
-        return kRefused;
-    }
     for (const auto& media : options.media)
         if (std::filesystem::equivalent(media, folder, error)) {  // the next conform would take the copies for recordings
             complain(folder.string(), "is a media folder; the copies go into another folder");

@@ -115,6 +115,14 @@ int runSave(std::vector<CopyRequest> requests, const SaveRunOptions& options) {
     return kOk;
 }
 
+bool usableFolder(const std::filesystem::path& folder, const std::string& names) {
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error)) return true;
+    const bool missing = !std::filesystem::exists(std::filesystem::symlink_status(folder, error));
+    complain(folder.string(), (missing ? "no such folder (make it first); " : "is not a folder; ") + names);
+    return false;
+}
+
 void sayLeftovers(const std::filesystem::path& folder) {
     for (const auto& left : leftovers(folder)) {
         const bool original = left.filename().string().find(".keeptime-original-") != std::string::npos;

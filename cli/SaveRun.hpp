@@ -43,4 +43,8 @@ nlohmann::ordered_json copyJson(const std::filesystem::path& input, const std::f
 // person finds it (the man page's AFTER A CRASH says what to do).
 void sayLeftovers(const std::filesystem::path& folder);
 
+// Whether folder is one the copies can go into; otherwise says why (it does not
+// exist, or it is no folder) and what -o names (`names`), and gives false.
+bool usableFolder(const std::filesystem::path& folder, const std::string& names);
+
 }  // namespace keeptime::cli

@@ -27,11 +27,7 @@ int runSplit(const SplitOptions& options) {
     const std::filesystem::path& input = options.input;
     const std::filesystem::path& folder = options.folder;
     sayLeftovers(folder);
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        complain(folder.string(), "is not a folder; -o names the folder for the pieces");
-        return kRefused;
-    }
+    if (!usableFolder(folder, "-o names the folder for the pieces")) return kRefused;
     if (const auto fault = options.name.empty() ? std::nullopt : patternFault(options.name)) {
         complain("--name", *fault);
         return kRefused;

@@ -161,11 +161,7 @@ std::vector<Group> groupsFor(const TrimOptions& options) {
 // Several files into a folder, under their own names.
 int runMany(const TrimOptions& options) {
     const std::filesystem::path& folder = options.output;
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        complain(folder.string(), "is not a folder; with several inputs or --take, -o names the folder for the copies");
-        return kRefused;
-    }
+    if (!usableFolder(folder, "with several inputs or --take, -o names the folder for the copies")) return kRefused;
     const auto choice = choiceOf(options.times);
     if (!choice) return kRefused;
     std::vector<Group> groups;

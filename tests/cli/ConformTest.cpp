@@ -142,7 +142,7 @@ TEST(ExternalConform, RefusedListsFoldersAndOptionsWriteNothing) {
         {{(work / "bad.edl").string(), "-m", m, "-o", o}, "bad.edl: line 2: not an event line"},
         {{(work / "absent.edl").string(), "-m", m, "-o", o}, "cannot be opened"},
         {{(work / "good.edl").string(), "-m", (work / "none").string(), "-o", o}, "is not a folder"},
-        {{(work / "good.edl").string(), "-m", m, "-o", (work / "none").string()}, "is not a folder"},
+        {{(work / "good.edl").string(), "-m", m, "-o", (work / "none").string()}, "no such folder"},
         {{(work / "good.edl").string(), "-m", o, "-m", m, "-o", o}, "is a media folder"},
         {{(work / "good.edl").string(), "-m", m, "-o", o, "--handles", "2s"}, "--handles"},
         {{(work / "good.edl").string(), "-m", m, "-o", o, "--fps", "26.5"}, "--fps"},
