@@ -37,6 +37,13 @@ CLI::Validator decimal(const std::string& noun, std::int64_t least, const std::s
         name);
 }
 
+// Copies written at once, as every command that writes several takes it.
+void jobsOption(CLI::App* command, unsigned& jobs) {
+    command->add_option("--jobs", jobs, "Copies written at once (default: the cores, at most 4)")
+        ->check(CLI::Range(1u, 64u))
+        ->transform(decimal("a count", 1, ""));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,9 +81,7 @@ int main(int argc, char** argv) {
         ->required();
     trimCommand->add_flag("--take", trim.take,
                           "Trim every file of each input's take (iXML FAMILY_UID), lined up by time of day");
-    trimCommand->add_option("--jobs", trim.jobs, "Copies written at once (default: the cores, at most 4)")
-        ->check(CLI::Range(1u, 64u))
-        ->transform(decimal("a count", 1, ""));
+    jobsOption(trimCommand, trim.jobs);
     auto* start = trimCommand->add_option("--start", trim.start, "In point, from the file's start (1:30)");
     auto* startTC = trimCommand->add_option("--start-tc", trim.startTC,
                                             "In point as a time of day (10:00:05, or 10:00:05:12 at the rate)");
@@ -128,9 +133,7 @@ int main(int argc, char** argv) {
                              "Name pattern: {file} {n} {name} {scene} {take} {tape} {tc} (default {file}_{name} "
                              "where the pieces have names, else {file}_{n})");
     splitCommand->add_flag("--take", split.take, "Split every file of the input's take at the same times of day");
-    splitCommand->add_option("--jobs", split.jobs, "Copies written at once (default: the cores, at most 4)")
-        ->check(CLI::Range(1u, 64u))
-        ->transform(decimal("a count", 1, ""));
+    jobsOption(splitCommand, split.jobs);
     splitCommand->add_flag("--force", split.force, "Replace pieces that exist");
     splitCommand->add_flag("-q,--quiet", split.quiet, "No progress bar");
     splitCommand->add_flag("--json", split.json, "Print an array with one JSON object per copy");
@@ -154,9 +157,7 @@ int main(int argc, char** argv) {
                                "The rate of the EDL's timecodes (23.976, 24, 25, 29.97, 30, ...); default: the "
                                "recording's own, else 25");
     conformCommand->add_flag("--take", conform.take, "Copy every file of each matched take, at the same times of day");
-    conformCommand->add_option("--jobs", conform.jobs, "Copies written at once (default: the cores, at most 4)")
-        ->check(CLI::Range(1u, 64u))
-        ->transform(decimal("a count", 1, ""));
+    jobsOption(conformCommand, conform.jobs);
     conformCommand->add_flag("--force", conform.force, "Replace copies (and the report) that exist");
     conformCommand->add_option("--report", conform.report,
                                "Write a CSV with one row per event: event,reel,clip,source_in,source_out,status,"
