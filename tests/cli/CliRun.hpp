@@ -43,6 +43,17 @@ inline int finish(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+// A folder on a file system that shares blocks (./test mounts one and names it in KEEPTIME_REFLINK_DIR), when this
+// build shares them: the portable build never does, and SharedBlocks.TheCopyIsRightHoweverItsBlocksWereMade checks
+// its copies there.
+inline const char* sharingFolder() {
+#ifdef KEEPTIME_PORTABLE
+    return nullptr;
+#else
+    return std::getenv("KEEPTIME_REFLINK_DIR");
+#endif
+}
+
 inline std::string text(const fs::path& file) { return (std::stringstream() << std::ifstream(file).rdbuf()).str(); }
 
 struct Result { int status; std::string out, err; };

@@ -472,12 +472,9 @@ TEST(ExternalCliTakes, AForcedSaveStoppedWhilePlacingLeavesTheFilesItReplaced) {
 // the input's own blocks: readers accept it, `info` lists the JUNK chunk that lines it up, and filefrag marks all
 // but the header's and the ends' blocks shared, so it takes no space (other tests write beside it: df cannot say).
 TEST(ExternalSharedBlocks, ASharedCopyIsReadAndTakesNoSpace) {
-    const char* folder = std::getenv("KEEPTIME_REFLINK_DIR");
+    const char* folder = sharingFolder();
     if (!folder || !onPath("filefrag") || !onPath("ffprobe"))
-        GTEST_SKIP() << "needs KEEPTIME_REFLINK_DIR (a file system that shares blocks), filefrag and ffprobe";
-#ifdef KEEPTIME_PORTABLE
-    GTEST_SKIP() << "the portable build shares no blocks; SharedBlocks.TheCopyIsRightHoweverItsBlocksWereMade checks its copies there";
-#endif
+        GTEST_SKIP() << "needs KEEPTIME_REFLINK_DIR (a file system that shares blocks) in a build that shares them, filefrag and ffprobe";
     TempDir dir(folder);
     const fs::path in = dir / "in.wav", out = dir / "out.wav";
     testing::WavWriter().bext(1728000000).fmt().data(testing::audioPattern(48000 * 6 * 40)).write(in);  // 40 s

@@ -127,9 +127,9 @@ TEST(ExternalSplit, OthersFilesSplitEverySecond) {
 // On a file system that shares blocks (./test names one in KEEPTIME_REFLINK_DIR) every piece shares the input's
 // blocks, each lined up by its own JUNK chunk, and is still the copy trim makes.
 TEST(ExternalSplit, PiecesShareTheInputsBlocks) {
-    const char* folder = std::getenv("KEEPTIME_REFLINK_DIR");
+    const char* folder = sharingFolder();
     if (!folder || !onPath("ffprobe") || !onPath("python3"))
-        GTEST_SKIP() << "needs KEEPTIME_REFLINK_DIR (a file system that shares blocks), ffprobe and python3";
+        GTEST_SKIP() << "needs KEEPTIME_REFLINK_DIR (a file system that shares blocks) in a build that shares them, ffprobe and python3";
     TempDir dir(folder);
     testing::WavWriter().bext(1728000000).fmt().data(testing::audioPattern(48000 * 6 * 40)).write(dir / "in.wav");
     const json copies = expectPieces(dir / "in.wav", {"--every", "10", "--seconds"},
