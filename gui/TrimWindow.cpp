@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -25,9 +26,12 @@
 #include "base/BWFError.hpp"
 #include "io/File.hpp"
 #include "gui/ConformDialog.hpp"
+#include "gui/SegmentsPanel.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/WaveformView.hpp"
 #include "trim/Details.hpp"
+#include "trim/SegmentList.hpp"
+#include "trim/Selection.hpp"
 #include "ui_TrimWindow.h"
 
 namespace keeptime {
@@ -66,7 +70,39 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     timelineLayout->setContentsMargins(0, 0, 0, 0);
     timeline_ = new TimelinePanel(ui_->timelineArea);
     timelineLayout->addWidget(timeline_);
+    // The segments under the waveform, in a dock the user may move or close.
+    auto* dock = new QDockWidget(tr("Segments"), this);
+    dock->setObjectName("segmentsDock");
+    segments_ = new SegmentsPanel(dock);
+    segments_->setObjectName("segmentsPanel");
+    dock->setWidget(segments_);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
     buildMenus();
+    segments_->askFolder = [this] { return chooseOutputFolder(settings_.saveFolder()); };
+    segments_->confirmNames = [this](const QString& folder, const QStringList& names) {
+        return confirmSegmentNames(folder, names);
+    };
+    segments_->problem = [this](const QString& summary, const QString& path, const QString& reason) {
+        showProblem(summary, path, reason);
+    };
+    segments_->times = [this] { return controller_.choice(); };
+    connect(segments_, &SegmentsPanel::addWanted, this, [this] {
+        if (controller_.parser && !segments_->add(*controller_.newStart, *controller_.newEnd))
+            showMessage(tr("The range holds no audio: no segment added."));
+    });
+    connect(segments_, &SegmentsPanel::changed, this, &TrimWindow::segmentsChanged);
+    connect(segments_, &SegmentsPanel::rangeChosen, this, [this](std::int64_t first, std::int64_t end) {
+        if (controller_.anyRunning()) return;  // the points a copy was planned from stay
+        controller_.newStart = first, controller_.newEnd = end;
+        controller_.updateDisplay();
+        updateSaveButton();
+    });
+    connect(segments_, &SegmentsPanel::saveEnded, this, [this] {
+        updateEditActions();
+        if (closeWhenSaved_ && !copyInProgress()) close();
+    });
+    // Enter in the waveform adds the range, as A does anywhere but in a field.
+    timeline_->view()->installEventFilter(this);
     controller_.snap = settings_.snapToLabels();
     connect(timeline_, &TimelinePanel::inWanted, this, [this](std::int64_t frame) {
         controller_.inPointAt(frame);
@@ -175,6 +211,13 @@ TrimWindow::~TrimWindow() {
 }
 
 bool TrimWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == timeline_->view() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !static_cast<QKeyEvent*>(event)->modifiers()) {
+            emit segments_->addWanted();
+            return true;
+        }
+    }
     if (watched == ui_->startSlider && event->type() == QEvent::KeyPress) {
         // Home goes to the left (the file's start), End to the right, as on the end slider.
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -324,6 +367,15 @@ void TrimWindow::buildMenus() {
     redoAction_ = editMenu->addAction(tr("&Redo"), this, &TrimWindow::redo);
     redoAction_->setObjectName("redoAction");
     redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    editMenu->addSeparator();
+    QAction* addSegment = editMenu->addAction(tr("&Add Segment"), segments_, &SegmentsPanel::addWanted);
+    addSegment->setObjectName("addSegmentAction");
+    addSegment->setShortcut(QKeySequence(Qt::Key_A));
+    QAction* deleteSegment = new QAction(tr("Delete Segment"), segments_);
+    deleteSegment->setShortcut(QKeySequence::Delete);
+    deleteSegment->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(deleteSegment, &QAction::triggered, segments_, &SegmentsPanel::removeSelected);
+    segments_->addAction(deleteSegment);
     QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
     const QList<QAction*> viewKeys = timeline_->viewActions();
     for (QAction* action : timeline_->keyActions())
@@ -346,12 +398,13 @@ void TrimWindow::buildMenus() {
     details->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     connect(details, &QAction::toggled, this, [this](bool on) { ui_->detailsText->setVisible(on && controller_.parser); });
     // Keys reach the window wherever the focus is, except in a field being typed into.
-    for (QAction* action : {undoAction_, redoAction_, snapAction, details}) action->setShortcutContext(Qt::WindowShortcut);
+    for (QAction* action : {undoAction_, redoAction_, snapAction, details, addSegment}) action->setShortcutContext(Qt::WindowShortcut);
 }
 
 EditState TrimWindow::editState() const {
     if (!controller_.parser) return {};
-    return {*controller_.newStart, *controller_.newEnd, controller_.chosenRate, ui_->wholeTakeCheckBox->isChecked()};
+    return {*controller_.newStart, *controller_.newEnd, controller_.chosenRate, ui_->wholeTakeCheckBox->isChecked(),
+            segments_->segments()};
 }
 
 void TrimWindow::applyEditState(const EditState& state) {
@@ -374,11 +427,26 @@ void TrimWindow::applyEditState(const EditState& state) {
         }
         settings_.setTimecodeRate(index ? QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()) : QString());
         controller_.rateChosen(state.rate);
+        segments_->setClock(controller_.clock());
     } else {
         controller_.updateDisplay();
     }
+    if (state.segments != segments_->segments()) {
+        segments_->setSegments(state.segments);
+        segmentsChanged();
+    }
     history_.endGesture(editState());
     updateSaveButton();
+}
+
+void TrimWindow::segmentsChanged() {
+    history_.changed(editState());
+    updateEditActions();
+    if (!controller_.selectedFile) return;
+    // Kept beside the recording, or in the settings where its folder cannot take it.
+    const QString recording = fromPath(*controller_.selectedFile);
+    const auto unsaved = saveSidecar(*controller_.selectedFile, controller_.clock(), segments_->segments());
+    settings_.setSegmentList(recording, unsaved ? QString::fromStdString(*unsaved) : QString());
 }
 
 void TrimWindow::showTakeLanes() {
@@ -472,7 +540,16 @@ bool TrimWindow::openFile(const QString& given) {
     timeline_->load(controller_.input, *controller_.parser, controller_.clock());
     showTakeLanes();
     controller_.updateDisplay();
+    segments_->load(*controller_.selectedFile, controller_.clock(), markersOf(*controller_.input, *controller_.parser));
     history_.reset(editState());
+    // A list kept from an earlier session is offered; restoring it is a step to undo.
+    const QString kept = settings_.segmentList(path);
+    const auto remembered = loadSidecar(*controller_.selectedFile, controller_.clock(),
+                                        kept.isEmpty() ? std::nullopt : std::optional(kept.toStdString()));
+    if (!remembered.empty() && confirmRestoreSegments(path, remembered.size())) {
+        segments_->setSegments(remembered);
+        history_.changed(editState());
+    }
     updateEditActions();
     // The keys act at once: play, mark in and out, save.
     timeline_->view()->setFocus();
@@ -498,6 +575,7 @@ QString TrimWindow::suggestedOutput() const {
 void TrimWindow::weirdTCChecked(bool on) {
     settings_.setWeirdTC(on);
     controller_.weirdTCChanged(on);
+    segments_->setClock(controller_.clock());
 }
 
 void TrimWindow::rateChosen(int index) {
@@ -505,6 +583,7 @@ void TrimWindow::rateChosen(int index) {
     const bool seconds = index <= 0 || static_cast<std::size_t>(index) > rates.size();
     settings_.setTimecodeRate(seconds ? QString() : QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()));
     controller_.rateChosen(seconds ? std::nullopt : std::optional(rates[static_cast<std::size_t>(index - 1)].second));
+    segments_->setClock(controller_.clock());
 }
 
 void TrimWindow::startTCFilled() { controller_.startTCFilled(), updateSaveButton(); }
@@ -688,12 +767,13 @@ void TrimWindow::reportProgress(qint64 percent) {
     ui_->progressBar->setValue(static_cast<int>(percent));
 }
 
-bool TrimWindow::copyInProgress() const { return controller_.anyRunning(); }
+bool TrimWindow::copyInProgress() const { return controller_.anyRunning() || (segments_ && segments_->saving()); }
 
 void TrimWindow::stopAllCopies() {
     controller_.cancelAllCopies();
     // Each stops after the block it is writing and removes its unfinished file.
     copyThreads_.waitForDone();
+    if (segments_) segments_->stop();
 }
 
 QString TrimWindow::chooseInputFile(const QString& folder) {
@@ -759,6 +839,22 @@ bool TrimWindow::confirmReplace(const QString& folder, const QStringList& names)
     box.setDefaultButton(box.addButton(QMessageBox::Cancel));
     box.exec();
     return box.clickedButton() == replace;
+}
+
+bool TrimWindow::confirmSegmentNames(const QString& folder, const QStringList& names) {
+    QMessageBox box(QMessageBox::Question, tr("Save All Segments"),
+                    tr("Write %n file(s) into %1?", nullptr, int(names.size())).arg(folder), QMessageBox::Save | QMessageBox::Cancel, this);
+    box.setInformativeText(names.mid(0, 12).join(QStringLiteral("\n")) +
+                           (names.size() > 12 ? tr("\n… and %n more", nullptr, int(names.size() - 12)) : QString()));
+    box.setDetailedText(names.join(QStringLiteral("\n")));
+    widen(box);
+    return box.exec() == QMessageBox::Save;
+}
+
+bool TrimWindow::confirmRestoreSegments(const QString& recording, std::size_t count) {
+    return QMessageBox::question(this, tr("Restore the Segments?"),
+                                 tr("%n segment(s) were kept for %1 last time. Restore the list?", nullptr, int(count))
+                                     .arg(fileName(recording))) == QMessageBox::Yes;
 }
 
 bool TrimWindow::openExternally(const QUrl& url) { return QDesktopServices::openUrl(url); }
