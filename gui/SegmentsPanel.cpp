@@ -22,6 +22,8 @@ enum Column { kName, kIn, kOut, kLength };
 
 QString fromPath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
 
+QString segmentsCounted(std::size_t n) { return n == 1 ? QStringLiteral("1 segment") : QStringLiteral("%1 segments").arg(n); }
+
 }  // namespace
 
 SegmentsPanel::SegmentsPanel(QWidget* parent) : QWidget(parent) {
@@ -144,12 +146,9 @@ void SegmentsPanel::removeSelected() {
     if (!list_ || saving() || rows.size() != 1) return;
     const int row = rows[0].row();
     list_->remove(std::size_t(row));
+    // No row is selected then: the handles keep the range they had, and a second Delete removes nothing unseen.
+    table_->clearSelection();
     refill();
-    if (table_->rowCount()) {
-        refilling_ = true;
-        table_->selectRow(std::min(row, table_->rowCount() - 1));
-        refilling_ = false;
-    }
     emit changed();
 }
 
@@ -159,7 +158,7 @@ void SegmentsPanel::fill(std::vector<Segment> segments, const QString& source) {
     const std::size_t count = segments.size();
     list_->replace(std::move(segments));
     refill();
-    status_->setText(tr("%n segment(s) from %1.", nullptr, int(count)).arg(source));
+    status_->setText(tr("%1 from %2.").arg(segmentsCounted(count), source));
     emit changed();
 }
 
@@ -183,7 +182,9 @@ void SegmentsPanel::refill() {
         table_->setVerticalHeaderItem(r, new QTableWidgetItem(QString::number(r + 1)));
     }
     if (selected >= rows) table_->clearSelection();
+    pattern_->setPlaceholderText(QString::fromStdString(defaultPattern(segments())));
     refilling_ = false;
+    emit shown();
 }
 
 void SegmentsPanel::cellEdited(int r, int column) {
@@ -239,7 +240,7 @@ bool SegmentsPanel::saveAllTo(const QString& folder) {
     progress_->show();
     for (QPushButton* b : buttons_) b->setEnabled(false);
     finished_ = false;
-    status_->setText(tr("Saving %n segment(s) into %1…", nullptr, int(saveJob_->size())).arg(folder));
+    status_->setText(tr("Saving %1 into %2…").arg(segmentsCounted(saveJob_->size()), folder));
     worker_ = std::thread([this] {
         const SaveOutcome outcome = saveJob_->run(TakeSave::defaultParallel(), [this](std::int64_t percent) {
             QMetaObject::invokeMethod(progress_, [this, percent] { progress_->setValue(int(percent)); }, Qt::QueuedConnection);
@@ -255,7 +256,7 @@ void SegmentsPanel::ended(const SaveOutcome& outcome) {
     progress_->hide();
     for (QPushButton* b : buttons_) b->setEnabled(true);
     if (outcome.completed()) {
-        status_->setText(tr("Saved %n segment(s).", nullptr, int(outcome.copies.size())));
+        status_->setText(tr("Saved %1.").arg(segmentsCounted(outcome.copies.size())));
     } else if (outcome.status == CopyOutcome::Status::Cancelled) {
         status_->setText(tr("Stopped; none of the segments was kept."));
     } else {

@@ -69,6 +69,8 @@ signals:
     // A row was selected: its range goes under the handles.
     void rangeChosen(std::int64_t first, std::int64_t end);
     void saveEnded(bool completed);
+    // The list as the table now shows it, for the timeline to draw.
+    void shown();
 
 private:
     void refill();

@@ -91,6 +91,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
             showMessage(tr("The range holds no audio: no segment added."));
     });
     connect(segments_, &SegmentsPanel::changed, this, &TrimWindow::segmentsChanged);
+    connect(segments_, &SegmentsPanel::shown, this, [this] { timeline_->view()->setSegments(segments_->segments()); });
     connect(segments_, &SegmentsPanel::rangeChosen, this, [this](std::int64_t first, std::int64_t end) {
         if (controller_.anyRunning()) return;  // the points a copy was planned from stay
         controller_.newStart = first, controller_.newEnd = end;
@@ -542,19 +543,20 @@ bool TrimWindow::openFile(const QString& given) {
     controller_.updateDisplay();
     segments_->load(*controller_.selectedFile, controller_.clock(), markersOf(*controller_.input, *controller_.parser));
     history_.reset(editState());
-    // A list kept from an earlier session is offered; restoring it is a step to undo.
+    updateEditActions();
+    // The keys act at once: play, mark in and out, save.
+    timeline_->view()->setFocus();
+    setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
+    updateSaveButton();
+    // A list kept from an earlier session is offered once the recording shows; restoring it is a step to undo.
     const QString kept = settings_.segmentList(path);
     const auto remembered = loadSidecar(*controller_.selectedFile, controller_.clock(),
                                         kept.isEmpty() ? std::nullopt : std::optional(kept.toStdString()));
     if (!remembered.empty() && confirmRestoreSegments(path, remembered.size())) {
         segments_->setSegments(remembered);
         history_.changed(editState());
+        updateEditActions();
     }
-    updateEditActions();
-    // The keys act at once: play, mark in and out, save.
-    timeline_->view()->setFocus();
-    setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
-    updateSaveButton();
     return true;
 }
 
@@ -843,9 +845,9 @@ bool TrimWindow::confirmReplace(const QString& folder, const QStringList& names)
 
 bool TrimWindow::confirmSegmentNames(const QString& folder, const QStringList& names) {
     QMessageBox box(QMessageBox::Question, tr("Save All Segments"),
-                    tr("Write %n file(s) into %1?", nullptr, int(names.size())).arg(folder), QMessageBox::Save | QMessageBox::Cancel, this);
+                    (names.size() == 1 ? tr("Write 1 file into %2?") : tr("Write %1 files into %2?")).arg(names.size()).arg(folder), QMessageBox::Save | QMessageBox::Cancel, this);
     box.setInformativeText(names.mid(0, 12).join(QStringLiteral("\n")) +
-                           (names.size() > 12 ? tr("\n… and %n more", nullptr, int(names.size() - 12)) : QString()));
+                           (names.size() > 12 ? tr("\n… and %1 more").arg(names.size() - 12) : QString()));
     box.setDetailedText(names.join(QStringLiteral("\n")));
     widen(box);
     return box.exec() == QMessageBox::Save;
@@ -853,7 +855,9 @@ bool TrimWindow::confirmSegmentNames(const QString& folder, const QStringList& n
 
 bool TrimWindow::confirmRestoreSegments(const QString& recording, std::size_t count) {
     return QMessageBox::question(this, tr("Restore the Segments?"),
-                                 tr("%n segment(s) were kept for %1 last time. Restore the list?", nullptr, int(count))
+                                 (count == 1 ? tr("1 segment was kept for %2 last time. Restore it?")
+                                             : tr("%1 segments were kept for %2 last time. Restore the list?"))
+                                     .arg(count)
                                      .arg(fileName(recording))) == QMessageBox::Yes;
 }
 
