@@ -228,7 +228,8 @@ bool SegmentsPanel::saveAllTo(const QString& folder) {
         return false;
     };
     try {
-        const SplitPlan plan = planSplit(list_->segments(), recording_, {recording_}, to, pattern_->text().toStdString(), choice);
+        const SplitPlan plan = planSplit(list_->segments(), recording_,
+                                         members ? members() : std::vector{recording_}, to, pattern_->text().toStdString(), choice);
         QStringList names;
         for (const CopyRequest& request : plan.requests) names << fromPath(request.output.filename());
         if (confirmNames && !confirmNames(folder, names)) return false;

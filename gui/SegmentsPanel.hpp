@@ -60,6 +60,8 @@ public:
     std::function<bool(const QString& folder, const QStringList& names)> confirmNames;
     std::function<void(const QString& summary, const QString& path, const QString& reason)> problem;
     std::function<ClockChoice()> times;
+    // The files each segment is cut from: the recording alone, or every file of its take.
+    std::function<std::vector<std::filesystem::path>()> members;
 
 signals:
     // "Add": the window answers with add() of the range under the handles.

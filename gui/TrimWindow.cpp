@@ -86,6 +86,10 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
         showProblem(summary, path, reason);
     };
     segments_->times = [this] { return controller_.choice(); };
+    // With the take box on, as Save does, every file of the take at the same times of day.
+    segments_->members = [this] {
+        return savingWholeTake() ? controller_.take.members : std::vector{*controller_.selectedFile};
+    };
     connect(segments_, &SegmentsPanel::addWanted, this, [this] {
         if (controller_.parser && !segments_->add(*controller_.newStart, *controller_.newEnd))
             showMessage(tr("The range holds no audio: no segment added."));

@@ -554,6 +554,23 @@ private slots:
         QCOMPARE(again.segmentsPanel()->segments(), panel->segments());
         QCOMPARE(contents(path("take.wav")), recording);
     }
+    void segmentsOfAWholeTakeAreCutFromEveryFile() {
+        QDir().mkpath(path("card")), QDir().mkpath(path("seg"));
+        for (const auto& [name, index, delta] : {std::tuple{"T7_Tr1", "1", 0}, {"T7_Tr2", "2", 3}})
+            WavWriter().ixml(takeIXML("UID-7", "3", index, 1'728'000'000 + delta)).fmt()
+                .sparseData(20 * 48000 * 6).write(path(QString("card/") + name + ".wav").toStdString());
+        open(*w, path("card/T7_Tr1.wav"));
+        ctl<QCheckBox>("wholeTakeCheckBox")->click();
+        ctl("everyText")->setText("5"), ctl<QPushButton>("everyButton")->click();  // seconds: four pieces
+        QCOMPARE(w->segmentsPanel()->segments().size(), std::size_t(4));
+        QSignalSpy saved(w->segmentsPanel(), &SegmentsPanel::saveEnded);
+        QVERIFY(w->segmentsPanel()->saveAllTo(path("seg")));
+        QVERIFY(saved.wait(60000) && saved[0][0].toBool());
+        QCOMPARE(QDir(path("seg")).entryList(QDir::Files).size(), 8);
+        // Each member's piece starts at the same time of day as the opened file's.
+        QCOMPARE(BWFParser(path("seg/T7_Tr2_2.wav").toStdString()).samplesSinceMidnight(),
+                 BWFParser(path("seg/T7_Tr1_2.wav").toStdString()).samplesSinceMidnight());
+    }
 };
 
 QTEST_MAIN(TrimWindowTest)
