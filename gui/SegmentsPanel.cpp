@@ -103,6 +103,7 @@ void SegmentsPanel::load(const std::filesystem::path& recording, const Clock& cl
     recording_ = recording;
     list_ = std::make_unique<SegmentList>(clock);
     markers_ = std::move(markers);
+    clearSelection();
     status_->clear();
     setEnabled(true);
     refill();
@@ -122,6 +123,7 @@ const std::vector<Segment>& SegmentsPanel::segments() const {
 }
 
 void SegmentsPanel::setSegments(const std::vector<Segment>& segments) {
+    clearSelection();
     if (!list_ || segments == list_->segments()) return;
     list_->replace(segments);
     refill();
@@ -131,11 +133,8 @@ bool SegmentsPanel::add(std::int64_t first, std::int64_t end) {
     if (!list_ || saving()) return false;
     const auto row = list_->add(first, end);
     if (!row) return false;
+    clearSelection();  // the next range the handles choose is the next segment, not this one moved
     refill();
-    const QSignalBlocker quiet(table_);
-    refilling_ = true;
-    table_->selectRow(int(*row));
-    refilling_ = false;
     status_->clear();
     emit changed();
     return true;
@@ -152,10 +151,30 @@ void SegmentsPanel::removeSelected() {
     emit changed();
 }
 
+bool SegmentsPanel::followRange(std::int64_t first, std::int64_t end) {
+    const auto rows = table_->selectionModel()->selectedRows();
+    if (!list_ || saving() || rows.size() != 1 || first >= end) return false;
+    const auto row = std::size_t(rows[0].row());
+    std::vector<Segment> moved = list_->segments();
+    if (moved[row].first == first && moved[row].end == end) return false;
+    moved[row].first = first, moved[row].end = end;
+    list_->replace(std::move(moved));
+    refill();
+    return true;
+}
+
+void SegmentsPanel::clearSelection() {
+    refilling_ = true;
+    table_->clearSelection();
+    table_->setCurrentItem(nullptr);
+    refilling_ = false;
+}
+
 void SegmentsPanel::fill(std::vector<Segment> segments, const QString& source) {
     if (!list_ || saving()) return;
     if (segments.empty()) return status_->setText(tr("No segments from %1.").arg(source));
     const std::size_t count = segments.size();
+    clearSelection();
     list_->replace(std::move(segments));
     refill();
     status_->setText(tr("%1 from %2.").arg(segmentsCounted(count), source));

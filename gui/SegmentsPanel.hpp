@@ -46,6 +46,12 @@ public:
     // Adds [first, end) at the end and selects it; false for a range without audio.
     bool add(std::int64_t first, std::int64_t end);
     void removeSelected();
+    // The handles moved: the row the user selected takes their range, so that moving them edits
+    // it. False when no row is selected or it holds that range already. Not a step of its own:
+    // the window's step for the range holds the list too.
+    bool followRange(std::int64_t first, std::int64_t end);
+    // No row follows the handles until the user selects one again.
+    void clearSelection();
 
     // Writes every segment into folder under the pattern field's names, all or none:
     // false, having said why, when nothing is started.

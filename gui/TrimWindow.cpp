@@ -126,6 +126,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     connect(timeline_, &TimelinePanel::gestureEnded, this, [this] {
         history_.endGesture(editState());
         updateEditActions();
+        keepSidecar();
     });
     connect(ui_->startSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
     connect(ui_->endSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
@@ -133,6 +134,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
         connect(held, &QSlider::sliderReleased, this, [this] {
             history_.endGesture(editState());
             updateEditActions();
+            keepSidecar();
         });
     connect(timeline_, &TimelinePanel::message, this, &TrimWindow::showMessage);
 
@@ -331,7 +333,10 @@ void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
     // Called with every redraw, also after a change of rate or weird-TC mode.
     timeline_->setTimes(controller_.clock());
     timeline_->setRange(in, out);
+    // A selected segment follows the handles; one step holds both.
+    const bool followed = segments_ && segments_->followRange(in, out);
     history_.changed(editState());
+    if (followed && !history_.inGesture()) keepSidecar();
     updateEditActions();
 }
 
@@ -414,6 +419,7 @@ EditState TrimWindow::editState() const {
 
 void TrimWindow::applyEditState(const EditState& state) {
     history_.beginGesture();  // the steps of putting it back are not steps of their own
+    segments_->clearSelection();  // no row takes the range put back
     controller_.newStart = state.in;
     controller_.newEnd = state.out;
     if (ui_->wholeTakeCheckBox->isChecked() != state.wholeTake) {
@@ -447,7 +453,12 @@ void TrimWindow::applyEditState(const EditState& state) {
 void TrimWindow::segmentsChanged() {
     history_.changed(editState());
     updateEditActions();
-    if (!controller_.selectedFile) return;
+    keepSidecar();
+}
+
+void TrimWindow::keepSidecar() {
+    if (!controller_.selectedFile || segments_->segments() == sidecarKept_) return;
+    sidecarKept_ = segments_->segments();
     // Kept beside the recording, or in the settings where its folder cannot take it.
     const QString recording = fromPath(*controller_.selectedFile);
     const auto unsaved = saveSidecar(*controller_.selectedFile, controller_.clock(), segments_->segments());
@@ -546,6 +557,7 @@ bool TrimWindow::openFile(const QString& given) {
     showTakeLanes();
     controller_.updateDisplay();
     segments_->load(*controller_.selectedFile, controller_.clock(), markersOf(*controller_.input, *controller_.parser));
+    sidecarKept_.clear();
     history_.reset(editState());
     updateEditActions();
     // The keys act at once: play, mark in and out, save.
@@ -558,6 +570,7 @@ bool TrimWindow::openFile(const QString& given) {
                                         kept.isEmpty() ? std::nullopt : std::optional(kept.toStdString()));
     if (!remembered.empty() && confirmRestoreSegments(path, remembered.size())) {
         segments_->setSegments(remembered);
+        sidecarKept_ = remembered;
         history_.changed(editState());
         updateEditActions();
     }

@@ -153,12 +153,15 @@ private:
     void buildMenus();
     // The segment list changed: one step to undo, and kept beside the recording.
     void segmentsChanged();
+    // Writes the sidecar when the list differs from the one written last.
+    void keepSidecar();
     // In take mode every file of the take has its lanes; else the opened file alone.
     void showTakeLanes();
 
     std::unique_ptr<Ui::TrimWindow> ui_;
     TimelinePanel* timeline_;
     SegmentsPanel* segments_ = nullptr;
+    std::vector<Segment> sidecarKept_;  // the list the sidecar (or the settings) holds for the open recording
     ViewController controller_;
     Settings settings_;
     History history_;

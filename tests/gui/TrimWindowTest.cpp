@@ -526,10 +526,17 @@ private slots:
         QVERIFY2(panel->statusText().startsWith("Segment 2:"), qPrintable(panel->statusText()));
         table->selectRow(0);  // its range goes under the handles
         QCOMPARE(std::pair(in(), *w->controller().newEnd), std::pair(std::int64_t(5 * 48000), std::int64_t(8 * 48000)));
+        type("endTCText", "10:00:09");  // and moving them edits it
+        QCOMPARE(spans(), QString("5-9 20-30"));
         table->selectRow(1), table->setFocus(), QTest::keyClick(table, Qt::Key_Delete);
-        QCOMPARE(spans(), QString("5-8"));
-        w->findChild<QAction*>("undoAction")->trigger();  // the delete, in one step
-        QCOMPARE(spans(), QString("5-8 20-30"));
+        QCOMPARE(spans(), QString("5-9"));
+        auto* undo = w->findChild<QAction*>("undoAction");
+        undo->trigger();  // the delete, in one step
+        QCOMPARE(spans(), QString("5-9 20-30"));
+        undo->trigger(), undo->trigger();  // the selection, then the out point with the row that followed it
+        QCOMPARE(std::pair(spans(), *w->controller().newEnd), std::pair(QString("5-8 20-30"), std::int64_t(8 * 48000)));
+        for (int i = 0; i < 2; ++i) w->findChild<QAction*>("redoAction")->trigger();
+        QCOMPARE(spans(), QString("5-9 20-30"));
         // All or none, named before anything is written.
         QVERIFY(QDir().mkdir(path("out")));
         QSignalSpy saved(panel, &SegmentsPanel::saveEnded);
@@ -537,7 +544,7 @@ private slots:
         QCOMPARE(w->segmentNames, QStringList{path("out") + ": take_1.wav, take_2.wav"});
         QVERIFY(saved.wait(60000) && saved[0][0].toBool());
         QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList({"take_1.wav", "take_2.wav"}));
-        for (const auto& [name, first, seconds] : {std::tuple("take_1.wav", 5, 3), std::tuple("take_2.wav", 20, 10)}) {
+        for (const auto& [name, first, seconds] : {std::tuple("take_1.wav", 5, 4), std::tuple("take_2.wav", 20, 10)}) {
             const BWFParser copy(path(QString("out/") + name).toStdString());
             QCOMPARE(copy.frames(), std::int64_t(seconds * 48000));
             QCOMPARE(copy.samplesSinceMidnight(), std::int64_t(1'728'000'000 + first * 48000));
