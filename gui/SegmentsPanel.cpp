@@ -220,9 +220,10 @@ void SegmentsPanel::cellEdited(int r, int column) {
     refill();  // a refused text goes back to what the row holds
     if (refusal) return status_->setText(tr("Segment %1: %2").arg(r + 1).arg(QString::fromStdString(*refusal)));
     status_->clear();
-    emit changed();
+    // The handles first, so that the range and the row make one step to undo.
     const Segment& s = (*list_)[row];
     if (column != kName && table_->currentRow() == r) emit rangeChosen(s.first, s.end);
+    emit changed();
 }
 
 QString SegmentsPanel::statusText() const { return status_->text(); }
