@@ -64,6 +64,7 @@ SegmentsPanel::SegmentsPanel(QWidget* parent) : QWidget(parent) {
     });
     every_ = new QLineEdit(QStringLiteral("0:10:00"), this);
     every_->setObjectName("everyText");
+    connect(every_, &QLineEdit::returnPressed, this, [this] { findChild<QPushButton*>("everyButton")->click(); });
     every_->setMaximumWidth(every_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00")) + 16);
     row->addWidget(every_);
     row->addStretch();

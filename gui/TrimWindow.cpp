@@ -401,6 +401,8 @@ void TrimWindow::buildMenus() {
         settings_.setSnapToLabels(on);
         controller_.snapChanged(on);
     });
+    // A closed Segments panel comes back from here.
+    if (auto* dock = findChild<QDockWidget*>("segmentsDock")) viewMenu->addAction(dock->toggleViewAction());
     QAction* details = viewMenu->addAction(tr("Show &Details"));
     details->setObjectName("detailsAction");
     details->setCheckable(true);
