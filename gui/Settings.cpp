@@ -1,5 +1,7 @@
 #include "gui/Settings.hpp"
 
+#include <QCryptographicHash>
+
 namespace keeptime {
 
 bool Settings::weirdTC() const { return store_.value(weirdTCKey, false).toBool(); }
@@ -33,6 +35,21 @@ void Settings::addRecentFile(const QString& path) {
     files.removeAll(path);
     files.prepend(path);
     store_.setValue(recentKey, files.mid(0, kRecentFiles));
+}
+
+namespace {
+// A path holds characters QSettings keys cannot; its hash can be a key.
+QString segmentsKeyOf(const QString& recording) {
+    return QString::fromLatin1(Settings::segmentsKey) +
+           QString::fromLatin1(QCryptographicHash::hash(recording.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+}  // namespace
+
+QString Settings::segmentList(const QString& recording) const { return store_.value(segmentsKeyOf(recording)).toString(); }
+
+void Settings::setSegmentList(const QString& recording, const QString& text) {
+    if (text.isEmpty()) store_.remove(segmentsKeyOf(recording));
+    else store_.setValue(segmentsKeyOf(recording), text);
 }
 
 QByteArray Settings::windowGeometry() const { return store_.value(geometryKey).toByteArray(); }

@@ -40,6 +40,10 @@ public:
     void addRecentFile(const QString& path);
     static constexpr int kRecentFiles = 10;
 
+    // A recording's segment list, as its sidecar text, where its folder could not take the sidecar; empty: none.
+    QString segmentList(const QString& recording) const;
+    void setSegmentList(const QString& recording, const QString& text);
+
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);
 
@@ -51,6 +55,7 @@ public:
     static constexpr const char* wholeTakeKey = "take/whole";
     static constexpr const char* snapKey = "timecode/snap";
     static constexpr const char* recentKey = "files/recent";
+    static constexpr const char* segmentsKey = "segments/";  // followed by a hash of the recording's path
 
 private:
     QSettings store_;

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -25,9 +26,12 @@
 #include "base/BWFError.hpp"
 #include "io/File.hpp"
 #include "gui/ConformDialog.hpp"
+#include "gui/SegmentsPanel.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/WaveformView.hpp"
 #include "trim/Details.hpp"
+#include "trim/SegmentList.hpp"
+#include "trim/Selection.hpp"
 #include "ui_TrimWindow.h"
 
 namespace keeptime {
@@ -66,7 +70,44 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     timelineLayout->setContentsMargins(0, 0, 0, 0);
     timeline_ = new TimelinePanel(ui_->timelineArea);
     timelineLayout->addWidget(timeline_);
+    // The segments under the waveform, in a dock the user may move or close.
+    auto* dock = new QDockWidget(tr("Segments"), this);
+    dock->setObjectName("segmentsDock");
+    segments_ = new SegmentsPanel(dock);
+    segments_->setObjectName("segmentsPanel");
+    dock->setWidget(segments_);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
     buildMenus();
+    segments_->askFolder = [this] { return chooseOutputFolder(settings_.saveFolder()); };
+    segments_->confirmNames = [this](const QString& folder, const QStringList& names) {
+        return confirmSegmentNames(folder, names);
+    };
+    segments_->problem = [this](const QString& summary, const QString& path, const QString& reason) {
+        showProblem(summary, path, reason);
+    };
+    segments_->times = [this] { return controller_.choice(); };
+    // With the take box on, as Save does, every file of the take at the same times of day.
+    segments_->members = [this] {
+        return savingWholeTake() ? controller_.take.members : std::vector{*controller_.selectedFile};
+    };
+    connect(segments_, &SegmentsPanel::addWanted, this, [this] {
+        if (controller_.parser && !segments_->add(*controller_.newStart, *controller_.newEnd))
+            showMessage(tr("The range holds no audio: no segment added."));
+    });
+    connect(segments_, &SegmentsPanel::changed, this, &TrimWindow::segmentsChanged);
+    connect(segments_, &SegmentsPanel::shown, this, [this] { timeline_->view()->setSegments(segments_->segments()); });
+    connect(segments_, &SegmentsPanel::rangeChosen, this, [this](std::int64_t first, std::int64_t end) {
+        if (controller_.anyRunning()) return;  // the points a copy was planned from stay
+        controller_.newStart = first, controller_.newEnd = end;
+        controller_.updateDisplay();
+        updateSaveButton();
+    });
+    connect(segments_, &SegmentsPanel::saveEnded, this, [this] {
+        updateEditActions();
+        if (closeWhenSaved_ && !copyInProgress()) close();
+    });
+    // Enter in the waveform adds the range, as A does anywhere but in a field.
+    timeline_->view()->installEventFilter(this);
     controller_.snap = settings_.snapToLabels();
     connect(timeline_, &TimelinePanel::inWanted, this, [this](std::int64_t frame) {
         controller_.inPointAt(frame);
@@ -85,6 +126,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     connect(timeline_, &TimelinePanel::gestureEnded, this, [this] {
         history_.endGesture(editState());
         updateEditActions();
+        keepSidecar();
     });
     connect(ui_->startSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
     connect(ui_->endSlider, &QSlider::sliderPressed, this, [this] { history_.beginGesture(); });
@@ -92,6 +134,7 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
         connect(held, &QSlider::sliderReleased, this, [this] {
             history_.endGesture(editState());
             updateEditActions();
+            keepSidecar();
         });
     connect(timeline_, &TimelinePanel::message, this, &TrimWindow::showMessage);
 
@@ -175,6 +218,13 @@ TrimWindow::~TrimWindow() {
 }
 
 bool TrimWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == timeline_->view() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !static_cast<QKeyEvent*>(event)->modifiers()) {
+            emit segments_->addWanted();
+            return true;
+        }
+    }
     if (watched == ui_->startSlider && event->type() == QEvent::KeyPress) {
         // Home goes to the left (the file's start), End to the right, as on the end slider.
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -283,7 +333,10 @@ void TrimWindow::showRange(std::int64_t in, std::int64_t out) {
     // Called with every redraw, also after a change of rate or weird-TC mode.
     timeline_->setTimes(controller_.clock());
     timeline_->setRange(in, out);
+    // A selected segment follows the handles; one step holds both.
+    const bool followed = segments_ && segments_->followRange(in, out);
     history_.changed(editState());
+    if (followed && !history_.inGesture()) keepSidecar();
     updateEditActions();
 }
 
@@ -324,6 +377,15 @@ void TrimWindow::buildMenus() {
     redoAction_ = editMenu->addAction(tr("&Redo"), this, &TrimWindow::redo);
     redoAction_->setObjectName("redoAction");
     redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    editMenu->addSeparator();
+    QAction* addSegment = editMenu->addAction(tr("&Add Segment"), segments_, &SegmentsPanel::addWanted);
+    addSegment->setObjectName("addSegmentAction");
+    addSegment->setShortcut(QKeySequence(Qt::Key_A));
+    QAction* deleteSegment = new QAction(tr("Delete Segment"), segments_);
+    deleteSegment->setShortcut(QKeySequence::Delete);
+    deleteSegment->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(deleteSegment, &QAction::triggered, segments_, &SegmentsPanel::removeSelected);
+    segments_->addAction(deleteSegment);
     QMenu* playbackMenu = menuBar()->addMenu(tr("&Playback"));
     const QList<QAction*> viewKeys = timeline_->viewActions();
     for (QAction* action : timeline_->keyActions())
@@ -339,6 +401,8 @@ void TrimWindow::buildMenus() {
         settings_.setSnapToLabels(on);
         controller_.snapChanged(on);
     });
+    // A closed Segments panel comes back from here.
+    if (auto* dock = findChild<QDockWidget*>("segmentsDock")) viewMenu->addAction(dock->toggleViewAction());
     QAction* details = viewMenu->addAction(tr("Show &Details"));
     details->setObjectName("detailsAction");
     details->setCheckable(true);
@@ -346,16 +410,18 @@ void TrimWindow::buildMenus() {
     details->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     connect(details, &QAction::toggled, this, [this](bool on) { ui_->detailsText->setVisible(on && controller_.parser); });
     // Keys reach the window wherever the focus is, except in a field being typed into.
-    for (QAction* action : {undoAction_, redoAction_, snapAction, details}) action->setShortcutContext(Qt::WindowShortcut);
+    for (QAction* action : {undoAction_, redoAction_, snapAction, details, addSegment}) action->setShortcutContext(Qt::WindowShortcut);
 }
 
 EditState TrimWindow::editState() const {
     if (!controller_.parser) return {};
-    return {*controller_.newStart, *controller_.newEnd, controller_.chosenRate, ui_->wholeTakeCheckBox->isChecked()};
+    return {*controller_.newStart, *controller_.newEnd, controller_.chosenRate, ui_->wholeTakeCheckBox->isChecked(),
+            segments_->segments()};
 }
 
 void TrimWindow::applyEditState(const EditState& state) {
     history_.beginGesture();  // the steps of putting it back are not steps of their own
+    segments_->clearSelection();  // no row takes the range put back
     controller_.newStart = state.in;
     controller_.newEnd = state.out;
     if (ui_->wholeTakeCheckBox->isChecked() != state.wholeTake) {
@@ -374,11 +440,31 @@ void TrimWindow::applyEditState(const EditState& state) {
         }
         settings_.setTimecodeRate(index ? QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()) : QString());
         controller_.rateChosen(state.rate);
+        segments_->setClock(controller_.clock());
     } else {
         controller_.updateDisplay();
     }
+    if (state.segments != segments_->segments()) {
+        segments_->setSegments(state.segments);
+        segmentsChanged();
+    }
     history_.endGesture(editState());
     updateSaveButton();
+}
+
+void TrimWindow::segmentsChanged() {
+    history_.changed(editState());
+    updateEditActions();
+    keepSidecar();
+}
+
+void TrimWindow::keepSidecar() {
+    if (!controller_.selectedFile || segments_->segments() == sidecarKept_) return;
+    sidecarKept_ = segments_->segments();
+    // Kept beside the recording, or in the settings where its folder cannot take it.
+    const QString recording = fromPath(*controller_.selectedFile);
+    const auto unsaved = saveSidecar(*controller_.selectedFile, controller_.clock(), segments_->segments());
+    settings_.setSegmentList(recording, unsaved ? QString::fromStdString(*unsaved) : QString());
 }
 
 void TrimWindow::showTakeLanes() {
@@ -472,12 +558,24 @@ bool TrimWindow::openFile(const QString& given) {
     timeline_->load(controller_.input, *controller_.parser, controller_.clock());
     showTakeLanes();
     controller_.updateDisplay();
+    segments_->load(*controller_.selectedFile, controller_.clock(), markersOf(*controller_.input, *controller_.parser));
+    sidecarKept_.clear();
     history_.reset(editState());
     updateEditActions();
     // The keys act at once: play, mark in and out, save.
     timeline_->view()->setFocus();
     setWindowTitle(tr("%1 — Keeptime").arg(fileName(path)));
     updateSaveButton();
+    // A list kept from an earlier session is offered once the recording shows; restoring it is a step to undo.
+    const QString kept = settings_.segmentList(path);
+    const auto remembered = loadSidecar(*controller_.selectedFile, controller_.clock(),
+                                        kept.isEmpty() ? std::nullopt : std::optional(kept.toStdString()));
+    if (!remembered.empty() && confirmRestoreSegments(path, remembered.size())) {
+        segments_->setSegments(remembered);
+        sidecarKept_ = remembered;
+        history_.changed(editState());
+        updateEditActions();
+    }
     return true;
 }
 
@@ -498,6 +596,7 @@ QString TrimWindow::suggestedOutput() const {
 void TrimWindow::weirdTCChecked(bool on) {
     settings_.setWeirdTC(on);
     controller_.weirdTCChanged(on);
+    segments_->setClock(controller_.clock());
 }
 
 void TrimWindow::rateChosen(int index) {
@@ -505,6 +604,7 @@ void TrimWindow::rateChosen(int index) {
     const bool seconds = index <= 0 || static_cast<std::size_t>(index) > rates.size();
     settings_.setTimecodeRate(seconds ? QString() : QString::fromUtf8(rates[static_cast<std::size_t>(index - 1)].first.data()));
     controller_.rateChosen(seconds ? std::nullopt : std::optional(rates[static_cast<std::size_t>(index - 1)].second));
+    segments_->setClock(controller_.clock());
 }
 
 void TrimWindow::startTCFilled() { controller_.startTCFilled(), updateSaveButton(); }
@@ -688,12 +788,13 @@ void TrimWindow::reportProgress(qint64 percent) {
     ui_->progressBar->setValue(static_cast<int>(percent));
 }
 
-bool TrimWindow::copyInProgress() const { return controller_.anyRunning(); }
+bool TrimWindow::copyInProgress() const { return controller_.anyRunning() || (segments_ && segments_->saving()); }
 
 void TrimWindow::stopAllCopies() {
     controller_.cancelAllCopies();
     // Each stops after the block it is writing and removes its unfinished file.
     copyThreads_.waitForDone();
+    if (segments_) segments_->stop();
 }
 
 QString TrimWindow::chooseInputFile(const QString& folder) {
@@ -759,6 +860,24 @@ bool TrimWindow::confirmReplace(const QString& folder, const QStringList& names)
     box.setDefaultButton(box.addButton(QMessageBox::Cancel));
     box.exec();
     return box.clickedButton() == replace;
+}
+
+bool TrimWindow::confirmSegmentNames(const QString& folder, const QStringList& names) {
+    QMessageBox box(QMessageBox::Question, tr("Save All Segments"),
+                    (names.size() == 1 ? tr("Write 1 file into %2?") : tr("Write %1 files into %2?")).arg(names.size()).arg(folder), QMessageBox::Save | QMessageBox::Cancel, this);
+    box.setInformativeText(names.mid(0, 12).join(QStringLiteral("\n")) +
+                           (names.size() > 12 ? tr("\n… and %1 more").arg(names.size() - 12) : QString()));
+    box.setDetailedText(names.join(QStringLiteral("\n")));
+    widen(box);
+    return box.exec() == QMessageBox::Save;
+}
+
+bool TrimWindow::confirmRestoreSegments(const QString& recording, std::size_t count) {
+    return QMessageBox::question(this, tr("Restore the Segments?"),
+                                 (count == 1 ? tr("1 segment was kept for %2 last time. Restore it?")
+                                             : tr("%1 segments were kept for %2 last time. Restore the list?"))
+                                     .arg(count)
+                                     .arg(fileName(recording))) == QMessageBox::Yes;
 }
 
 bool TrimWindow::openExternally(const QUrl& url) { return QDesktopServices::openUrl(url); }

@@ -30,6 +30,7 @@ class TrimWindow;
 
 namespace keeptime {
 
+class SegmentsPanel;
 class TimelinePanel;
 
 class TrimWindow : public QMainWindow, public TrimView {
@@ -52,6 +53,8 @@ public:
     const ViewController& controller() const { return controller_; }
     // The waveform, its playback and its keys.
     TimelinePanel* timeline() const { return timeline_; }
+    // The list of segments under the waveform.
+    SegmentsPanel* segmentsPanel() const { return segments_; }
 
     // Opens path as if it had been chosen in the open dialog. A refused file is
     // reported to the user and leaves the window as it was; returns whether it opened.
@@ -107,6 +110,10 @@ protected:
     virtual bool confirmStopCopy();
     // True to replace names, files already in folder, with the take's copies.
     virtual bool confirmReplace(const QString& folder, const QStringList& names);
+    // Save All Segments: true to write names (the files the save makes) into folder.
+    virtual bool confirmSegmentNames(const QString& folder, const QStringList& names);
+    // A list of count segments was kept for the recording opened (in its sidecar, or the settings): true to restore it.
+    virtual bool confirmRestoreSegments(const QString& recording, std::size_t count);
     // Opens a folder in the desktop's file manager; false when none could be opened.
     virtual bool openExternally(const QUrl& url);
 
@@ -144,11 +151,17 @@ private:
     void redo();
     void updateEditActions();
     void buildMenus();
+    // The segment list changed: one step to undo, and kept beside the recording.
+    void segmentsChanged();
+    // Writes the sidecar when the list differs from the one written last.
+    void keepSidecar();
     // In take mode every file of the take has its lanes; else the opened file alone.
     void showTakeLanes();
 
     std::unique_ptr<Ui::TrimWindow> ui_;
     TimelinePanel* timeline_;
+    SegmentsPanel* segments_ = nullptr;
+    std::vector<Segment> sidecarKept_;  // the list the sidecar (or the settings) holds for the open recording
     ViewController controller_;
     Settings settings_;
     History history_;

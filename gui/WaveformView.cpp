@@ -33,6 +33,9 @@ const QColor kPlayhead(210, 40, 40);
 const QColor kClipped(220, 30, 30);
 const QColor kMarker(200, 120, 0);
 const QColor kRegion(200, 120, 0, 50);
+const QColor kSegmentEven(40, 110, 170, 190);
+const QColor kSegmentOdd(60, 140, 90, 190);
+const QColor kSegmentEdge(20, 60, 100);
 
 // The min and max of one channel over buckets [from, to).
 std::pair<int, int> extent(const Peaks& peaks, std::int64_t from, std::int64_t to, int channel) {
@@ -298,6 +301,7 @@ void WaveformView::paintEvent(QPaintEvent*) {
     }
     painter.drawLine(0, kTimeRuler - 1, width(), kTimeRuler - 1);
     paintMarkers(painter);
+    paintSegments(painter);
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawLine(0, kRulerHeight - 1, width(), kRulerHeight - 1);
     // Outside the kept range, dimmed.
@@ -381,6 +385,29 @@ void WaveformView::paintMarkers(QPainter& painter) {
         const QString label = QString::fromStdString(marker.label);
         painter.drawText(QPointF(x + 9, strip.top() + metrics.ascent()), metrics.elidedText(label, Qt::ElideRight, 160));
     }
+}
+
+void WaveformView::paintSegments(QPainter& painter) {
+    // Two rows, alternating, so that neighbours and overlaps stay apart; each numbered as its row in the panel.
+    const QFontMetrics metrics(font());
+    const double rowHeight = metrics.height() + 2;
+    for (std::size_t i = 0; i < segments_.size(); ++i) {
+        const double x = timeline_.xAt(segments_[i].first), end = timeline_.xAt(segments_[i].end);
+        if (end < 0 || x > width()) continue;
+        const QRectF bar(x, height() - rowHeight * double(2 - i % 2) - 2, std::max(end - x, 2.0), rowHeight - 1);
+        painter.fillRect(bar, i % 2 ? kSegmentOdd : kSegmentEven);
+        painter.setPen(QPen(kSegmentEdge, 1));
+        painter.drawRect(bar);
+        painter.setPen(Qt::white);
+        const QString number = QString::number(i + 1);
+        if (bar.width() > metrics.horizontalAdvance(number) + 4)
+            painter.drawText(bar.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, number);
+    }
+}
+
+void WaveformView::setSegments(std::vector<Segment> segments) {
+    segments_ = std::move(segments);
+    update();
 }
 
 void WaveformView::setMarkers(std::vector<Marker> markers) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "segments/Segments.hpp"
 #include "audio/Peaks.hpp"
 #include "meta/Markers.hpp"
 #include "trim/Timeline.hpp"
@@ -54,6 +55,8 @@ public:
     // The file's markers: cue points as flags under the ruler with their labels, regions as spans.
     void setMarkers(std::vector<Marker> markers);
     const std::vector<Marker>& markers() const { return markers_; }
+    // The Segments panel's list: numbered spans along the waveform's foot.
+    void setSegments(std::vector<Segment> segments);
 
     // Vertical zoom: full scale is this many times the lane's half height (1 to kMaxLevelZoom).
     double levelZoom() const { return levelZoom_; }
@@ -108,6 +111,7 @@ private:
     void paintWaveform();
     void syncScrollBar();
     void paintMarkers(QPainter& painter);
+    void paintSegments(QPainter& painter);
     void paintLevels(QPainter& painter);
     struct Source {
         int channels = 1;
@@ -130,6 +134,7 @@ private:
     double pressX_ = 0;
     bool selecting_ = false;       // the pointer has moved far enough for a range
     std::vector<Marker> markers_;
+    std::vector<Segment> segments_;
     double levelZoom_ = 1;
     bool metering_ = false;
     bool handlesLocked_ = false;

@@ -1,5 +1,5 @@
-// The window's undo and redo: every change of the points, the rate and the
-// take box, one step per gesture. The window reports what it shows after each
+// The window's undo and redo: every change of the points, the rate, the
+// take box and the list of segments, one step per gesture. The window reports what it shows after each
 // redraw; while a gesture (a handle or selection drag, a slider held) is under
 // way nothing is recorded, and its end records the one step it made.
 #pragma once
@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "segments/Segments.hpp"
 #include "timecode/Timecode.hpp"
 
 namespace keeptime {
@@ -19,6 +20,7 @@ struct EditState {
     std::int64_t out = 0;
     std::optional<TimecodeRate> rate{};  // the rate chosen for files that name none
     bool wholeTake = false;
+    std::vector<Segment> segments{};  // the Segments panel's list
     bool operator==(const EditState&) const = default;
 };
 

@@ -6,6 +6,7 @@
 #include "recording/BWFParser.hpp"
 #include "copy/BWFReconstructor.hpp"
 #include "gui/ConformDialog.hpp"
+#include "gui/SegmentsPanel.hpp"
 #include "gui/Settings.hpp"
 #include "gui/TimelinePanel.hpp"
 #include "gui/TrimWindow.hpp"
@@ -40,6 +41,12 @@ struct ScriptedWindow : TrimWindow {
     bool confirmReplace(const QString& folder, const QStringList& names) override {
         return replaceQuestions << folder + ": " + names.join(", "), replaceAnswer;
     }
+    QStringList segmentNames;  // folder and names of each "Write N files?"
+    QList<std::size_t> restoreOffers;
+    bool confirmSegmentNames(const QString& folder, const QStringList& names) override {
+        return segmentNames << folder + ": " + names.join(", "), true;
+    }
+    bool confirmRestoreSegments(const QString&, std::size_t count) override { return restoreOffers << count, true; }
     using TrimWindow::problemBox;
 };
 static QByteArray contents(const QString& p) { QFile f(p); return f.open(QFile::ReadOnly) ? f.readAll() : ""; }
@@ -495,6 +502,81 @@ private slots:
         const BWFParser copy(path("out/A001_10000000.wav").toStdString());
         QCOMPARE(copy.frames(), std::int64_t(5 * 48000));
         QCOMPARE(copy.samplesSinceMidnight(), std::int64_t(1'728'000'000));
+    }
+    void segmentsAreAddedEditedUndoneSavedAndRestored() {
+        open(*w, take("take.wav", 60));
+        SegmentsPanel* panel = w->segmentsPanel();
+        auto* table = ctl<QTableWidget>("segmentsTable");
+        const auto spans = [&] {
+            QStringList rows;
+            for (const Segment& s : panel->segments()) rows << QString("%1-%2").arg(s.first / 48000).arg(s.end / 48000);
+            return rows.join(" ");
+        };
+        type("startTCText", "10:00:05"), type("endTCText", "10:00:10");
+        QTest::keyClick(w.get(), Qt::Key_A);  // A adds the range
+        type("endTCText", "10:00:30"), type("startTCText", "10:00:20");
+        QTest::keyClick(w->timeline()->view(), Qt::Key_Return);  // and so does Enter in the waveform
+        QCOMPARE(spans(), QString("5-10 20-30"));
+        QCOMPARE(table->item(1, 3)->text(), QString("0:10"));
+        // Typed cells go through the time language; a refused one goes back and says why.
+        table->item(0, 2)->setText("10:00:08");
+        table->item(1, 1)->setText("10:00:40");
+        QCOMPARE(spans(), QString("5-8 20-30"));
+        QCOMPARE(table->item(1, 1)->text(), QString("10:00:20"));
+        QVERIFY2(panel->statusText().startsWith("Segment 2:"), qPrintable(panel->statusText()));
+        table->selectRow(0);  // its range goes under the handles
+        QCOMPARE(std::pair(in(), *w->controller().newEnd), std::pair(std::int64_t(5 * 48000), std::int64_t(8 * 48000)));
+        type("endTCText", "10:00:09");  // and moving them edits it
+        QCOMPARE(spans(), QString("5-9 20-30"));
+        table->selectRow(1), table->setFocus(), QTest::keyClick(table, Qt::Key_Delete);
+        QCOMPARE(spans(), QString("5-9"));
+        auto* undo = w->findChild<QAction*>("undoAction");
+        undo->trigger();  // the delete, in one step
+        QCOMPARE(spans(), QString("5-9 20-30"));
+        undo->trigger(), undo->trigger();  // the selection, then the out point with the row that followed it
+        QCOMPARE(std::pair(spans(), *w->controller().newEnd), std::pair(QString("5-8 20-30"), std::int64_t(8 * 48000)));
+        for (int i = 0; i < 2; ++i) w->findChild<QAction*>("redoAction")->trigger();
+        QCOMPARE(spans(), QString("5-9 20-30"));
+        // All or none, named before anything is written.
+        QVERIFY(QDir().mkdir(path("out")));
+        QSignalSpy saved(panel, &SegmentsPanel::saveEnded);
+        w->folders << path("out"), QTest::mouseClick(ctl<QPushButton>("saveSegmentsButton"), Qt::LeftButton);
+        QCOMPARE(w->segmentNames, QStringList{path("out") + ": take_1.wav, take_2.wav"});
+        QVERIFY(saved.wait(60000) && saved[0][0].toBool());
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList({"take_1.wav", "take_2.wav"}));
+        for (const auto& [name, first, seconds] : {std::tuple("take_1.wav", 5, 4), std::tuple("take_2.wav", 20, 10)}) {
+            const BWFParser copy(path(QString("out/") + name).toStdString());
+            QCOMPARE(copy.frames(), std::int64_t(seconds * 48000));
+            QCOMPARE(copy.samplesSinceMidnight(), std::int64_t(1'728'000'000 + first * 48000));
+        }
+        // A second save would replace them: refused, naming the file, nothing started.
+        w->folders << path("out"), QTest::mouseClick(ctl<QPushButton>("saveSegmentsButton"), Qt::LeftButton);
+        QVERIFY(reportedOnce("take_1.wav") && !panel->saving());
+        // The list was kept beside the recording, which is untouched, and is offered when it opens again.
+        QVERIFY(QFile::exists(path("take.keeptime.json")));
+        const QByteArray recording = contents(path("take.wav"));
+        ScriptedWindow again;
+        open(again, path("take.wav"));
+        QCOMPARE(again.restoreOffers, QList<std::size_t>{2});
+        QCOMPARE(again.segmentsPanel()->segments(), panel->segments());
+        QCOMPARE(contents(path("take.wav")), recording);
+    }
+    void segmentsOfAWholeTakeAreCutFromEveryFile() {
+        QDir().mkpath(path("card")), QDir().mkpath(path("seg"));
+        for (const auto& [name, index, delta] : {std::tuple{"T7_Tr1", "1", 0}, {"T7_Tr2", "2", 3}})
+            WavWriter().ixml(takeIXML("UID-7", "3", index, 1'728'000'000 + delta)).fmt()
+                .sparseData(20 * 48000 * 6).write(path(QString("card/") + name + ".wav").toStdString());
+        open(*w, path("card/T7_Tr1.wav"));
+        ctl<QCheckBox>("wholeTakeCheckBox")->click();
+        ctl("everyText")->setText("5"), ctl<QPushButton>("everyButton")->click();  // seconds: four pieces
+        QCOMPARE(w->segmentsPanel()->segments().size(), std::size_t(4));
+        QSignalSpy saved(w->segmentsPanel(), &SegmentsPanel::saveEnded);
+        QVERIFY(w->segmentsPanel()->saveAllTo(path("seg")));
+        QVERIFY(saved.wait(60000) && saved[0][0].toBool());
+        QCOMPARE(QDir(path("seg")).entryList(QDir::Files).size(), 8);
+        // Each member's piece starts at the same time of day as the opened file's.
+        QCOMPARE(BWFParser(path("seg/T7_Tr2_2.wav").toStdString()).samplesSinceMidnight(),
+                 BWFParser(path("seg/T7_Tr1_2.wav").toStdString()).samplesSinceMidnight());
     }
 };
 
