@@ -77,6 +77,8 @@ TrimWindow::TrimWindow(std::ostream* log, QWidget* parent)
     segments_->setObjectName("segmentsPanel");
     dock->setWidget(segments_);
     addDockWidget(Qt::BottomDockWidgetArea, dock);
+    // A few rows tall: the waveform keeps the window's spare height.
+    resizeDocks({dock}, {fontMetrics().height() * 9}, Qt::Vertical);
     buildMenus();
     segments_->askFolder = [this] { return chooseOutputFolder(settings_.saveFolder()); };
     segments_->confirmNames = [this](const QString& folder, const QStringList& names) {
