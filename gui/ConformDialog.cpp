@@ -197,8 +197,9 @@ bool ConformDialog::saveCopiesTo(const QString& folder) {
             status_->setText(tr("%1 is a media folder; choose another for the copies.").arg(folder));
             return false;
         }
+    std::unique_ptr<TakeSave> job;
     try {
-        saveJob_ = std::make_unique<TakeSave>(conformRequests(planCopies(matches_, media_, *handles, false), media_, to, false));
+        job = std::make_unique<TakeSave>(conformRequests(planCopies(matches_, media_, *handles, false), media_, to, false));
     } catch (const BWFError& refused) {
         status_->setText(QString::fromStdString(refused.what()));
         return false;
@@ -206,15 +207,9 @@ bool ConformDialog::saveCopiesTo(const QString& folder) {
     progress_->setValue(0);
     progress_->show();
     save_->setEnabled(false);
-    finished_ = false;
-    status_->setText(tr("Saving %1 into %2…").arg(counted(saveJob_->size(), "copy", "copies"), folder));
-    worker_ = std::thread([this] {
-        const SaveOutcome outcome = saveJob_->run(TakeSave::defaultParallel(), [this](std::int64_t percent) {
-            QMetaObject::invokeMethod(progress_, [this, percent] { progress_->setValue(int(percent)); }, Qt::QueuedConnection);
-        });
-        finished_ = true;
-        QMetaObject::invokeMethod(this, [this, outcome] { ended(outcome); }, Qt::QueuedConnection);
-    });
+    status_->setText(tr("Saving %1 into %2…").arg(counted(job->size(), "copy", "copies"), folder));
+    worker_.start(std::move(job), this, [this](int percent) { progress_->setValue(percent); },
+                  [this](const SaveOutcome& outcome) { ended(outcome); });
     return true;
 }
 
@@ -232,11 +227,7 @@ void ConformDialog::ended(const SaveOutcome& outcome) {
     emit saveEnded(outcome.completed());
 }
 
-void ConformDialog::stopWorker() {
-    if (!worker_.joinable()) return;
-    if (saveJob_ && !finished_) saveJob_->cancel();
-    worker_.join();
-}
+void ConformDialog::stopWorker() { worker_.stop(); }
 
 void ConformDialog::reject() {
     stopWorker();

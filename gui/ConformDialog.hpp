@@ -5,12 +5,11 @@
 #pragma once
 
 #include <QDialog>
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "edits/Conform.hpp"
+#include "gui/SaveWorker.hpp"
 
 class QLabel;
 class QLineEdit;
@@ -35,7 +34,7 @@ public:
     void addMediaFolder(const QString& folder);
     // Writes the copies into folder: false, having said why, when nothing is started.
     bool saveCopiesTo(const QString& folder);
-    bool saving() const { return worker_.joinable() && !finished_; }
+    bool saving() const { return worker_.saving(); }
 
     QTableWidget* eventsTable() const { return table_; }
     QString statusText() const;
@@ -64,9 +63,7 @@ private:
     EditList editList_;
     Media media_;
     std::vector<Match> matches_;
-    std::unique_ptr<TakeSave> saveJob_;
-    std::thread worker_;
-    std::atomic<bool> finished_{false};
+    SaveWorker worker_;
 };
 
 }  // namespace keeptime

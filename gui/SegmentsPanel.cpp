@@ -248,28 +248,23 @@ bool SegmentsPanel::saveAllTo(const QString& folder) {
         status_->setText(QString::fromStdString(error.what()));
         return false;
     };
+    std::unique_ptr<TakeSave> job;
     try {
         const SplitPlan plan = planSplit(list_->segments(), recording_,
                                          members ? members() : std::vector{recording_}, to, pattern_->text().toStdString(), choice);
         QStringList names;
         for (const CopyRequest& request : plan.requests) names << fromPath(request.output.filename());
         if (confirmNames && !confirmNames(folder, names)) return false;
-        saveJob_ = std::make_unique<TakeSave>(plan.requests);
+        job = std::make_unique<TakeSave>(plan.requests);
     } catch (const BWFError& error) {
         return refused(error);
     }
     progress_->setValue(0);
     progress_->show();
     for (QPushButton* b : buttons_) b->setEnabled(false);
-    finished_ = false;
-    status_->setText(tr("Saving %1 into %2…").arg(segmentsCounted(saveJob_->size()), folder));
-    worker_ = std::thread([this] {
-        const SaveOutcome outcome = saveJob_->run(TakeSave::defaultParallel(), [this](std::int64_t percent) {
-            QMetaObject::invokeMethod(progress_, [this, percent] { progress_->setValue(int(percent)); }, Qt::QueuedConnection);
-        });
-        finished_ = true;
-        QMetaObject::invokeMethod(this, [this, outcome] { ended(outcome); }, Qt::QueuedConnection);
-    });
+    status_->setText(tr("Saving %1 into %2…").arg(segmentsCounted(job->size()), folder));
+    worker_.start(std::move(job), this, [this](int percent) { progress_->setValue(percent); },
+                  [this](const SaveOutcome& outcome) { ended(outcome); });
     return true;
 }
 
@@ -290,10 +285,6 @@ void SegmentsPanel::ended(const SaveOutcome& outcome) {
     emit saveEnded(outcome.completed());
 }
 
-void SegmentsPanel::stop() {
-    if (!worker_.joinable()) return;
-    if (saveJob_ && !finished_) saveJob_->cancel();
-    worker_.join();
-}
+void SegmentsPanel::stop() { worker_.stop(); }
 
 }  // namespace keeptime

@@ -9,14 +9,13 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "meta/Markers.hpp"
+#include "gui/SaveWorker.hpp"
 #include "trim/SegmentList.hpp"
 
 class QLabel;
@@ -56,7 +55,7 @@ public:
     // Writes every segment into folder under the pattern field's names, all or none:
     // false, having said why, when nothing is started.
     bool saveAllTo(const QString& folder);
-    bool saving() const { return worker_.joinable() && !finished_; }
+    bool saving() const { return worker_.saving(); }
     // Cancels a running save and waits for it: none of its copies is left.
     void stop();
     QString statusText() const;
@@ -97,9 +96,7 @@ private:
     QProgressBar* progress_ = nullptr;
     std::vector<QPushButton*> buttons_;
     bool refilling_ = false;
-    std::unique_ptr<TakeSave> saveJob_;
-    std::thread worker_;
-    std::atomic<bool> finished_{false};
+    SaveWorker worker_;
 };
 
 }  // namespace keeptime
